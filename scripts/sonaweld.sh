@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine for Sonaweld, builds it, and then either starts
+# the application (run) or runs every test headless (test).
+#   scripts/sonaweld.sh run | test | build
+set -euo pipefail
+
+mode=${1:-run}
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build"
+
+packages=(
+    cmake g++ pkg-config make
+    qt6-base-dev qt6-multimedia-dev libgl-dev
+    libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+    libgtest-dev fonts-dejavu-core
+)
+# The tests make their media with the encoders of the ffmpeg tool.
+if [ "$mode" = test ]; then
+    packages+=(ffmpeg)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" --parallel "$(nproc)"
+
+case "$mode" in
+run)
+    exec "$build/src/sonaweld"
+    ;;
+test)
+    cd "$build"
+    QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$(nproc)"
+    ;;
+build)
+    ;;
+*)
+    echo "usage: $0 run|test|build" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace sonaweld {
+
+enum class MessageIcon { None, Exclamation, Question, Information, Error };
+enum class MessageButtons { Ok, YesNo };
+enum class Answer { Ok, Yes, No };
+
+// The one seam between application logic and the user's eyes: message boxes,
+// questions and file dialogs. Widgets implement it with real dialogs, the
+// command-line joiner with standard error, and tests with a script.
+class Prompter
+{
+public:
+    virtual ~Prompter() = default;
+
+    // The application box: caption "Sonaweld", exclamation icon, OK.
+    virtual void appMessage(const QString &text) = 0;
+
+    // A box with its own caption, buttons and icon.
+    virtual Answer message(const QString &text, const QString &caption, MessageButtons buttons,
+                           MessageIcon icon) = 0;
+
+    // Open-file dialog allowing several files. `filters` are "Description (patterns)"
+    // entries; the first is selected. Empty result: cancelled.
+    virtual QStringList openFileNames(const QString &title, const QString &folder,
+                                      const QStringList &filters) = 0;
+
+    // Save-file dialog. Empty result: cancelled.
+    virtual QString saveFileName(const QString &title, const QString &initialPath,
+                                 const QStringList &filters) = 0;
+
+    // The common "Error" box: caption "Error", OK, no icon.
+    void error(const QString &text)
+    {
+        message(text, QStringLiteral("Error"), MessageButtons::Ok, MessageIcon::None);
+    }
+};
+
+inline const QString kApplicationName = QStringLiteral("Sonaweld");
+
+} // namespace sonaweld

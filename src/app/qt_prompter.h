@@ -1,0 +1,28 @@
+#pragma once
+
+#include "app/prompter.h"
+
+#include <QPointer>
+#include <QWidget>
+
+namespace sonaweld {
+
+// Message boxes and file dialogs on Qt Widgets, owned by one window.
+class QtPrompter : public Prompter
+{
+public:
+    void setOwner(QWidget *owner) { owner_ = owner; }
+
+    void appMessage(const QString &text) override;
+    Answer message(const QString &text, const QString &caption, MessageButtons buttons,
+                   MessageIcon icon) override;
+    QStringList openFileNames(const QString &title, const QString &folder,
+                              const QStringList &filters) override;
+    QString saveFileName(const QString &title, const QString &initialPath,
+                         const QStringList &filters) override;
+
+private:
+    QPointer<QWidget> owner_;
+};
+
+} // namespace sonaweld

@@ -1,0 +1,98 @@
+#include "medialist/item_list_view.h"
+
+#include "medialist/media_item.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+
+namespace sonaweld {
+
+ItemListView::ItemListView(QWidget *parent)
+    : QTableWidget(parent)
+{
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSortingEnabled(false);
+    setWordWrap(false);
+    verticalHeader()->hide();
+    horizontalHeader()->setSectionsClickable(false);
+    horizontalHeader()->setHighlightSections(false);
+    setFrameShape(QFrame::StyledPanel);
+
+    // Selection shows only while the list has the focus.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Inactive, QPalette::Base));
+    pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                 pal.color(QPalette::Inactive, QPalette::Text));
+    setPalette(pal);
+}
+
+void ItemListView::setupColumns()
+{
+    setShowGrid(true);
+    setColumnCount(2);
+    const QStringList headings{QStringLiteral("Sound File Name"), QStringLiteral("Duration(s)")};
+    for (int column = 0; column < 2; ++column) {
+        auto *header = new QTableWidgetItem(headings[column]);
+        header->setTextAlignment(Qt::AlignCenter);
+        setHorizontalHeaderItem(column, header);
+    }
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    setColumnWidth(0, 245);
+    setColumnWidth(1, 80);
+}
+
+void ItemListView::insertItemRow(const ItemTable &table, int row)
+{
+    insertRow(row);
+    auto *name = new QTableWidgetItem(itemNameText(table.pathAt(row)));
+    name->setTextAlignment(Qt::AlignCenter);
+    setItem(row, 0, name);
+    auto *seconds = new QTableWidgetItem(durationText(table.durationAt(row)));
+    seconds->setTextAlignment(Qt::AlignCenter);
+    setItem(row, 1, seconds);
+}
+
+void ItemListView::refreshItemList(const ItemTable &table)
+{
+    setRowCount(0);
+    clearSelection();
+    for (int i = 0; i < table.itemCount(); ++i)
+        insertItemRow(table, i);
+}
+
+void ItemListView::updateRowsAfterMoveUp(const ItemTable &table, int a)
+{
+    removeRow(a - 1);
+    insertItemRow(table, a);
+    setFocus();
+}
+
+void ItemListView::updateRowsAfterMoveDown(const ItemTable &table, int a)
+{
+    removeRow(a + 1);
+    insertItemRow(table, a);
+    setFocus();
+}
+
+int ItemListView::nextSelectedRow(int after) const
+{
+    const QItemSelectionModel *selection = selectionModel();
+    for (int row = after + 1; row < rowCount(); ++row) {
+        if (selection->isRowSelected(row, QModelIndex()))
+            return row;
+    }
+    return -1;
+}
+
+void ItemListView::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        emit enterPressed();
+        return;
+    }
+    QTableWidget::keyPressEvent(event);
+}
+
+} // namespace sonaweld

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+namespace sonaweld {
+
+// 100-nanosecond units, the unit of every duration and timeline time.
+using ReferenceTime = std::int64_t;
+inline constexpr ReferenceTime kUnitsPerSecond = 10'000'000;
+
+inline constexpr int kMaxItems = 1000;
+// UTF-8 bytes a stored path may hold, terminator included (POSIX PATH_MAX).
+inline constexpr int kPathBufferBytes = 4096;
+
+struct MediaItem
+{
+    char path[kPathBufferBytes];
+    ReferenceTime duration;
+};
+
+// The ordered list of sources a join plays one after another. All entries are
+// allocated once with the table, so editing never allocates and the table can
+// never grow past kMaxItems.
+class ItemTable
+{
+public:
+    ItemTable();
+
+    int itemCount() const { return count_; }
+    bool isFull() const { return count_ == kMaxItems; }
+
+    QString pathAt(int index) const;
+    ReferenceTime durationAt(int index) const { return (*items_)[index].duration; }
+
+    // Appends one entry; false when the table is full or the path does not fit
+    // the entry (nothing is cut).
+    bool append(const QString &path, ReferenceTime duration);
+    void removeItemAt(int index);
+    // Exchanges entries a and b, both fields together.
+    void exchange(int a, int b);
+    void clear() { count_ = 0; }
+
+private:
+    std::unique_ptr<std::array<MediaItem, kMaxItems>> items_;
+    int count_ = 0;
+};
+
+// Whole seconds for display, truncated toward zero.
+QString durationText(ReferenceTime duration);
+
+// Column-0 text of an item: its file name, or empty for an empty path.
+QString itemNameText(const QString &path);
+
+} // namespace sonaweld

@@ -1,0 +1,231 @@
+#include "app/dialog_units.h"
+#include "app/main_dlg.h"
+#include "app/settings_store.h"
+#include "medialist/item_list_view.h"
+#include "support/scripted_prompter.h"
+#include "support/temp_settings.h"
+#include "ui/image_button.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+using namespace sonaweld;
+using namespace sonaweld::test;
+using namespace sonaweld::SettingsKeys;
+
+namespace {
+
+class MainDlgTest : public ::testing::Test
+{
+protected:
+    TempSettings settings;
+    ScriptedPrompter prompter;
+
+    void pressKey(QWidget *target, int key)
+    {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(target, &press);
+        QApplication::processEvents();
+    }
+};
+
+struct ButtonExpectation
+{
+    int id;
+    const char *caption;
+    const char *tooltip;
+    int x, y, w, h;
+    bool icon;
+};
+
+} // namespace
+
+TEST_F(MainDlgTest, ControlsCarryTheirCaptionsTooltipsIconsAndGeometry)
+{
+    CMainDlg dlg(prompter);
+    const ButtonExpectation expected[] = {
+        {1006, "Add", "Add audio or video files to list", 9, 5, 46, 32, true},
+        {1003, "Options", "Customize output options", 59, 5, 46, 32, true},
+        {1000, "Join", "Join the files to wav", 109, 5, 46, 32, true},
+        {57670, "&Help", "Help", 160, 5, 46, 32, true},
+        {1, "Exit", "Exit", 210, 5, 46, 32, true},
+        {1031, "", "Move item up", 232, 44, 24, 16, true},
+        {1032, "", "Move item down", 232, 71, 24, 16, true},
+        {1029, "", "Delete selected item", 232, 98, 24, 16, true},
+        {1030, "", "Delete all items", 232, 125, 24, 16, true},
+        {1047, "Homepage", "Homepage", 95, 149, 42, 16, false},
+        {1042, "About", "About", 180, 149, 42, 16, false},
+    };
+    const DialogUnits units(dlg.font());
+    ASSERT_GT(units.baseX(), 0);
+    for (const auto &e : expected) {
+        CImageButton *b = dlg.button(e.id);
+        ASSERT_NE(b, nullptr) << e.id;
+        EXPECT_EQ(b->text(), e.caption) << e.id;
+        EXPECT_EQ(b->toolTip(), e.tooltip) << e.id;
+        EXPECT_EQ(!b->icon().isNull(), e.icon) << e.id;
+        EXPECT_EQ(b->geometry(), units.map(e.x, e.y, e.w, e.h)) << e.id;
+    }
+    // Captioned icon buttons put the icon above the caption.
+    EXPECT_EQ(dlg.button(1006)->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    EXPECT_EQ(dlg.button(1031)->toolButtonStyle(), Qt::ToolButtonIconOnly);
+
+    EXPECT_EQ(dlg.windowTitle(), "Sonaweld");
+    EXPECT_FALSE(dlg.windowIcon().isNull());
+    EXPECT_TRUE(dlg.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_EQ(dlg.minimumSize(), dlg.maximumSize());
+    EXPECT_EQ(dlg.itemList()->geometry(), units.map(7, 44, 219, 99));
+}
+
+TEST_F(MainDlgTest, DialogUnitsFollowThePlatformRule)
+{
+    const DialogUnits units(dialogTemplateFont());
+    // x·base/4 and y·base/8, rounded.
+    EXPECT_EQ(units.mapX(4), units.baseX());
+    EXPECT_EQ(units.mapY(8), units.baseY());
+    EXPECT_EQ(units.mapX(46), (46 * units.baseX() + 2) / 4);
+    EXPECT_EQ(units.mapY(99), (99 * units.baseY() + 4) / 8);
+}
+
+TEST_F(MainDlgTest, TabOrderAndInitialFocus)
+{
+    CMainDlg dlg(prompter);
+    dlg.show();
+    QApplication::setActiveWindow(&dlg);
+    QApplication::processEvents();
+    EXPECT_EQ(QApplication::focusWidget(), dlg.button(ControlId::kHelp));
+
+    const int order[] = {ControlId::kHelp,   ControlId::kJoin,     ControlId::kOptions,
+                         ControlId::kAdd,    ControlId::kListItems, ControlId::kDelete,
+                         ControlId::kDeleteAll, ControlId::kMoveUp, ControlId::kMoveDown,
+                         ControlId::kAbout,  ControlId::kHomepage, ControlId::kOk};
+    QWidget *w = dlg.button(ControlId::kHelp);
+    for (size_t i = 1; i < std::size(order); ++i) {
+        w = w->nextInFocusChain();
+        while (w->focusPolicy() == Qt::NoFocus || !w->isVisible() || w->parentWidget() != &dlg)
+            w = w->nextInFocusChain();
+        EXPECT_EQ(w->objectName(), QStringLiteral("control%1").arg(order[i])) << i;
+    }
+}
+
+TEST_F(MainDlgTest, StatusLineShowsTheOutputFileAfterStart)
+{
+    CMainDlg fresh(prompter);
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    ASSERT_FALSE(music.isEmpty());
+    EXPECT_EQ(fresh.statusText(), "Output File: " + QDir::toNativeSeparators(music) + "/sonaweld.wav");
+
+    settings.set(kSettings, kOutputName, "/srv/joined.wav");
+    settings.set(kSettings, kOutputWidth, 720);
+    CMainDlg stored(prompter);
+    EXPECT_EQ(stored.statusText(), "Output File: /srv/joined.wav");
+    EXPECT_EQ(stored.outputSettings().videoWidth, 720);
+    EXPECT_EQ(stored.outputSettings().videoHeight, 240);
+    EXPECT_TRUE(prompter.shown.isEmpty());
+}
+
+TEST_F(MainDlgTest, FrameRateIndexAtStart)
+{
+    settings.set(kSettings, kOutputFrameRateIndex, 7);
+    {
+        CMainDlg dlg(prompter);
+        EXPECT_EQ(dlg.outputSettings().frameRateIndex, 0);
+        EXPECT_DOUBLE_EQ(dlg.outputSettings().frameRate, 23.976);
+    }
+    settings.set(kSettings, kOutputFrameRateIndex, -1);
+    {
+        CMainDlg dlg(prompter);
+        EXPECT_EQ(dlg.outputSettings().frameRateIndex, 0);
+        EXPECT_DOUBLE_EQ(dlg.outputSettings().frameRate, 23.976);
+    }
+    settings.set(kSettings, kOutputFrameRateIndex, 5);
+    {
+        CMainDlg dlg(prompter);
+        EXPECT_EQ(dlg.outputSettings().frameRateIndex, 5);
+        EXPECT_DOUBLE_EQ(dlg.outputSettings().frameRate, 23.976);
+    }
+    settings.set(kSettings, kOutputFrameRate, "12.5");
+    {
+        CMainDlg dlg(prompter);
+        EXPECT_DOUBLE_EQ(dlg.outputSettings().frameRate, 12.5);
+    }
+}
+
+TEST_F(MainDlgTest, CloseIsRefusedWhileConvertingAndAcceptedAfter)
+{
+    CMainDlg dlg(prompter);
+    dlg.show();
+    dlg.setConverting(true);
+
+    EXPECT_FALSE(dlg.close());
+    EXPECT_TRUE(dlg.isVisible());
+    ASSERT_EQ(prompter.shown.size(), 1);
+    EXPECT_EQ(prompter.shown[0].text, "Please first stop Convert");
+    EXPECT_TRUE(prompter.shown[0].appBox);
+    EXPECT_EQ(prompter.shown[0].caption, "Sonaweld");
+    EXPECT_EQ(prompter.shown[0].icon, MessageIcon::Exclamation);
+
+    // The Exit button posts the request; the guard answers it.
+    dlg.button(ControlId::kOk)->click();
+    QApplication::processEvents();
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(prompter.shown.size(), 2);
+
+    dlg.setConverting(false);
+    dlg.button(ControlId::kOk)->click();
+    QApplication::processEvents();
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
+    EXPECT_EQ(prompter.shown.size(), 2);
+}
+
+TEST_F(MainDlgTest, EnterInTheListAndEscTakeTheClosePath)
+{
+    CMainDlg dlg(prompter);
+    dlg.show();
+    dlg.setConverting(true);
+
+    pressKey(dlg.itemList(), Qt::Key_Return);
+    EXPECT_TRUE(dlg.isVisible());
+    pressKey(&dlg, Qt::Key_Escape);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(prompter.texts(),
+              QStringList({"Please first stop Convert", "Please first stop Convert"}));
+
+    dlg.setConverting(false);
+    pressKey(dlg.itemList(), Qt::Key_Enter);
+    EXPECT_FALSE(dlg.isVisible());
+
+    CMainDlg second(prompter);
+    second.show();
+    pressKey(&second, Qt::Key_Escape);
+    EXPECT_FALSE(second.isVisible());
+}
+
+TEST_F(MainDlgTest, EnterOnAFocusedButtonPressesThatButton)
+{
+    CMainDlg dlg(prompter);
+    dlg.show();
+    QApplication::setActiveWindow(&dlg);
+    int clicks = 0;
+    QObject::connect(dlg.button(ControlId::kHomepage), &QToolButton::clicked, [&] { ++clicks; });
+    dlg.button(ControlId::kHomepage)->setFocus();
+    pressKey(dlg.button(ControlId::kHomepage), Qt::Key_Return);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_TRUE(dlg.isVisible());
+}
+
+TEST_F(MainDlgTest, GroupBoxDoesNotSwallowButtonClicks)
+{
+    CMainDlg dlg(prompter);
+    dlg.show();
+    CImageButton *add = dlg.button(ControlId::kAdd);
+    QWidget *hit = dlg.childAt(add->geometry().center());
+    ASSERT_NE(hit, nullptr);
+    EXPECT_TRUE(hit == add || add->isAncestorOf(hit));
+}

@@ -1,0 +1,74 @@
+#include "app/paths.h"
+
+#include <gtest/gtest.h>
+
+using namespace sonaweld;
+
+namespace {
+
+QString nameOf(const QString &path, PathStyle style)
+{
+    QString out = QStringLiteral("untouched");
+    fileNameOfPath(path, out, style);
+    return out;
+}
+
+} // namespace
+
+TEST(Paths, WindowsStyleSplitsOnBothSeparatorsAndDrives)
+{
+    const auto w = PathStyle::Windows;
+    EXPECT_EQ(pathTail("c:\\sonaweld.wav", w), "\\sonaweld.wav");
+    EXPECT_EQ(pathTail("c:\\music/a.mp3", w), "/a.mp3");
+    EXPECT_EQ(pathTail("sonaweld.wav", w), "");
+
+    EXPECT_EQ(folderOfPath("c:\\music\\a.mp3", w), "c:\\music\\");
+    EXPECT_EQ(folderOfPath("c:\\a.mp3", w), "c:\\");
+    EXPECT_EQ(folderOfPath("d:/x/y.wav", w), "d:/x/");
+    EXPECT_EQ(folderOfPath("c:a.mp3", w), "c:");
+    EXPECT_EQ(folderOfPath("a.mp3", w), "");
+
+    EXPECT_EQ(nameOf("c:\\music\\song.mp3", w), "song.mp3");
+    EXPECT_EQ(nameOf("c:song.mp3", w), "song.mp3");
+    EXPECT_EQ(nameOf("\\\\server\\share\\my.song.v2.mp3", w), "my.song.v2.mp3");
+    EXPECT_EQ(nameOf("c:\\music\\README", w), "README");
+}
+
+TEST(Paths, PosixStyleTakesBackslashAsAnOrdinaryCharacter)
+{
+    const auto p = PathStyle::Posix;
+    EXPECT_EQ(pathTail("/home/u/Music/a.wav", p), "/a.wav");
+    EXPECT_EQ(pathTail("c:\\sonaweld.wav", p), "");
+    EXPECT_EQ(folderOfPath("/home/u/a\\b.mp3", p), "/home/u/");
+    EXPECT_EQ(folderOfPath("/a.mp3", p), "/");
+    EXPECT_EQ(folderOfPath("c:a.mp3", p), "");
+    EXPECT_EQ(nameOf("/home/u/a\\b.mp3", p), "a\\b.mp3");
+    EXPECT_EQ(nameOf("/home/u/.hidden", p), ".hidden");
+    EXPECT_EQ(nameOf("/música/日本.flac", p), "日本.flac");
+}
+
+TEST(Paths, EmptyPathLeavesTheNameUntouched)
+{
+    QString out = QStringLiteral("kept");
+    EXPECT_FALSE(fileNameOfPath(QString(), out, PathStyle::Posix));
+    EXPECT_EQ(out, "kept");
+    EXPECT_TRUE(fileNameOfPath("x", out, PathStyle::Posix));
+    EXPECT_EQ(out, "x");
+}
+
+TEST(Paths, OverlongPathsAreRefusedNotCut)
+{
+    const QString windowsLimit = "c:\\" + QString(256, u'a');
+    ASSERT_EQ(windowsLimit.size(), 259);
+    EXPECT_TRUE(pathFits(windowsLimit, PathStyle::Windows));
+    EXPECT_FALSE(pathFits(windowsLimit + u'a', PathStyle::Windows));
+
+    // POSIX counts bytes: 1365 three-byte characters fit, 1366 do not.
+    const QString wide = QStringLiteral("/") + QString(1364, QChar(0x65E5));
+    EXPECT_TRUE(pathFits(wide + "a", PathStyle::Posix));
+    EXPECT_FALSE(pathFits(wide + QChar(0x65E5), PathStyle::Posix));
+
+    const QString message = pathTooLongMessage(windowsLimit + u'a', PathStyle::Windows);
+    EXPECT_TRUE(message.contains("259 characters"));
+    EXPECT_TRUE(message.endsWith(windowsLimit + u'a'));
+}

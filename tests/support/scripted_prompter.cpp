@@ -1,0 +1,47 @@
+#include "support/scripted_prompter.h"
+
+#include <gtest/gtest.h>
+
+namespace sonaweld::test {
+
+void ScriptedPrompter::appMessage(const QString &text)
+{
+    shown.append({text, kApplicationName, MessageButtons::Ok, MessageIcon::Exclamation, true});
+}
+
+Answer ScriptedPrompter::message(const QString &text, const QString &caption,
+                                 MessageButtons buttons, MessageIcon icon)
+{
+    shown.append({text, caption, buttons, icon, false});
+    if (buttons == MessageButtons::Ok)
+        return Answer::Ok;
+    if (answers.isEmpty()) {
+        ADD_FAILURE() << "unscripted question: " << text.toStdString();
+        return Answer::No;
+    }
+    return answers.dequeue();
+}
+
+QStringList ScriptedPrompter::openFileNames(const QString &title, const QString &folder,
+                                            const QStringList &filters)
+{
+    fileDialogs.append({title, folder, filters});
+    return openResults.isEmpty() ? QStringList() : openResults.dequeue();
+}
+
+QString ScriptedPrompter::saveFileName(const QString &title, const QString &initialPath,
+                                       const QStringList &filters)
+{
+    fileDialogs.append({title, initialPath, filters});
+    return saveResults.isEmpty() ? QString() : saveResults.dequeue();
+}
+
+QStringList ScriptedPrompter::texts() const
+{
+    QStringList out;
+    for (const Shown &s : shown)
+        out.append(s.text);
+    return out;
+}
+
+} // namespace sonaweld::test

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "app/prompter.h"
+
+#include <QList>
+#include <QQueue>
+
+namespace sonaweld::test {
+
+// Stands in for every box and file dialog: records what the user would have
+// seen and answers from a script. An unscripted question fails the test.
+class ScriptedPrompter : public Prompter
+{
+public:
+    struct Shown
+    {
+        QString text;
+        QString caption;
+        MessageButtons buttons;
+        MessageIcon icon;
+        bool appBox;
+    };
+
+    void appMessage(const QString &text) override;
+    Answer message(const QString &text, const QString &caption, MessageButtons buttons,
+                   MessageIcon icon) override;
+    QStringList openFileNames(const QString &title, const QString &folder,
+                              const QStringList &filters) override;
+    QString saveFileName(const QString &title, const QString &initialPath,
+                         const QStringList &filters) override;
+
+    QList<Shown> shown;
+    QQueue<Answer> answers;
+    QQueue<QStringList> openResults;
+    QQueue<QString> saveResults;
+
+    struct FileDialog
+    {
+        QString title;
+        QString folder;
+        QStringList filters;
+    };
+    QList<FileDialog> fileDialogs;
+
+    QStringList texts() const;
+};
+
+} // namespace sonaweld::test

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace sonaweld::test {
+
+// Points the per-user settings at a fresh temporary folder for one test, so no
+// test reads or writes the user's own settings.
+class TempSettings
+{
+public:
+    TempSettings();
+    ~TempSettings();
+
+    QString folder() const { return dir_.path(); }
+    // The program's own store, for seeding values and reading them back.
+    QSettings store() const;
+    void set(const QString &section, const QString &key, const QVariant &value);
+
+private:
+    QTemporaryDir dir_;
+};
+
+} // namespace sonaweld::test
