@@ -1,16 +1,16 @@
 #pragma once
 
+#include "media/wave_format.h"
+
 #include <QString>
 
 #include <array>
-#include <cstdint>
 #include <memory>
 
 namespace sonaweld {
 
-// 100-nanosecond units, the unit of every duration and timeline time.
-using ReferenceTime = std::int64_t;
-inline constexpr ReferenceTime kUnitsPerSecond = 10'000'000;
+using media::kUnitsPerSecond;
+using media::ReferenceTime;
 
 inline constexpr int kMaxItems = 1000;
 // UTF-8 bytes a stored path may hold, terminator included (POSIX PATH_MAX).

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "media/event_queue.h"
+#include "media/filter_graph.h"
+#include "media/render_engine.h"
+#include "media/timeline.h"
+
+#include <memory>
+
+namespace sonaweld {
+
+// What the window running a join does when the export graph starts, and how
+// the graph's events reach it.
+class ConversionHost
+{
+public:
+    virtual ~ConversionHost() = default;
+    // The graph runs: mark the window as converting, caption Join "Stop",
+    // start the one-second clock.
+    virtual void conversionStarted() = 0;
+    // Called on a streaming thread whenever graph events wait; must only
+    // hand the news over to the window's own thread.
+    virtual media::EventQueue::Notify graphNotifier() = 0;
+};
+
+// The references that hold a running join; at most one exists at a time.
+struct Conversion
+{
+    std::shared_ptr<media::Timeline> timeline;
+    std::shared_ptr<media::RenderEngine> exportEngine;
+    std::shared_ptr<media::FilterGraph> mediaControl;
+    std::shared_ptr<media::FilterGraph> mediaEvent;
+
+    // Stops the graph (the file is left valid), ends notifications and
+    // releases everything.
+    void release();
+    bool active() const { return mediaControl != nullptr; }
+};
+
+} // namespace sonaweld

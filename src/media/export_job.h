@@ -1,0 +1,108 @@
+#pragma once
+
+#include "media/media_error.h"
+#include "media/wav_file.h"
+#include "media/wave_format.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace sonaweld::media {
+
+// One source placed in the output: timeline span and media offset.
+struct ClipSpec
+{
+    std::string path;
+    ReferenceTime start = 0;
+    ReferenceTime stop = 0;
+    ReferenceTime mediaStart = 0;
+};
+
+// A contiguous piece of the output written by one worker: silence, one clip,
+// or several overlapping clips mixed.
+struct Segment
+{
+    std::int64_t begin = 0;
+    std::int64_t end = 0;
+    std::vector<int> clips; // indexes into the clip list; empty for silence
+};
+
+// Clip i covers samples [floor(start*R/10^7), floor(stop*R/10^7)); clips that
+// overlap are mixed in one segment, and time covered by no clip is silence.
+// The output ends with the last clip.
+std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate);
+
+struct ExportOptions
+{
+    int workers = 0; // 0: one per core
+    std::uint64_t rf64Threshold = WavFile::kRiffLimit;
+    int chunkFrames = 16384;
+};
+
+// Renders a group of clips into a WAV file on worker threads. Every segment's
+// place in the file is known before the run, so segments are decoded in
+// parallel and written at their offsets; the header follows the longest
+// fully written prefix.
+class ExportJob
+{
+public:
+    // Called once from the job's own thread when the run ends by itself:
+    // success, or the failure that ended it.
+    using Finished = std::function<void(const Result &)>;
+
+    ExportJob(std::vector<ClipSpec> clips, WaveFormatEx format, std::string outputPath,
+              ExportOptions options = {});
+    ~ExportJob();
+    ExportJob(const ExportJob &) = delete;
+    ExportJob &operator=(const ExportJob &) = delete;
+
+    Result start(Finished finished);
+    // Stops the workers, leaves a valid file of the fully written prefix and
+    // returns once the file is closed. Harmless after the end.
+    void stop();
+
+    std::int64_t totalFrames() const { return totalFrames_; }
+    // Frames of the fully written prefix.
+    std::int64_t framesDone() const;
+
+private:
+    void coordinate();
+    void work();
+    Result renderSegment(std::size_t index);
+    Result renderSilence(std::size_t index, std::vector<std::uint8_t> &buffer);
+    Result renderClip(std::size_t index, std::vector<std::uint8_t> &buffer);
+    Result renderMix(std::size_t index, std::vector<std::uint8_t> &buffer);
+    Result emit(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames);
+    void recordFailure(const Result &r);
+
+    std::vector<ClipSpec> clips_;
+    WaveFormatEx format_;
+    std::string outputPath_;
+    ExportOptions options_;
+    std::vector<Segment> segments_;
+    std::int64_t totalFrames_ = 0;
+
+    WavFile file_;
+    std::unique_ptr<std::atomic<std::int64_t>[]> progress_; // frames written per segment
+    std::atomic<std::size_t> nextSegment_{0};
+    std::atomic<bool> cancel_{false};
+    std::atomic<int> activeWorkers_{0};
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    Result failure_;
+    bool failed_ = false;
+    bool stopRequested_ = false;
+
+    Finished finished_;
+    std::thread coordinator_;
+    std::vector<std::thread> workers_;
+};
+
+} // namespace sonaweld::media

@@ -1,0 +1,231 @@
+#include "media/filter_graph.h"
+
+#include "media/probe.h"
+
+#include <filesystem>
+
+namespace sonaweld::media {
+
+FilterGraph::FilterGraph(SharedFaultHook faults, ExportOptions options)
+    : faults_(std::move(faults))
+    , options_(options)
+{
+}
+
+FilterGraph::~FilterGraph()
+{
+    stop();
+    // Pins point at each other across filters; cut the links first.
+    for (const auto &filter : filters_) {
+        std::vector<Pin *> pins;
+        if (filter->enumPins(pins))
+            for (Pin *pin : pins)
+                pin->peer = nullptr;
+        filter->graph_ = nullptr;
+    }
+}
+
+Result FilterGraph::addFilter(const std::shared_ptr<Filter> &filter, const std::string &name)
+{
+    if (const int hr = injectedFault(faults_, "Graph.AddFilter:" + name); hr < 0)
+        return fail(hr);
+    if (!filter || filter->graph_)
+        return fail(Code::kInvalidArg);
+    filter->name_ = name;
+    filter->graph_ = this;
+    filters_.push_back(filter);
+    return ok();
+}
+
+Result FilterGraph::connect(Pin *out, Pin *in)
+{
+    if (const int hr = injectedFault(faults_, "Graph.Connect"); hr < 0)
+        return fail(hr);
+    if (!out || !in || out->direction != PinDirection::Output || in->direction != PinDirection::Input
+        || out->filter->graph() != this || in->filter->graph() != this)
+        return fail(Code::kInvalidArg);
+    if (out->peer || in->peer)
+        return fail(Code::kAlreadyConnected);
+    out->peer = in;
+    in->peer = out;
+    return ok();
+}
+
+bool FilterGraph::running() const
+{
+    std::lock_guard lock(jobMutex_);
+    return job_ != nullptr;
+}
+
+Result FilterGraph::planExport(std::vector<ClipSpec> &clips, WaveFormatEx &format, std::string &path,
+                               bool &overwrite) const
+{
+    const GroupOutput *output = nullptr;
+    for (const auto &filter : filters_) {
+        if (auto *g = dynamic_cast<const GroupOutput *>(filter.get())) {
+            output = g;
+            break;
+        }
+    }
+    const auto next = [](const Filter *f) -> const Filter * {
+        const Pin *out = f ? f->firstPin(PinDirection::Output) : nullptr;
+        return out && out->peer ? out->peer->filter : nullptr;
+    };
+    const auto *converter = dynamic_cast<const WaveFormatConverter *>(next(output));
+    const auto *mux = dynamic_cast<const WavMux *>(next(converter));
+    const auto *writer = dynamic_cast<const FileWriter *>(next(mux));
+    if (!output || !converter || !mux || !writer)
+        return fail(Code::kNotConnected,
+                    "The graph does not lead from a group output through a wave-format converter "
+                    "and a WAV multiplexer to a file writer");
+    if (writer->fileName().empty())
+        return fail(Code::kInvalidArg, "The file writer has no file name");
+
+    clips.clear();
+    for (const TimelineObjPtr &track : output->group()->tracks()) {
+        for (const TimelineObjPtr &source : track->sources())
+            clips.push_back({source->mediaName(), source->start(), source->stop(), source->mediaStart()});
+    }
+    format = converter->format();
+    path = writer->fileName();
+    overwrite = writer->overwrite();
+    return ok();
+}
+
+Result FilterGraph::run()
+{
+    if (const int hr = injectedFault(faults_, "Control.Run"); hr < 0)
+        return fail(hr);
+    std::lock_guard lock(jobMutex_);
+    if (job_)
+        return ok();
+    std::vector<ClipSpec> clips;
+    WaveFormatEx format;
+    std::string path;
+    bool overwrite = false;
+    if (Result r = planExport(clips, format, path, overwrite); r.failed())
+        return r;
+    std::error_code ec;
+    if (!overwrite && std::filesystem::exists(std::filesystem::path(reinterpret_cast<const char8_t *>(path.c_str())), ec))
+        return fail(Code::kFail, path + " exists and the writer may not overwrite it");
+
+    auto job = std::make_unique<ExportJob>(std::move(clips), format, path, options_);
+    if (Result r = job->start([this](const Result &outcome) {
+            if (outcome)
+                events_.post({EventCode::kComplete, 0, 0, {}});
+            else
+                events_.post({EventCode::kErrorAbort, outcome.code, 0, outcome.text()});
+        });
+        r.failed())
+        return r;
+    job_ = std::move(job);
+    return ok();
+}
+
+Result FilterGraph::stop()
+{
+    std::unique_ptr<ExportJob> job;
+    {
+        std::lock_guard lock(jobMutex_);
+        job = std::move(job_);
+    }
+    if (job)
+        job->stop();
+    return ok();
+}
+
+Result FilterGraph::setNotify(EventQueue::Notify notify)
+{
+    if (notify) {
+        if (const int hr = injectedFault(faults_, "Event.SetNotify"); hr < 0)
+            return fail(hr);
+    }
+    events_.setNotify(std::move(notify));
+    return ok();
+}
+
+Result FilterGraph::queryInterface(std::string_view name) const
+{
+    if (const int hr = injectedFault(faults_, "Graph.Query:" + std::string(name)); hr < 0)
+        return fail(hr);
+    return ok();
+}
+
+double FilterGraph::progress() const
+{
+    std::lock_guard lock(jobMutex_);
+    if (!job_)
+        return 0.0;
+    const std::int64_t total = job_->totalFrames();
+    return total > 0 ? static_cast<double>(job_->framesDone()) / static_cast<double>(total) : 1.0;
+}
+
+Result FilterGraph::renderFile(const std::string &path)
+{
+    if (const int hr = injectedFault(faults_, "Graph.RenderFile"); hr < 0)
+        return fail(hr);
+    ReferenceTime length = 0;
+    if (Result r = probeDuration(path, length); r.failed())
+        return r;
+    renderedLength_ = length;
+    return ok();
+}
+
+Result FilterGraph::getStopPosition(ReferenceTime &stop) const
+{
+    if (const int hr = injectedFault(faults_, "Seeking.GetStopPosition"); hr < 0)
+        return fail(hr);
+    if (renderedLength_ < 0)
+        return fail(Code::kUnexpected);
+    stop = renderedLength_;
+    return ok();
+}
+
+CaptureGraphBuilder::CaptureGraphBuilder(SharedFaultHook faults)
+    : faults_(std::move(faults))
+{
+}
+
+Result CaptureGraphBuilder::setFiltergraph(const std::shared_ptr<FilterGraph> &graph)
+{
+    if (const int hr = injectedFault(faults_, "Builder.SetFiltergraph"); hr < 0)
+        return fail(hr);
+    if (!graph)
+        return fail(Code::kInvalidArg);
+    graph_ = graph;
+    return ok();
+}
+
+Result CaptureGraphBuilder::renderStream(Pin *source, Filter *intermediate, Filter *sink)
+{
+    if (const int hr = injectedFault(faults_, "Builder.RenderStream"); hr < 0)
+        return fail(hr);
+    if (!graph_ || !source || !sink)
+        return fail(Code::kInvalidArg);
+    Pin *sinkIn = sink->firstPin(PinDirection::Input);
+    if (!intermediate)
+        return graph_->connect(source, sinkIn);
+    if (Result r = graph_->connect(source, intermediate->firstPin(PinDirection::Input)); r.failed())
+        return r;
+    return graph_->connect(intermediate->firstPin(PinDirection::Output), sinkIn);
+}
+
+Result CaptureGraphBuilder::findStreamConfig(Filter *sink, WaveFormatConverter *&config) const
+{
+    if (const int hr = injectedFault(faults_, "Builder.FindInterface"); hr < 0)
+        return fail(hr);
+    for (const Filter *f = sink; f;) {
+        const Pin *in = f->firstPin(PinDirection::Input);
+        if (!in || !in->peer)
+            break;
+        Filter *upstream = in->peer->filter;
+        if (auto *converter = dynamic_cast<WaveFormatConverter *>(upstream)) {
+            config = converter;
+            return ok();
+        }
+        f = upstream;
+    }
+    return fail(Code::kNoInterface);
+}
+
+} // namespace sonaweld::media

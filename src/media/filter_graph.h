@@ -1,0 +1,80 @@
+#pragma once
+
+#include "media/event_queue.h"
+#include "media/export_job.h"
+#include "media/filters.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace sonaweld::media {
+
+// Holds filters, connects their pins, runs and stops them, and reports
+// through its event queue. Running a graph whose group output reaches a file
+// writer through a converter and a multiplexer renders that group.
+class FilterGraph
+{
+public:
+    FilterGraph(SharedFaultHook faults, ExportOptions options);
+    ~FilterGraph();
+    FilterGraph(const FilterGraph &) = delete;
+    FilterGraph &operator=(const FilterGraph &) = delete;
+
+    Result addFilter(const std::shared_ptr<Filter> &filter, const std::string &name);
+    Result connect(Pin *out, Pin *in);
+    const std::vector<std::shared_ptr<Filter>> &filters() const { return filters_; }
+
+    // Media control.
+    Result run();
+    Result stop();
+    bool running() const;
+
+    EventQueue &events() { return events_; }
+    // Announces waiting events through `notify`; an empty one ends that.
+    Result setNotify(EventQueue::Notify notify);
+    // Asks the graph for one of its control interfaces ("MediaControl",
+    // "MediaEvent"); the graph itself serves both.
+    Result queryInterface(std::string_view name) const;
+
+    // Playback of one file, for measuring it.
+    Result renderFile(const std::string &path);
+    Result getStopPosition(ReferenceTime &stop) const;
+
+    // Share of the output written so far, 0 to 1.
+    double progress() const;
+
+private:
+    Result planExport(std::vector<ClipSpec> &clips, WaveFormatEx &format, std::string &path,
+                      bool &overwrite) const;
+
+    SharedFaultHook faults_;
+    ExportOptions options_;
+    std::vector<std::shared_ptr<Filter>> filters_;
+    EventQueue events_;
+    mutable std::mutex jobMutex_;
+    std::unique_ptr<ExportJob> job_;
+    ReferenceTime renderedLength_ = -1;
+};
+
+// Builds chains of filters: source pin → intermediate → sink.
+class CaptureGraphBuilder
+{
+public:
+    explicit CaptureGraphBuilder(SharedFaultHook faults);
+
+    Result setFiltergraph(const std::shared_ptr<FilterGraph> &graph);
+    // Connects `source` to `intermediate`'s input and its output to `sink`
+    // (or `source` straight to `sink` without an intermediate).
+    Result renderStream(Pin *source, Filter *intermediate, Filter *sink);
+    // The stream configuration of the converter feeding `sink`, looking
+    // upstream only.
+    Result findStreamConfig(Filter *sink, WaveFormatConverter *&config) const;
+
+private:
+    SharedFaultHook faults_;
+    std::shared_ptr<FilterGraph> graph_;
+};
+
+} // namespace sonaweld::media

@@ -1,0 +1,76 @@
+#include "media/media_error.h"
+
+extern "C" {
+#include <libavutil/error.h>
+#include <libavutil/log.h>
+}
+
+namespace sonaweld::media {
+namespace {
+
+std::string clip(std::string text)
+{
+    if (text.size() > kMaxErrorText)
+        text.resize(kMaxErrorText);
+    return text;
+}
+
+const char *ownText(int code)
+{
+    switch (code) {
+    case Code::kOk: return "The operation completed successfully.";
+    case Code::kFalse: return "The operation completed with nothing to do.";
+    case Code::kFail: return "Unspecified error.";
+    case Code::kAbort: return "Operation aborted.";
+    case Code::kNoInterface: return "No such interface supported.";
+    case Code::kNotImpl: return "Not implemented.";
+    case Code::kInvalidArg: return "The parameter is incorrect.";
+    case Code::kUnexpected: return "Catastrophic failure.";
+    case Code::kOutOfMemory: return "Not enough storage is available to complete this operation.";
+    case Code::kNotConnected: return "The operation cannot be performed because the pins are not connected.";
+    case Code::kAlreadyConnected: return "The operation cannot be performed because the pins are already connected.";
+    case Code::kTypeNotAccepted: return "The media type of this connection is not acceptable.";
+    case Code::kNotStopped: return "The operation cannot be performed because the filter graph is running.";
+    case Code::kNoAudio: return "The file holds no audio stream that can be decoded.";
+    case Code::kFileNotFound: return "The system cannot find the file specified.";
+    case Code::kWriteFault: return "The system cannot write to the specified device.";
+    case Code::kDiskFull: return "There is not enough space on the disk.";
+    default: return nullptr;
+    }
+}
+
+} // namespace
+
+std::string errorText(int code)
+{
+    if (const char *text = ownText(code))
+        return text;
+    char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (av_strerror(code, buffer, sizeof buffer) == 0)
+        return clip(buffer);
+    return clip("Unknown error " + std::to_string(code) + ".");
+}
+
+std::string Result::text() const
+{
+    return clip(detail.empty() ? errorText(code) : detail);
+}
+
+Result fail(int code, std::string detail)
+{
+    return Result{code, std::move(detail)};
+}
+
+Result ffmpegFailure(int code, const std::string &what)
+{
+    return fail(code, what + ": " + errorText(code));
+}
+
+} // namespace sonaweld::media
+
+namespace sonaweld::media {
+void quietLibraryLog()
+{
+    av_log_set_level(AV_LOG_QUIET);
+}
+} // namespace sonaweld::media

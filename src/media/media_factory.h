@@ -1,0 +1,41 @@
+#pragma once
+
+#include "media/filter_graph.h"
+#include "media/render_engine.h"
+#include "media/timeline.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sonaweld::media {
+
+// Creates the framework's objects, the way a class factory would. Every
+// object it makes shares its fault hook and export options.
+class MediaFactory
+{
+public:
+    explicit MediaFactory(FaultHook faults = {}, ExportOptions options = {});
+
+    Result createTimeline(std::shared_ptr<Timeline> &out) const;
+    Result createRenderEngine(std::shared_ptr<RenderEngine> &out) const;
+    Result createFilterGraph(std::shared_ptr<FilterGraph> &out) const;
+    Result createCaptureGraphBuilder(std::shared_ptr<CaptureGraphBuilder> &out) const;
+    Result createWavMux(std::shared_ptr<WavMux> &out) const;
+    Result createFileWriter(std::shared_ptr<FileWriter> &out) const;
+    Result createWaveFormatConverter(std::shared_ptr<WaveFormatConverter> &out) const;
+
+    const ExportOptions &exportOptions() const { return options_; }
+
+private:
+    Result fault(std::string_view what) const;
+
+    SharedFaultHook faults_;
+    ExportOptions options_;
+};
+
+enum class CompressorCategory { Video, Audio };
+// The names of the encoders FFmpeg offers in a category.
+std::vector<std::string> compressorNames(CompressorCategory category);
+
+} // namespace sonaweld::media

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "media/filter_graph.h"
+#include "media/timeline.h"
+
+#include <memory>
+
+namespace sonaweld::media {
+
+// Builds the front end of a graph from a timeline: one output per group.
+class RenderEngine
+{
+public:
+    RenderEngine(SharedFaultHook faults, ExportOptions options);
+    ~RenderEngine();
+
+    Result setTimelineObject(const std::shared_ptr<Timeline> &timeline);
+    Result setDynamicReconnectLevel(int level);
+    Result connectFrontEnd();
+    Result getTimelineObject(std::shared_ptr<Timeline> &timeline) const;
+    Result getFilterGraph(std::shared_ptr<FilterGraph> &graph) const;
+    Result getGroupOutputPin(int group, Pin *&pin) const;
+    // Stops and tears down the graph.
+    Result scrapIt();
+
+private:
+    SharedFaultHook faults_;
+    ExportOptions options_;
+    std::shared_ptr<Timeline> timeline_;
+    std::shared_ptr<FilterGraph> graph_;
+    std::vector<std::shared_ptr<GroupOutput>> outputs_;
+    int reconnectLevel_ = 0;
+};
+
+} // namespace sonaweld::media

@@ -1,0 +1,190 @@
+#include "media/wav_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+extern "C" {
+#include <libavutil/error.h>
+}
+
+#include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace sonaweld::media {
+namespace {
+
+constexpr std::int64_t kPlainHeader = 44;
+constexpr std::int64_t kReservedChunk = 8 + 28; // JUNK or ds64, with its header
+
+void put32(std::vector<std::uint8_t> &b, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void put64(std::vector<std::uint8_t> &b, std::uint64_t v)
+{
+    for (int i = 0; i < 8; ++i)
+        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void put16(std::vector<std::uint8_t> &b, std::uint16_t v)
+{
+    b.push_back(static_cast<std::uint8_t>(v));
+    b.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void putTag(std::vector<std::uint8_t> &b, const char *tag)
+{
+    b.insert(b.end(), tag, tag + 4);
+}
+
+int errorCode(int err)
+{
+    return err == ENOSPC ? Code::kDiskFull : AVERROR(err);
+}
+
+} // namespace
+
+WavFile::~WavFile()
+{
+    close();
+}
+
+void WavFile::close()
+{
+    if (fd_ >= 0) {
+#ifdef _WIN32
+        ::_close(fd_);
+#else
+        ::close(fd_);
+#endif
+        fd_ = -1;
+    }
+}
+
+Result WavFile::systemFailure(const char *what)
+{
+    const int err = errno;
+    return fail(errorCode(err), std::string(what) + " " + path_ + ": " + std::strerror(err));
+}
+
+Result WavFile::create(const std::string &path, const WaveFormatEx &format, std::int64_t totalFrames,
+                       std::uint64_t rf64Threshold)
+{
+    close();
+    path_ = path;
+    format_ = format;
+    rf64Threshold_ = rf64Threshold;
+    const std::uint64_t dataBytes = static_cast<std::uint64_t>(totalFrames) * format.blockAlign;
+    const std::uint64_t riffPayload = kPlainHeader - 8 + dataBytes + (dataBytes & 1);
+    reserved_ = riffPayload > rf64Threshold;
+    headerBytes_ = kPlainHeader + (reserved_ ? kReservedChunk : 0);
+#ifdef _WIN32
+    const std::filesystem::path native(reinterpret_cast<const char8_t *>(path.c_str()));
+    fd_ = ::_wopen(native.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+#endif
+    if (fd_ < 0)
+        return systemFailure("Cannot create");
+    return commitPrefix(0);
+}
+
+Result WavFile::writeAt(std::uint64_t offset, const void *data, std::uint64_t size)
+{
+    const auto *bytes = static_cast<const std::uint8_t *>(data);
+    while (size > 0) {
+#ifdef _WIN32
+        std::lock_guard lock(seekLock_);
+        if (::_lseeki64(fd_, static_cast<__int64>(offset), SEEK_SET) < 0)
+            return systemFailure("Cannot write");
+        const int chunk = static_cast<int>(std::min<std::uint64_t>(size, 1u << 30));
+        const int n = ::_write(fd_, bytes, static_cast<unsigned>(chunk));
+#else
+        const ssize_t n = ::pwrite(fd_, bytes, static_cast<size_t>(size), static_cast<off_t>(offset));
+#endif
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return systemFailure("Cannot write");
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return systemFailure("Cannot write");
+        }
+        bytes += n;
+        offset += static_cast<std::uint64_t>(n);
+        size -= static_cast<std::uint64_t>(n);
+    }
+    return ok();
+}
+
+Result WavFile::writeFrames(std::int64_t frameOffset, const std::uint8_t *data, std::int64_t frames)
+{
+    return writeAt(static_cast<std::uint64_t>(headerBytes_ + frameOffset * format_.blockAlign), data,
+                   static_cast<std::uint64_t>(frames) * format_.blockAlign);
+}
+
+Result WavFile::commitPrefix(std::int64_t frames)
+{
+    const std::uint64_t dataBytes = static_cast<std::uint64_t>(frames) * format_.blockAlign;
+    const std::uint64_t riffPayload =
+        static_cast<std::uint64_t>(headerBytes_) - 8 + dataBytes + (dataBytes & 1);
+    const bool rf64 = reserved_ && riffPayload > rf64Threshold_;
+
+    std::vector<std::uint8_t> h;
+    h.reserve(static_cast<size_t>(headerBytes_));
+    putTag(h, rf64 ? "RF64" : "RIFF");
+    put32(h, rf64 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(riffPayload));
+    putTag(h, "WAVE");
+    if (reserved_) {
+        putTag(h, rf64 ? "ds64" : "JUNK");
+        put32(h, 28);
+        put64(h, rf64 ? riffPayload : 0);
+        put64(h, rf64 ? dataBytes : 0);
+        put64(h, rf64 ? static_cast<std::uint64_t>(frames) : 0);
+        put32(h, 0);
+    }
+    putTag(h, "fmt ");
+    put32(h, 16);
+    put16(h, format_.formatTag);
+    put16(h, format_.channels);
+    put32(h, format_.samplesPerSec);
+    put32(h, format_.avgBytesPerSec);
+    put16(h, format_.blockAlign);
+    put16(h, format_.bitsPerSample);
+    putTag(h, "data");
+    put32(h, rf64 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(dataBytes));
+    return writeAt(0, h.data(), h.size());
+}
+
+Result WavFile::finish(std::int64_t frames)
+{
+    if (fd_ < 0)
+        return fail(Code::kUnexpected, "The output file " + path_ + " is not open");
+    const std::uint64_t dataBytes = static_cast<std::uint64_t>(frames) * format_.blockAlign;
+    const std::uint64_t end = static_cast<std::uint64_t>(headerBytes_) + dataBytes;
+    Result r = ok();
+    if (dataBytes & 1) {
+        const std::uint8_t pad = 0;
+        r = writeAt(end, &pad, 1);
+    }
+#ifdef _WIN32
+    if (r && ::_chsize_s(fd_, static_cast<__int64>(end + (dataBytes & 1))) != 0)
+        r = systemFailure("Cannot write");
+#else
+    if (r && ::ftruncate(fd_, static_cast<off_t>(end + (dataBytes & 1))) != 0)
+        r = systemFailure("Cannot write");
+#endif
+    if (r)
+        r = commitPrefix(frames);
+    close();
+    return r;
+}
+
+} // namespace sonaweld::media
