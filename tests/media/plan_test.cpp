@@ -1,0 +1,73 @@
+#include "media/export_job.h"
+
+#include <gtest/gtest.h>
+
+using namespace sonaweld::media;
+
+namespace {
+
+constexpr ReferenceTime kSecond = kUnitsPerSecond;
+
+ClipSpec clip(ReferenceTime start, ReferenceTime stop)
+{
+    return {"x", start, stop, 0};
+}
+
+std::string picture(const std::vector<Segment> &segments)
+{
+    std::string out;
+    for (const Segment &s : segments) {
+        out += "[" + std::to_string(s.begin) + "," + std::to_string(s.end) + ")";
+        for (int c : s.clips)
+            out += std::to_string(c);
+        out += ' ';
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(SampleAt, FloorsWithoutOverflow)
+{
+    EXPECT_EQ(sampleAt(0, 44100), 0);
+    EXPECT_EQ(sampleAt(kSecond, 44100), 44100);
+    // 1/3 s: 14700 exactly; one unit less falls to 14699.
+    EXPECT_EQ(sampleAt(3333334, 44100), 14700);
+    EXPECT_EQ(sampleAt(3333333, 44100), 14699);
+    EXPECT_EQ(sampleAt(1, 8000), 0);
+    // Ten years of audio does not overflow.
+    const ReferenceTime decade = 10LL * 365 * 86400 * kSecond;
+    EXPECT_EQ(sampleAt(decade, 44100), 10LL * 365 * 86400 * 44100);
+}
+
+TEST(PlanSegments, BackToBackClipsTileTheOutputExactly)
+{
+    // |--a--|--b--|---c---|  with boundaries that do not fall on samples
+    const std::vector<ClipSpec> clips{clip(0, 3333333), clip(3333333, 7777777), clip(7777777, 20000000)};
+    const auto segments = planSegments(clips, 11025);
+    ASSERT_EQ(segments.size(), 3u);
+    EXPECT_EQ(picture(segments), "[0,3674)0 [3674,8574)1 [8574,22050)2 ");
+    std::int64_t cursor = 0;
+    for (const Segment &s : segments) {
+        EXPECT_EQ(s.begin, cursor);
+        cursor = s.end;
+    }
+    EXPECT_EQ(cursor, sampleAt(20000000, 11025));
+}
+
+TEST(PlanSegments, GapsBecomeSilenceAndOverlapsOneMix)
+{
+    //  ..|-a-|....|--b--|
+    //              |--c--|   |-d-|
+    const std::vector<ClipSpec> clips{clip(1 * kSecond, 2 * kSecond), clip(3 * kSecond, 5 * kSecond),
+                                      clip(4 * kSecond, 6 * kSecond), clip(7 * kSecond, 8 * kSecond)};
+    EXPECT_EQ(picture(planSegments(clips, 10)),
+              "[0,10) [10,20)0 [20,30) [30,60)12 [60,70) [70,80)3 ");
+}
+
+TEST(PlanSegments, EmptyClipsAddNothing)
+{
+    EXPECT_EQ(picture(planSegments({clip(0, 0)}, 44100)), "");
+    EXPECT_EQ(picture(planSegments({clip(0, kSecond), clip(kSecond, kSecond), clip(kSecond, 2 * kSecond)}, 10)),
+              "[0,10)0 [10,20)2 ");
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <vector>
+
+namespace sonaweld::test {
+
+// Media made at test time with the ffmpeg tool's own encoders.
+class MediaFixtures
+{
+public:
+    MediaFixtures();
+
+    QString dir() const { return dir_.path(); }
+    QString path(const QString &name) const { return dir_.filePath(name); }
+
+    // Runs ffmpeg with `args` and the output path last; fails the test when
+    // ffmpeg fails. Returns the output path.
+    QString make(const QString &name, const QStringList &args) const;
+    // A sine tone of `seconds` at `rate` with `channels`, in the format the
+    // name's extension picks; extra encoder arguments go before the output.
+    QString tone(const QString &name, double seconds, int rate = 44100, int channels = 2,
+                 const QStringList &encoder = {}) const;
+    // A 16-bit PCM WAV whose every sample holds `value`.
+    QString constantWav(const QString &name, std::int64_t frames, int rate, int channels,
+                        std::int16_t value) const;
+    QString textFile(const QString &name, const QByteArray &content) const;
+
+    // Samples per channel that FFmpeg's own decoder yields for the file.
+    static std::int64_t decodedSamples(const QString &path);
+
+private:
+    QTemporaryDir dir_;
+};
+
+// A RIFF/RF64 WAVE file read back for checking.
+struct WavContents
+{
+    bool valid = false;
+    bool rf64 = false;
+    QString error;
+    int formatTag = 0;
+    int channels = 0;
+    int rate = 0;
+    int bits = 0;
+    int blockAlign = 0;
+    std::uint64_t riffSize = 0;
+    std::uint64_t fileSize = 0;
+    std::vector<std::uint8_t> data;
+
+    std::int64_t frames() const { return blockAlign ? static_cast<std::int64_t>(data.size()) / blockAlign : 0; }
+    // Sample of `channel` at `frame`, as a signed value.
+    int sample(std::int64_t frame, int channel) const;
+};
+
+WavContents readWav(const QString &path);
+
+} // namespace sonaweld::test
