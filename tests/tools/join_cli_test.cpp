@@ -1,0 +1,178 @@
+#include "support/media_fixtures.h"
+
+#include <QFile>
+#include <QProcess>
+
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+using namespace sonaweld::test;
+
+namespace {
+
+struct ToolRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+ToolRun joinTool(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(SONAWELD_JOIN_PATH), args);
+    p.waitForFinished(300000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
+            QString::fromLocal8Bit(p.readAllStandardOutput()),
+            QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+struct Source
+{
+    const char *name;
+    QStringList args; // ffmpeg arguments after the inputs
+    bool video;
+};
+
+} // namespace
+
+TEST(JoinTool, JoinsEveryListedTypeEachClipInItsPlace)
+{
+    MediaFixtures media;
+    const Source sources[] = {
+        {"a.asf", {"-f", "asf", "-c:a", "wmav2"}, false},
+        {"a.wma", {"-c:a", "wmav2"}, false},
+        {"v.wmv", {"-c:v", "wmv2", "-c:a", "wmav2"}, true},
+        {"v.avi", {"-c:v", "mpeg4", "-c:a", "libmp3lame"}, true},
+        {"v.vob", {"-f", "vob", "-c:v", "mpeg2video", "-c:a", "ac3"}, true},
+        {"a.qt", {"-f", "mov", "-c:a", "aac"}, false},
+        {"v.mov", {"-c:v", "mpeg4", "-c:a", "aac"}, true},
+        {"v.mpg", {"-c:v", "mpeg2video", "-c:a", "mp2"}, true},
+        {"a.mpeg", {"-f", "mpeg", "-c:a", "mp2"}, false},
+        {"a.dat", {"-f", "mpeg", "-c:a", "mp2"}, false},
+        {"v.mp4", {"-c:v", "mpeg4", "-c:a", "aac"}, true},
+        {"a.divx", {"-f", "avi", "-c:a", "libmp3lame"}, false},
+        {"a.div", {"-f", "avi", "-c:a", "ac3"}, false},
+        {"a.ogm", {"-f", "ogg", "-c:a", "libvorbis"}, false},
+        {"a.wav", {}, false},
+        {"a.mpa", {"-f", "mp2", "-c:a", "mp2"}, false},
+        {"a.mp2", {"-c:a", "mp2"}, false},
+        {"a.mp3", {"-b:a", "192k"}, false},
+        {"a.au", {}, false},
+        {"a.aif", {"-f", "aiff"}, false},
+        {"a.aiff", {}, false},
+        {"a.snd", {"-f", "au"}, false},
+        {"a.ogg", {"-c:a", "libvorbis"}, false},
+        {"a.ac3", {}, false},
+        {"a.flac", {}, false},
+        {"a.m4a", {"-c:a", "aac"}, false},
+        {"a.aac", {"-c:a", "aac"}, false},
+        {"a.opus", {"-c:a", "libopus"}, false},
+        {"v.mkv", {"-c:v", "mpeg4", "-c:a", "libvorbis"}, true},
+        {"a.webm", {"-c:a", "libopus"}, false},
+    };
+    QStringList files;
+    for (const Source &s : sources) {
+        QStringList args{"-f", "lavfi", "-i", "sine=frequency=500:duration=0.6:sample_rate=44100"};
+        if (s.video)
+            args = QStringList{"-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=0.6"} + args
+                   + QStringList{"-shortest"};
+        files << media.make(s.name, args + QStringList{"-ac", "2"} + s.args);
+    }
+
+    const ToolRun probe = joinTool(QStringList{"--probe"} + files);
+    ASSERT_EQ(probe.exitCode, 0) << probe.err.toStdString();
+    const QStringList lines = probe.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), files.size());
+    std::vector<std::int64_t> lengths;
+    for (int i = 0; i < lines.size(); ++i) {
+        const QStringList fields = lines[i].split('\t');
+        ASSERT_EQ(fields.size(), 2);
+        EXPECT_EQ(fields[1], files[i]);
+        lengths.push_back(fields[0].toLongLong());
+        EXPECT_NEAR(lengths.back() / 1e7, 0.6, 0.1) << files[i].toStdString();
+    }
+
+    const QString out = media.path("joined.wav");
+    const ToolRun join = joinTool(QStringList{"-q", "-o", out} + files);
+    ASSERT_EQ(join.exitCode, 0) << join.err.toStdString();
+    EXPECT_TRUE(join.err.isEmpty()) << join.err.toStdString();
+    const WavContents w = readWav(out);
+    ASSERT_TRUE(w.valid);
+    std::int64_t start = 0;
+    for (std::size_t i = 0; i < lengths.size(); ++i) {
+        const std::int64_t begin = start * 44100 / 10'000'000;
+        start += lengths[i];
+        const std::int64_t end = start * 44100 / 10'000'000;
+        // The middle of every clip's span holds its tone.
+        int peak = 0;
+        for (std::int64_t f = (begin + end) / 2 - 500; f < (begin + end) / 2 + 500; ++f)
+            peak = std::max(peak, std::abs(w.sample(f, 0)));
+        EXPECT_GT(peak, 2000) << files[static_cast<int>(i)].toStdString();
+    }
+    EXPECT_EQ(w.frames(), start * 44100 / 10'000'000);
+}
+
+TEST(JoinTool, RefusesInputsThatCannotBeMeasuredNamingThem)
+{
+    MediaFixtures media;
+    const QString good = media.constantWav("good.wav", 4410, 44100, 2, 10);
+    const QString empty = media.textFile("empty.mp3", "");
+    const QString text = media.textFile("letter.mp3", "Dear friend,\nthis is not a song.\n");
+    const QString silent = media.make("silent.mp4", {"-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=1",
+                                                     "-c:v", "mpeg4"});
+    for (const QString &bad : {empty, text, silent}) {
+        const QString out = media.path("out.wav");
+        const ToolRun r = joinTool({"-o", out, good, bad});
+        EXPECT_EQ(r.exitCode, 2) << bad.toStdString();
+        EXPECT_TRUE(r.err.contains(bad)) << r.err.toStdString();
+        EXPECT_FALSE(QFile::exists(out));
+    }
+}
+
+TEST(JoinTool, GuardsTheOutputFile)
+{
+    MediaFixtures media;
+    const QString in = media.constantWav("in.wav", 4410, 44100, 2, 10);
+    const QString out = media.path("out.wav");
+    QFile::copy(in, out);
+    const qint64 before = QFileInfo(out).size();
+
+    ToolRun r = joinTool({"-o", out, in});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("exists")) << r.err.toStdString();
+    EXPECT_EQ(QFileInfo(out).size(), before);
+
+    // The output is never one of the inputs, even written another way.
+    r = joinTool({"-y", "-o", media.dir() + "/./in.wav", in});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("also an input")) << r.err.toStdString();
+    EXPECT_TRUE(readWav(in).valid);
+    EXPECT_EQ(readWav(in).frames(), 4410);
+
+    r = joinTool({"-y", "-q", "-r", "8000", "-c", "1", "-b", "8", "-o", out, in});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const WavContents w = readWav(out);
+    EXPECT_EQ(w.rate, 8000);
+    EXPECT_EQ(w.channels, 1);
+    EXPECT_EQ(w.bits, 8);
+    EXPECT_EQ(w.frames(), 800);
+}
+
+TEST(JoinTool, BadUsageAndFailedJoins)
+{
+    MediaFixtures media;
+    const QString in = media.constantWav("in.wav", 441, 44100, 2, 10);
+    EXPECT_EQ(joinTool({}).exitCode, 2);
+    EXPECT_EQ(joinTool({"-r", "48000", in}).exitCode, 2);
+    EXPECT_EQ(joinTool({"-c", "6", in}).exitCode, 2);
+    EXPECT_EQ(joinTool({"--frobnicate", in}).exitCode, 2);
+    EXPECT_EQ(joinTool({"-o"}).exitCode, 2);
+
+    const QString unwritable = media.path("missing-folder/out.wav");
+    const ToolRun r = joinTool({"-o", unwritable, in});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(unwritable)) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("No such file or directory")) << r.err.toStdString();
+}
