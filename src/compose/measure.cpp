@@ -23,3 +23,41 @@ Measurement measureFile(const media::MediaFactory &factory, const QString &path)
 }
 
 } // namespace sonaweld
+
+#include <QStringList>
+
+#include <algorithm>
+#include <thread>
+
+namespace sonaweld {
+
+std::vector<Measurement> measureFiles(const media::MediaFactory &factory, const QStringList &paths,
+                                      const std::atomic<bool> *cancel, const std::function<void(int)> &done)
+{
+    std::vector<Measurement> results(static_cast<size_t>(paths.size()));
+    for (Measurement &m : results)
+        m.result = media::fail(media::Code::kAbort);
+    std::atomic<int> next{0};
+    std::atomic<int> finished{0};
+    const auto work = [&] {
+        for (int i = next++; i < paths.size(); i = next++) {
+            if (cancel && cancel->load())
+                return;
+            results[static_cast<size_t>(i)] = measureFile(factory, paths[i]);
+            const int count = ++finished;
+            if (done)
+                done(count);
+        }
+    };
+    const int workers = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1,
+                                   std::max<int>(1, static_cast<int>(paths.size())));
+    std::vector<std::thread> pool;
+    for (int i = 1; i < workers; ++i)
+        pool.emplace_back(work);
+    work();
+    for (std::thread &t : pool)
+        t.join();
+    return results;
+}
+
+} // namespace sonaweld

@@ -21,3 +21,19 @@ struct Measurement
 Measurement measureFile(const media::MediaFactory &factory, const QString &path);
 
 } // namespace sonaweld
+
+#include <atomic>
+#include <functional>
+#include <vector>
+
+namespace sonaweld {
+
+// Measures several files at once, one worker per core; the results come back
+// in the order of `paths`. `done` (if given) is called from the workers with
+// the number of files measured so far; when `cancel` becomes true, files not
+// yet started are left unmeasured (step NoGraph, code kAbort).
+std::vector<Measurement> measureFiles(const media::MediaFactory &factory, const QStringList &paths,
+                                      const std::atomic<bool> *cancel = nullptr,
+                                      const std::function<void(int)> &done = {});
+
+} // namespace sonaweld

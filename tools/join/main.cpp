@@ -150,8 +150,10 @@ bool measureAll(const media::MediaFactory &factory, const QStringList &inputs, I
                 bool print)
 {
     bool allMeasured = true;
-    for (const QString &path : inputs) {
-        const Measurement m = measureFile(factory, path);
+    const std::vector<Measurement> results = measureFiles(factory, inputs);
+    for (int i = 0; i < inputs.size(); ++i) {
+        const QString &path = inputs[i];
+        const Measurement &m = results[static_cast<size_t>(i)];
         if (m.step != MeasureStep::Measured) {
             std::fprintf(stderr, "sonaweld-join: cannot measure %s: %s\n", path.toLocal8Bit().constData(),
                          m.result.text().c_str());

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Joins a generated corpus (32 files, about 89 minutes: 192 kbit/s MP3s, Vorbis,
+# AAC, 96 kHz FLAC, AC-3 5.1, mono WAV and two videos) to 44100 Hz stereo
+# 16-bit with sonaweld-join, with ffmpeg's concat filter and, on the MP3 subset,
+# with sox. Runs alternate; prints median wall times, their ratios and peak
+# memory.   bench/join-bench.sh [runs]
+set -euo pipefail
+
+runs=${1:-3}
+root=$(cd "$(dirname "$0")/.." && pwd)
+work="$root/bench/out"
+corpus="$work/corpus"
+join="$root/build/tools/sonaweld-join"
+
+need=()
+for p in ffmpeg sox libsox-fmt-mp3 time bc; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
+done
+if [ ${#need[@]} -gt 0 ]; then
+    sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update -q && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${need[@]}"
+fi
+[ -x "$join" ] || bash "$root/scripts/sonaweld.sh" build
+
+mkdir -p "$corpus"
+gen() { # name seconds ffmpeg-output-args...
+    local name=$1 secs=$2; shift 2
+    [ -s "$corpus/$name" ] && return 0
+    local f=$((220 + RANDOM % 600))
+    ffmpeg -v error -y -f lavfi -i "aevalsrc=0.3*sin(2*PI*$f*t)*(0.6+0.4*sin(2*PI*0.5*t))+0.1*sin(2*PI*$((f*3/2))*t):s=44100:d=$secs" \
+        "$@" "$corpus/$name"
+}
+echo "Preparing the corpus in $corpus ..."
+for i in $(seq -w 1 22); do gen "song$i.mp3" 180 -ac 2 -b:a 192k; done
+gen vorbis1.ogg 180 -ac 2 -c:a libvorbis -q:a 5
+gen vorbis2.ogg 180 -ac 2 -c:a libvorbis -q:a 5
+gen aac1.m4a 180 -ac 2 -c:a aac -b:a 160k
+gen aac2.m4a 180 -ac 2 -c:a aac -b:a 160k
+gen hires1.flac 120 -ac 2 -ar 96000 -sample_fmt s32
+gen hires2.flac 120 -ac 2 -ar 96000 -sample_fmt s32
+gen surround.ac3 180 -af "pan=5.1|FL=c0|FR=c0|FC=c0|LFE=c0|BL=c0|BR=c0" -c:a ac3 -b:a 448k
+gen mono.wav 120 -ac 1 -ar 22050
+for v in 1 2; do
+    [ -s "$corpus/video$v.mp4" ] || ffmpeg -v error -y -f lavfi -i "testsrc=size=640x360:rate=25:duration=60" \
+        -f lavfi -i "sine=frequency=$((300*v)):duration=60" -shortest -c:v libx264 -preset ultrafast \
+        -c:a aac -b:a 128k "$corpus/video$v.mp4"
+done
+
+mapfile -t all < <(ls "$corpus"/* | sort)
+mapfile -t mp3s < <(ls "$corpus"/*.mp3 | sort)
+echo "Corpus: ${#all[@]} files, $(du -sh "$corpus" | cut -f1)"
+
+concat_filter() { # n
+    local n=$1 f="" i
+    for ((i = 0; i < n; i++)); do
+        f+="[$i:a:0]aresample=44100,aformat=sample_fmts=s16:channel_layouts=stereo[a$i];"
+    done
+    for ((i = 0; i < n; i++)); do f+="[a$i]"; done
+    echo "${f}concat=n=$n:v=0:a=1[out]"
+}
+ffmpeg_inputs=()
+for f in "${all[@]}"; do ffmpeg_inputs+=(-i "$f"); done
+filter=$(concat_filter ${#all[@]})
+
+measure() { # label command...
+    local label=$1; shift
+    rm -f "$work/out.wav"
+    /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>"$work/err.txt" || {
+        echo "$label failed:"; cat "$work/err.txt"; exit 1; }
+    echo "$label $(cat "$work/time.txt")" >> "$work/results.txt"
+}
+
+: > "$work/results.txt"
+for ((r = 1; r <= runs; r++)); do
+    echo "Run $r of $runs"
+    measure sonaweld "$join" -q -y -o "$work/out.wav" "${all[@]}"
+    measure ffmpeg ffmpeg -v error -y "${ffmpeg_inputs[@]}" -filter_complex "$filter" -map "[out]" \
+        -c:a pcm_s16le "$work/out.wav"
+    measure sonaweld-mp3 "$join" -q -y -o "$work/out.wav" "${mp3s[@]}"
+    measure sox sox "${mp3s[@]}" -r 44100 -c 2 -b 16 "$work/out.wav"
+done
+
+median() { # label field
+    awk -v l="$1" -v f="$2" '$1 == l { print $f }' "$work/results.txt" | sort -g |
+        awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+echo
+printf '%-14s %10s %14s\n' tool "median s" "peak MB"
+for l in sonaweld ffmpeg sonaweld-mp3 sox; do
+    printf '%-14s %10.2f %14.1f\n' "$l" "$(median "$l" 2)" "$(echo "$(median "$l" 3) / 1024" | bc -l)"
+done
+echo
+printf 'sonaweld / ffmpeg (all files): %.3f  (target <= 0.55)\n' \
+    "$(echo "$(median sonaweld 2) / $(median ffmpeg 2)" | bc -l)"
+printf 'sonaweld / sox (MP3 subset):   %.3f\n' "$(echo "$(median sonaweld-mp3 2) / $(median sox 2)" | bc -l)"
+printf 'sonaweld peak memory:          %.1f MB (target <= 120)\n' "$(echo "$(median sonaweld 3) / 1024" | bc -l)"
