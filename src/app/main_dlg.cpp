@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMetaObject>
+#include <QProgressBar>
 
 namespace sonaweld {
 namespace {
@@ -44,9 +45,10 @@ QString controlName(int id)
 
 } // namespace
 
-CMainDlg::CMainDlg(Prompter &prompter, QWidget *parent)
+CMainDlg::CMainDlg(Prompter &prompter, media::MediaFactory factory, QWidget *parent)
     : QDialog(parent)
     , prompter_(prompter)
+    , factory_(std::move(factory))
 {
     setWindowTitle(kApplicationName);
     setWindowIcon(iconForResource(IconId::kMainFrame));
@@ -58,7 +60,11 @@ CMainDlg::CMainDlg(Prompter &prompter, QWidget *parent)
     OnInitDialog();
 }
 
-CMainDlg::~CMainDlg() = default;
+CMainDlg::~CMainDlg()
+{
+    // No graph may outlive the window its events are posted to.
+    conversion_.release();
+}
 
 void CMainDlg::createControls()
 {
@@ -81,6 +87,14 @@ void CMainDlg::createControls()
     status_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     status_->setGeometry(units.map(7, 169, 251, 10));
     order[n++] = status_;
+
+    // The share of the output written, under the status line while joining.
+    progress_ = new QProgressBar(this);
+    progress_->setGeometry(units.map(7, 180, 251, 3));
+    progress_->setRange(0, 100);
+    progress_->setTextVisible(false);
+    progress_->setFocusPolicy(Qt::NoFocus);
+    progress_->hide();
 
     order[n++] = makeButton(kJoinSpec);
     order[n++] = makeButton(kOptionsSpec);
@@ -114,6 +128,11 @@ void CMainDlg::createControls()
         QWidget::setTabOrder(order[i], order[i + 1]);
 
     connect(button(ControlId::kOk), &QToolButton::clicked, this, &CMainDlg::OnExit);
+    connect(button(ControlId::kAdd), &QToolButton::clicked, this, &CMainDlg::OnAdd);
+    connect(button(ControlId::kJoin), &QToolButton::clicked, this, &CMainDlg::OnJoin);
+    conversionTimer_.setInterval(kConversionTickMs);
+    connect(&conversionTimer_, &QTimer::timeout, this, &CMainDlg::OnTimer);
+    setAcceptDrops(true);
 }
 
 void CMainDlg::OnInitDialog()

@@ -1,12 +1,18 @@
 #pragma once
 
+#include "compose/conversion.h"
+#include "compose/measure.h"
+#include "media/media_factory.h"
 #include "medialist/media_item.h"
 #include "options/output_settings.h"
 
 #include <QDialog>
+#include <QEvent>
+#include <QTimer>
 
 class QGroupBox;
 class QLabel;
+class QProgressBar;
 
 namespace sonaweld {
 
@@ -33,11 +39,16 @@ inline constexpr int kHelp = 57670;
 
 // The program's one window: the item list, the command buttons and the status
 // line. It owns all application state and refuses to close while a join runs.
-class CMainDlg : public QDialog
+class CMainDlg : public QDialog, public ConversionHost
 {
     Q_OBJECT
 public:
-    explicit CMainDlg(Prompter &prompter, QWidget *parent = nullptr);
+    // The event through which a running join's graph reports.
+    static constexpr QEvent::Type kGraphNotify = static_cast<QEvent::Type>(QEvent::User + 13);
+    static constexpr int kConversionTickMs = 1000;
+
+    explicit CMainDlg(Prompter &prompter, media::MediaFactory factory = media::MediaFactory(),
+                      QWidget *parent = nullptr);
     ~CMainDlg() override;
 
     // 1 while a join runs.
@@ -46,6 +57,11 @@ public:
 
     ItemTable &items() { return items_; }
     const OutputSettings &outputSettings() const { return output_; }
+    OutputSettings &outputSettings() { return output_; }
+    int elapsedSeconds() const { return elapsedSeconds_; }
+    const Conversion &conversion() const { return conversion_; }
+    bool conversionTimerActive() const { return conversionTimer_.isActive(); }
+    int progressPercent() const;
     ItemListView *itemList() const { return list_; }
     CImageButton *button(int controlId) const;
     QString statusText() const;
@@ -58,11 +74,34 @@ public:
     // Returns whether the dialog may close.
     bool OnClose();
 
+    // Measures one file; shows the framework's complaint when the file cannot
+    // be opened. `measured` (if given) is a result already taken off the UI
+    // thread.
+    bool probeDuration(const QString &path, ReferenceTime &duration,
+                       const Measurement *measured = nullptr);
+    // Appends the files that can be measured, in the given order, as the Add
+    // command does; `several` selects the wording of the several-files case.
+    void addFiles(const QStringList &paths, bool several);
+
+    static bool fileExists(const QString &path);
+
+    // ConversionHost
+    void conversionStarted() override;
+    media::EventQueue::Notify graphNotifier() override;
+
 public slots:
     // Exit button and Enter: ask the window to close; OnClose decides.
     void OnExit();
+    void OnAdd();
+    void OnJoin();
+    void OnTimer();
+    void OnGraphNotify();
+    void endConversion();
 
 protected:
+    bool event(QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void reject() override;
@@ -77,11 +116,20 @@ private:
     void setupImageButton(CImageButton *button, const QString &tooltip);
     void appendAboutToSystemMenu();
 
+    std::vector<Measurement> measureOffThread(const QStringList &paths, bool &cancelled);
+    std::string locateMissingSource(const std::string &missing);
+    void endConversionWithError(const QString &reason);
+
     Prompter &prompter_;
+    media::MediaFactory factory_;
     ItemTable items_;
     OutputSettings output_;
     int converting_ = 0;
     int osMajorVersion_ = 0;
+    int elapsedSeconds_ = 0;
+    Conversion conversion_;
+    QTimer conversionTimer_;
+    QProgressBar *progress_ = nullptr;
 
     ItemListView *list_ = nullptr;
     QLabel *status_ = nullptr;

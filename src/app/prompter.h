@@ -9,6 +9,14 @@ enum class MessageIcon { None, Exclamation, Question, Information, Error };
 enum class MessageButtons { Ok, YesNo };
 enum class Answer { Ok, Yes, No };
 
+// One entry of a file dialog's type list: what the user reads, and the
+// patterns ("*.mp3;*.wav") it stands for.
+struct FileFilter
+{
+    QString description;
+    QString patterns;
+};
+
 // The one seam between application logic and the user's eyes: message boxes,
 // questions and file dialogs. Widgets implement it with real dialogs, the
 // command-line joiner with standard error, and tests with a script.
@@ -24,14 +32,14 @@ public:
     virtual Answer message(const QString &text, const QString &caption, MessageButtons buttons,
                            MessageIcon icon) = 0;
 
-    // Open-file dialog allowing several files. `filters` are "Description (patterns)"
-    // entries; the first is selected. Empty result: cancelled.
+    // Open-file dialog allowing several files, the first filter selected.
+    // Returns full paths in the dialog's order; empty when cancelled.
     virtual QStringList openFileNames(const QString &title, const QString &folder,
-                                      const QStringList &filters) = 0;
+                                      const QList<FileFilter> &filters) = 0;
 
     // Save-file dialog. Empty result: cancelled.
     virtual QString saveFileName(const QString &title, const QString &initialPath,
-                                 const QStringList &filters) = 0;
+                                 const QList<FileFilter> &filters) = 0;
 
     // The common "Error" box: caption "Error", OK, no icon.
     void error(const QString &text)

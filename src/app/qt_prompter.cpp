@@ -3,6 +3,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include <memory>
+
 namespace sonaweld {
 namespace {
 
@@ -38,20 +40,65 @@ Answer QtPrompter::message(const QString &text, const QString &caption, MessageB
     return result == QMessageBox::Yes ? Answer::Yes : Answer::No;
 }
 
-QStringList QtPrompter::openFileNames(const QString &title, const QString &folder,
-                                      const QStringList &filters)
+namespace {
+
+// Qt reads a filter's patterns from its last parentheses; the description is
+// shown alone. "*.*" means every file, as it does on Windows.
+QStringList qtFilters(const QList<FileFilter> &filters)
 {
-    QString selected = filters.value(0);
-    return QFileDialog::getOpenFileNames(owner_, title, folder, filters.join(QStringLiteral(";;")),
-                                         &selected);
+    QStringList out;
+    for (const FileFilter &f : filters) {
+        QStringList patterns;
+        for (QString p : f.patterns.split(u';', Qt::SkipEmptyParts)) {
+            p = p.trimmed();
+            if (p == QStringLiteral("*.*"))
+                p = QStringLiteral("*");
+            if (!p.isEmpty())
+                patterns << p;
+        }
+        out << QStringLiteral("%1 (%2)").arg(f.description, patterns.join(u' '));
+    }
+    return out;
+}
+
+QFileDialog *makeDialog(QWidget *owner, const QString &title, const QString &start,
+                        const QList<FileFilter> &filters)
+{
+    auto *dialog = new QFileDialog(owner, title, start);
+    dialog->setAttribute(Qt::WA_DeleteOnClose, false);
+    // The type list shows the descriptions as written; matching ignores
+    // letter case, so "SONG.MP3" is a media file too.
+    dialog->setOption(QFileDialog::HideNameFilterDetails);
+    dialog->setFilter(dialog->filter() & ~QDir::CaseSensitive);
+    const QStringList list = qtFilters(filters);
+    dialog->setNameFilters(list);
+    if (!list.isEmpty())
+        dialog->selectNameFilter(list.first());
+    return dialog;
+}
+
+} // namespace
+
+QStringList QtPrompter::openFileNames(const QString &title, const QString &folder,
+                                      const QList<FileFilter> &filters)
+{
+    std::unique_ptr<QFileDialog> dialog(makeDialog(owner_, title, folder, filters));
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    if (dialog->exec() != QDialog::Accepted)
+        return {};
+    return dialog->selectedFiles();
 }
 
 QString QtPrompter::saveFileName(const QString &title, const QString &initialPath,
-                                 const QStringList &filters)
+                                 const QList<FileFilter> &filters)
 {
-    QString selected = filters.value(0);
-    return QFileDialog::getSaveFileName(owner_, title, initialPath,
-                                        filters.join(QStringLiteral(";;")), &selected);
+    std::unique_ptr<QFileDialog> dialog(makeDialog(owner_, title, initialPath, filters));
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    if (dialog->exec() != QDialog::Accepted)
+        return {};
+    return dialog->selectedFiles().value(0);
 }
 
 } // namespace sonaweld

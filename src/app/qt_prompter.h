@@ -17,9 +17,9 @@ public:
     Answer message(const QString &text, const QString &caption, MessageButtons buttons,
                    MessageIcon icon) override;
     QStringList openFileNames(const QString &title, const QString &folder,
-                              const QStringList &filters) override;
+                              const QList<FileFilter> &filters) override;
     QString saveFileName(const QString &title, const QString &initialPath,
-                         const QStringList &filters) override;
+                         const QList<FileFilter> &filters) override;
 
 private:
     QPointer<QWidget> owner_;

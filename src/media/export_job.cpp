@@ -178,7 +178,7 @@ void ExportJob::recordFailure(const Result &r)
     cancel_ = true;
 }
 
-Result ExportJob::emit(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames)
+Result ExportJob::writeSpan(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames)
 {
     if (Result r = file_.writeFrames(segments_[index].begin + at, data, frames); r.failed())
         return r;
@@ -204,7 +204,7 @@ Result ExportJob::renderSilence(std::size_t index, std::vector<std::uint8_t> &bu
         if (cancel_.load())
             return fail(Code::kAbort);
         const std::int64_t n = std::min<std::int64_t>(options_.chunkFrames, length - at);
-        if (Result r = emit(index, at, buffer.data(), n); r.failed())
+        if (Result r = writeSpan(index, at, buffer.data(), n); r.failed())
             return r;
         at += n;
     }
@@ -224,7 +224,7 @@ Result ExportJob::renderClip(std::size_t index, std::vector<std::uint8_t> &buffe
         int produced = 0;
         if (Result r = reader.read(buffer.data(), options_.chunkFrames, produced); r.failed())
             return r;
-        if (Result r = emit(index, at, buffer.data(), produced); r.failed())
+        if (Result r = writeSpan(index, at, buffer.data(), produced); r.failed())
             return r;
         at += produced;
     }
@@ -288,7 +288,7 @@ Result ExportJob::renderMix(std::size_t index, std::vector<std::uint8_t> &buffer
             for (std::int64_t s = 0; s < samples; ++s)
                 pcm[s] = static_cast<std::int16_t>(std::clamp(sum[s], -32768, 32767));
         }
-        if (Result r = emit(index, pos - segment.begin, buffer.data(), n); r.failed())
+        if (Result r = writeSpan(index, pos - segment.begin, buffer.data(), n); r.failed())
             return r;
         pos += n;
     }

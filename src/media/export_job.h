@@ -78,7 +78,7 @@ private:
     Result renderSilence(std::size_t index, std::vector<std::uint8_t> &buffer);
     Result renderClip(std::size_t index, std::vector<std::uint8_t> &buffer);
     Result renderMix(std::size_t index, std::vector<std::uint8_t> &buffer);
-    Result emit(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames);
+    Result writeSpan(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames);
     void recordFailure(const Result &r);
 
     std::vector<ClipSpec> clips_;

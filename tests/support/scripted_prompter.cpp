@@ -23,14 +23,14 @@ Answer ScriptedPrompter::message(const QString &text, const QString &caption,
 }
 
 QStringList ScriptedPrompter::openFileNames(const QString &title, const QString &folder,
-                                            const QStringList &filters)
+                                            const QList<FileFilter> &filters)
 {
     fileDialogs.append({title, folder, filters});
     return openResults.isEmpty() ? QStringList() : openResults.dequeue();
 }
 
 QString ScriptedPrompter::saveFileName(const QString &title, const QString &initialPath,
-                                       const QStringList &filters)
+                                       const QList<FileFilter> &filters)
 {
     fileDialogs.append({title, initialPath, filters});
     return saveResults.isEmpty() ? QString() : saveResults.dequeue();

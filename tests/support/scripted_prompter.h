@@ -25,9 +25,9 @@ public:
     Answer message(const QString &text, const QString &caption, MessageButtons buttons,
                    MessageIcon icon) override;
     QStringList openFileNames(const QString &title, const QString &folder,
-                              const QStringList &filters) override;
+                              const QList<FileFilter> &filters) override;
     QString saveFileName(const QString &title, const QString &initialPath,
-                         const QStringList &filters) override;
+                         const QList<FileFilter> &filters) override;
 
     QList<Shown> shown;
     QQueue<Answer> answers;
@@ -38,7 +38,7 @@ public:
     {
         QString title;
         QString folder;
-        QStringList filters;
+        QList<FileFilter> filters;
     };
     QList<FileDialog> fileDialogs;
 
@@ -46,3 +46,11 @@ public:
 };
 
 } // namespace sonaweld::test
+
+#include <ostream>
+
+// Readable QString output in test failures.
+inline void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}

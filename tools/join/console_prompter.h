@@ -12,8 +12,8 @@ public:
     void appMessage(const QString &text) override;
     Answer message(const QString &text, const QString &caption, MessageButtons buttons,
                    MessageIcon icon) override;
-    QStringList openFileNames(const QString &, const QString &, const QStringList &) override { return {}; }
-    QString saveFileName(const QString &, const QString &, const QStringList &) override { return {}; }
+    QStringList openFileNames(const QString &, const QString &, const QList<FileFilter> &) override { return {}; }
+    QString saveFileName(const QString &, const QString &, const QList<FileFilter> &) override { return {}; }
 };
 
 } // namespace sonaweld

@@ -1,0 +1,174 @@
+// The Join command and the supervision of a running join.
+#include "app/main_dlg.h"
+
+#include "app/paths.h"
+#include "app/prompter.h"
+#include "app/settings_store.h"
+#include "compose/export_composer.h"
+#include "ui/image_button.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QProgressBar>
+
+#include <filesystem>
+
+namespace sonaweld {
+namespace {
+
+std::filesystem::path nativePath(const QString &path)
+{
+#ifdef _WIN32
+    return std::filesystem::path(path.toStdWString());
+#else
+    return std::filesystem::path(path.toStdString());
+#endif
+}
+
+// Whether two paths name the same file, however they are written.
+bool sameFile(const QString &a, const QString &b)
+{
+    std::error_code ec;
+    return std::filesystem::equivalent(nativePath(a), nativePath(b), ec);
+}
+
+} // namespace
+
+bool CMainDlg::fileExists(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly);
+}
+
+void CMainDlg::OnJoin()
+{
+    if (items_.itemCount() == 0) {
+        prompter_.appMessage(QStringLiteral("Please add audio or video files into the list"));
+        return;
+    }
+    if (items_.itemCount() > kMaxItems) {
+        prompter_.appMessage(
+            QStringLiteral("The video files are too many! Please delete some files in the list."));
+        return;
+    }
+    if (converting_ != 0) {
+        endConversion();
+        return;
+    }
+
+    const QString output = output_.outputPath;
+    if (fileExists(output)) {
+        // Replacing a file that is also a source would delete that source.
+        for (int i = 0; i < items_.itemCount(); ++i) {
+            if (sameFile(output, items_.pathAt(i))) {
+                prompter_.error(QStringLiteral("%1 is one of the files to join. Please choose another "
+                                               "output file in Options.")
+                                    .arg(output));
+                return;
+            }
+        }
+        const Answer answer = prompter_.message(
+            QStringLiteral("%1 exists. Do you want to replace it?").arg(output), QStringLiteral("Warning"),
+            MessageButtons::YesNo, MessageIcon::Exclamation);
+        if (answer != Answer::Yes)
+            return;
+        QFile::remove(output);
+    }
+
+    disableDecoderFeedback();
+
+    ExportComposer composer(factory_, prompter_, *this, conversion_);
+    composer.setLocateMissing([this](const std::string &missing) { return locateMissingSource(missing); });
+    if (composer.composeTimeline(items_) < 0)
+        return;
+    composer.startExport(conversion_.timeline, output_);
+}
+
+std::string CMainDlg::locateMissingSource(const std::string &missing)
+{
+    QString name;
+    fileNameOfPath(QString::fromStdString(missing), name);
+    const QStringList chosen = prompter_.openFileNames(
+        QStringLiteral("Where is %1?").arg(name), QString(),
+        {{QStringLiteral("Any Files (*.*)"), QStringLiteral("*.*;")}});
+    return chosen.isEmpty() ? std::string() : chosen.first().toStdString();
+}
+
+void CMainDlg::conversionStarted()
+{
+    converting_ = 1;
+    elapsedSeconds_ = 0;
+    button(ControlId::kJoin)->setText(QStringLiteral("Stop"));
+    progress_->setValue(0);
+    progress_->show();
+    conversionTimer_.start();
+}
+
+media::EventQueue::Notify CMainDlg::graphNotifier()
+{
+    // Runs on a streaming thread: only posts. The hook is cleared before
+    // this window goes away.
+    return [this] { QCoreApplication::postEvent(this, new QEvent(kGraphNotify)); };
+}
+
+bool CMainDlg::event(QEvent *e)
+{
+    if (e->type() == kGraphNotify) {
+        OnGraphNotify();
+        return true;
+    }
+    return QDialog::event(e);
+}
+
+int CMainDlg::progressPercent() const
+{
+    return progress_->value();
+}
+
+void CMainDlg::OnTimer()
+{
+    ++elapsedSeconds_;
+    const int s = elapsedSeconds_;
+    setStatusText(QString::asprintf("Please wait... Used Time: %02d:%02d:%02d", s / 3600, (s % 3600) / 60, s % 60));
+    if (conversion_.mediaControl)
+        progress_->setValue(static_cast<int>(conversion_.mediaControl->progress() * 100));
+}
+
+void CMainDlg::OnGraphNotify()
+{
+    media::GraphEvent event;
+    while (conversion_.mediaEvent && conversion_.mediaEvent->events().getEvent(event)) {
+        const long code = event.code;
+        const int failure = static_cast<int>(event.param1);
+        const QString reason = QString::fromStdString(event.text);
+        conversion_.mediaEvent->events().freeEventParams(event);
+        if (code == media::EventCode::kComplete) {
+            progress_->setValue(100);
+            endConversion();
+        } else if (code == media::EventCode::kErrorAbort) {
+            endConversionWithError(reason.isEmpty() ? QString::fromStdString(media::errorText(failure))
+                                                    : reason);
+        }
+    }
+}
+
+void CMainDlg::endConversion()
+{
+    conversionTimer_.stop();
+    conversion_.release();
+    button(ControlId::kJoin)->setText(QStringLiteral("Join"));
+    converting_ = 0;
+    elapsedSeconds_ = 0;
+    setStatusText(QStringLiteral("Done. Output File: %1").arg(output_.outputPath));
+}
+
+void CMainDlg::endConversionWithError(const QString &reason)
+{
+    endConversion();
+    setStatusText(QStringLiteral("The join failed. Output File: %1").arg(output_.outputPath));
+    prompter_.error(QStringLiteral("The join stopped because of an error:\n%1").arg(reason));
+}
+
+} // namespace sonaweld

@@ -1,0 +1,166 @@
+// The Add command of the main dialog: choose files, measure them, append them.
+#include "app/main_dlg.h"
+
+#include "app/paths.h"
+#include "app/prompter.h"
+#include "app/settings_store.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QEventLoop>
+#include <QMimeData>
+#include <QProgressDialog>
+#include <QUrl>
+
+#include <thread>
+
+namespace sonaweld {
+namespace {
+
+const QList<FileFilter> kMediaFilters{
+    {QStringLiteral("Media Files (all types)"),
+     QStringLiteral("*.asf;*.wma;*.wmv;*.avi;*.vob;*.qt;*.mov;*.mpg;*.mpeg;*.dat;*.mp4;*.divx;*.div;"
+                    "*.ogm;*.wav;*.mpa;*.mp2;*.mp3;*.au;*.aif;*.aiff;*.snd;*.ogg;*.ac3")},
+    {QStringLiteral("Audio files (*.mp3;*.wav;*.ac3;*.ogg;*.mpa;*.mp2;*.au;*.aif;*.aiff;*.snd)"),
+     QStringLiteral("*.mp3; *.wav; *.ac3; *.ogg; *.mpa; *.mp2; *.au; *.aif; *.aiff; *.snd")},
+    {QStringLiteral("Video Files (*.avi;*.mpg;*.mpeg;*.vob;*.dat;*.mp4;*.divx;*.div;*.ogm;*.qt;*.mov)"),
+     QStringLiteral("*.avi; *.vob; *.qt; *.mov; *.mpg; *.mpeg; *.dat; *.mp4; *.divx; *.div; *.ogm")},
+    {QStringLiteral("Windows Media Files (*.asf;*.wma;*.wmv)"), QStringLiteral("*.asf; *.wma; *.wmv")},
+    {QStringLiteral("Any Files (*.*)"), QStringLiteral("*.*;")},
+};
+
+// Measuring that takes longer than this shows a progress window.
+constexpr int kProgressDelayMs = 500;
+
+} // namespace
+
+bool CMainDlg::probeDuration(const QString &path, ReferenceTime &duration, const Measurement *measured)
+{
+    const Measurement m = measured ? *measured : measureFile(factory_, path);
+    if (m.step == MeasureStep::CannotRender && m.result.code != media::Code::kAbort) {
+        prompter_.error(QStringLiteral("Cannot open %1. You need to install appropriate decoders.\n"
+                                       "Or the file is corrupt.")
+                            .arg(path));
+    }
+    if (m.step != MeasureStep::Measured)
+        return false;
+    duration = m.duration;
+    return true;
+}
+
+std::vector<Measurement> CMainDlg::measureOffThread(const QStringList &paths, bool &cancelled)
+{
+    std::atomic<bool> cancel{false};
+    std::vector<Measurement> results;
+    QEventLoop loop;
+    QProgressDialog progress(QStringLiteral("Measuring the files..."), QStringLiteral("Cancel"), 0,
+                             static_cast<int>(paths.size()), this);
+    progress.setWindowTitle(kApplicationName);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(kProgressDelayMs);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    progress.setValue(0);
+    connect(&progress, &QProgressDialog::canceled, &loop, [&] { cancel = true; });
+
+    std::thread worker([&] {
+        results = measureFiles(factory_, paths, &cancel, [&](int count) {
+            QMetaObject::invokeMethod(&progress, [&progress, &paths, count] {
+                progress.setLabelText(QStringLiteral("Measuring file %1 of %2...").arg(count).arg(paths.size()));
+                progress.setValue(count);
+            }, Qt::QueuedConnection);
+        });
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    // Progress updates still queued refer to the dialog about to go away.
+    QCoreApplication::removePostedEvents(&progress);
+    cancelled = cancel.load();
+    return results;
+}
+
+void CMainDlg::OnAdd()
+{
+    const QString folder = SettingsStore::getProfileString(SettingsKeys::kOption,
+                                                           SettingsKeys::kLastPhotoFolder, QString());
+    const QStringList paths = prompter_.openFileNames(QStringLiteral("Select Media Files..."), folder,
+                                                      kMediaFilters);
+    if (paths.isEmpty())
+        return;
+    addFiles(paths, paths.size() > 1);
+}
+
+void CMainDlg::addFiles(const QStringList &paths, bool several)
+{
+    bool cancelled = false;
+    const std::vector<Measurement> measured = measureOffThread(paths, cancelled);
+    if (cancelled)
+        return;
+
+    int notAdded = 0;
+    for (int i = 0; i < paths.size(); ++i) {
+        const QString &path = paths[i];
+        ReferenceTime duration = 0;
+        if (!probeDuration(path, duration, &measured[static_cast<size_t>(i)])) {
+            if (several) {
+                prompter_.error(QStringLiteral("Can not get the duration of %1").arg(path));
+                continue;
+            }
+            prompter_.error(QStringLiteral("Can not get the duration of the clip!"));
+            return;
+        }
+        if (!pathFits(path)) {
+            prompter_.error(pathTooLongMessage(path));
+            if (!several)
+                return;
+            continue;
+        }
+        if (!items_.append(path, duration))
+            ++notAdded;
+    }
+    if (notAdded > 0) {
+        prompter_.appMessage(
+            QStringLiteral("%1 of the chosen files were not added: the list holds at most %2 files.")
+                .arg(notAdded)
+                .arg(kMaxItems));
+        if (!several)
+            return;
+    }
+    refreshItemList();
+    if (items_.itemCount() > 0) {
+        SettingsStore::writeProfileString(SettingsKeys::kOption, SettingsKeys::kLastPhotoFolder,
+                                          folderOfPath(items_.pathAt(items_.itemCount() - 1)));
+    }
+}
+
+void CMainDlg::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls()) {
+        for (const QUrl &url : event->mimeData()->urls()) {
+            if (url.isLocalFile()) {
+                event->acceptProposedAction();
+                return;
+            }
+        }
+    }
+}
+
+void CMainDlg::dropEvent(QDropEvent *event)
+{
+    QStringList paths;
+    for (const QUrl &url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            paths << QDir::toNativeSeparators(url.toLocalFile());
+    }
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // A drop is treated as a choice of several files, whatever their number:
+    // a failure is reported by name.
+    addFiles(paths, true);
+}
+
+} // namespace sonaweld

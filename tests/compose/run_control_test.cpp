@@ -1,0 +1,219 @@
+#include "app/main_dlg.h"
+#include "support/media_fixtures.h"
+#include "support/scripted_prompter.h"
+#include "support/temp_settings.h"
+#include "ui/image_button.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using namespace sonaweld;
+using namespace sonaweld::test;
+
+namespace {
+
+constexpr ReferenceTime kSecond = kUnitsPerSecond;
+
+class RunControlTest : public ::testing::Test
+{
+protected:
+    TempSettings settings;
+    ScriptedPrompter prompter;
+    MediaFixtures media;
+    CMainDlg dlg{prompter};
+
+    void SetUp() override { dlg.outputSettings().outputPath = media.path("joined.wav"); }
+
+    QString joinCaption() { return dlg.button(ControlId::kJoin)->text(); }
+    QString output() { return dlg.outputSettings().outputPath; }
+
+    // Lets queued graph events arrive until the join ends.
+    bool waitForIdle(int ms = 60000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (dlg.converting() && timer.elapsed() < ms)
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        return !dlg.converting();
+    }
+
+    void seedDecoderValue()
+    {
+        QSettings decoder(QSettings::IniFormat, QSettings::UserScope, "DivXNetworks", "DivX4Windows");
+        decoder.setValue("Disable feedback", 0);
+        decoder.sync();
+    }
+    int decoderValue()
+    {
+        QSettings decoder(QSettings::IniFormat, QSettings::UserScope, "DivXNetworks", "DivX4Windows");
+        return decoder.value("Disable feedback").toInt();
+    }
+};
+
+} // namespace
+
+TEST_F(RunControlTest, AWholeJoinCompletes)
+{
+    dlg.items().append(media.tone("a.mp3", 1.0, 44100, 2, {"-b:a", "128k"}), kSecond);
+    dlg.items().append(media.constantWav("b.wav", 11025, 22050, 1, 700), kSecond / 2);
+    dlg.items().append(media.tone("c.flac", 0.25, 96000, 2), kSecond / 4);
+    dlg.OnJoin();
+    EXPECT_EQ(dlg.converting(), 1);
+    EXPECT_EQ(joinCaption(), "Stop");
+    EXPECT_TRUE(dlg.conversionTimerActive());
+
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_TRUE(prompter.shown.isEmpty()) << prompter.texts().join('\n').toStdString();
+    EXPECT_EQ(dlg.statusText(), "Done. Output File: " + output());
+    EXPECT_EQ(joinCaption(), "Join");
+    EXPECT_FALSE(dlg.conversionTimerActive());
+    EXPECT_EQ(dlg.progressPercent(), 100);
+    const WavContents w = readWav(output());
+    ASSERT_TRUE(w.valid) << w.error.toStdString();
+    EXPECT_EQ(w.frames(), 44100 + 22050 + 11025);
+    EXPECT_EQ(w.sample(44100 + 100, 1), 700);
+
+    // A notification that comes after the end finds nothing to do.
+    QApplication::postEvent(&dlg, new QEvent(CMainDlg::kGraphNotify));
+    QApplication::processEvents();
+    EXPECT_EQ(dlg.statusText(), "Done. Output File: " + output());
+}
+
+TEST_F(RunControlTest, StopOneTickIn)
+{
+    dlg.items().append(media.tone("long.mp3", 120.0, 44100, 2, {"-b:a", "64k"}), 120 * kSecond);
+    dlg.OnJoin();
+    ASSERT_EQ(dlg.converting(), 1);
+    dlg.OnTimer();
+    EXPECT_EQ(dlg.statusText(), "Please wait... Used Time: 00:00:01");
+
+    QElapsedTimer timer;
+    timer.start();
+    dlg.OnJoin(); // the button reads Stop
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_EQ(dlg.converting(), 0);
+    EXPECT_EQ(joinCaption(), "Join");
+    EXPECT_EQ(dlg.statusText(), "Done. Output File: " + output());
+    const WavContents w = readWav(output());
+    ASSERT_TRUE(w.valid) << w.error.toStdString();
+    EXPECT_LT(w.frames(), 120 * 44100);
+
+    // The next run's clock starts again from one second.
+    prompter.answers.enqueue(Answer::Yes);
+    dlg.OnJoin();
+    ASSERT_EQ(dlg.converting(), 1);
+    dlg.OnTimer();
+    EXPECT_EQ(dlg.statusText(), "Please wait... Used Time: 00:00:01");
+    dlg.OnJoin();
+}
+
+TEST_F(RunControlTest, ExistingOutputAnsweredNoStaysUntouched)
+{
+    seedDecoderValue();
+    dlg.items().append(media.constantWav("a.wav", 441, 44100, 2, 1), kSecond / 100);
+    QFile old(output());
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("the user's old file");
+    old.close();
+
+    prompter.answers.enqueue(Answer::No);
+    dlg.OnJoin();
+    ASSERT_EQ(prompter.shown.size(), 1);
+    EXPECT_EQ(prompter.shown[0].text, output() + " exists. Do you want to replace it?");
+    EXPECT_EQ(prompter.shown[0].caption, "Warning");
+    EXPECT_EQ(prompter.shown[0].buttons, MessageButtons::YesNo);
+    EXPECT_EQ(prompter.shown[0].icon, MessageIcon::Exclamation);
+    EXPECT_EQ(dlg.converting(), 0);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), "the user's old file");
+    EXPECT_EQ(decoderValue(), 0); // no registry access
+}
+
+TEST_F(RunControlTest, ExistingOutputAnsweredYesIsReplaced)
+{
+    seedDecoderValue();
+    dlg.items().append(media.constantWav("a.wav", 441, 44100, 2, 1), kSecond / 100);
+    QFile old(output());
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write(QByteArray(100000, 'x'));
+    old.close();
+
+    prompter.answers.enqueue(Answer::Yes);
+    dlg.OnJoin();
+    EXPECT_EQ(decoderValue(), 1);
+    ASSERT_TRUE(waitForIdle());
+    const WavContents w = readWav(output());
+    ASSERT_TRUE(w.valid);
+    EXPECT_EQ(w.fileSize, 44u + 441u * 4u);
+}
+
+TEST_F(RunControlTest, EmptyListIsRefusedBeforeAnythingElse)
+{
+    seedDecoderValue();
+    QFile(output()).open(QIODevice::WriteOnly);
+    dlg.OnJoin();
+    EXPECT_EQ(prompter.texts(), QStringList({"Please add audio or video files into the list"}));
+    EXPECT_TRUE(prompter.shown[0].appBox);
+    EXPECT_EQ(decoderValue(), 0);
+    EXPECT_EQ(dlg.converting(), 0);
+}
+
+TEST_F(RunControlTest, AnOutputThatIsAlsoASourceIsRefused)
+{
+    const QString source = media.constantWav("source.wav", 4410, 44100, 2, 9);
+    dlg.items().append(source, kSecond / 10);
+    dlg.outputSettings().outputPath = media.dir() + "/./source.wav";
+    dlg.OnJoin();
+    ASSERT_EQ(prompter.shown.size(), 1);
+    EXPECT_TRUE(prompter.shown[0].text.contains(dlg.outputSettings().outputPath));
+    EXPECT_EQ(prompter.shown[0].caption, "Error");
+    EXPECT_EQ(dlg.converting(), 0);
+    EXPECT_EQ(readWav(source).frames(), 4410);
+}
+
+TEST_F(RunControlTest, AnErrorAbortEndsTheRunWithAnErrorBox)
+{
+    const QString vanishing = media.constantWav("vanishing.wav", 4410, 44100, 2, 9);
+    dlg.items().append(media.constantWav("ok.wav", 4410, 44100, 2, 9), kSecond / 10);
+    dlg.items().append(vanishing, kSecond / 10);
+    QFile::remove(vanishing);
+
+    dlg.OnJoin();
+    // The missing source is offered for replacement; nobody picks one.
+    ASSERT_EQ(prompter.fileDialogs.size(), 1);
+    EXPECT_EQ(prompter.fileDialogs[0].title, "Where is vanishing.wav?");
+    ASSERT_TRUE(waitForIdle());
+    ASSERT_EQ(prompter.shown.size(), 1);
+    EXPECT_EQ(prompter.shown[0].caption, "Error");
+    EXPECT_TRUE(prompter.shown[0].text.contains(vanishing)) << prompter.shown[0].text.toStdString();
+    EXPECT_FALSE(dlg.statusText().startsWith("Done."));
+    EXPECT_EQ(joinCaption(), "Join");
+    EXPECT_FALSE(dlg.conversionTimerActive());
+}
+
+TEST_F(RunControlTest, StopWithAnEmptiedListIsRefusedAndTheJoinGoesOn)
+{
+    dlg.items().append(media.tone("long.mp3", 60.0, 44100, 2, {"-b:a", "64k"}), 60 * kSecond);
+    dlg.OnJoin();
+    ASSERT_EQ(dlg.converting(), 1);
+    dlg.items().clear();
+    dlg.OnJoin();
+    EXPECT_EQ(prompter.texts(), QStringList({"Please add audio or video files into the list"}));
+    EXPECT_EQ(dlg.converting(), 1);
+    dlg.items().append("/x.wav", kSecond);
+    dlg.OnJoin();
+    EXPECT_EQ(dlg.converting(), 0);
+}
+
+TEST_F(RunControlTest, ElapsedTimeCountsTicks)
+{
+    for (int i = 0; i < 3725; ++i)
+        dlg.OnTimer();
+    EXPECT_EQ(dlg.statusText(), "Please wait... Used Time: 01:02:05");
+    for (int i = 3725; i < 360000; ++i)
+        dlg.OnTimer();
+    EXPECT_EQ(dlg.statusText(), "Please wait... Used Time: 100:00:00");
+}

@@ -1,0 +1,128 @@
+#include "app/main_dlg.h"
+#include "app/settings_store.h"
+#include "medialist/item_list_view.h"
+#include "support/media_fixtures.h"
+#include "support/scripted_prompter.h"
+#include "support/temp_settings.h"
+
+#include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+using namespace sonaweld;
+using namespace sonaweld::test;
+using namespace sonaweld::SettingsKeys;
+
+namespace {
+
+class AddTest : public ::testing::Test
+{
+protected:
+    TempSettings settings;
+    ScriptedPrompter prompter;
+    MediaFixtures media;
+    CMainDlg dlg{prompter};
+
+    QString lastFolder() { return settings.store().value("Option/LastPhotoFolder").toString(); }
+    QString cannotOpen(const QString &path)
+    {
+        return "Cannot open " + path + ". You need to install appropriate decoders.\nOr the file is corrupt.";
+    }
+};
+
+} // namespace
+
+TEST_F(AddTest, OffersTheMediaFiltersFromTheRememberedFolder)
+{
+    settings.set(kOption, kLastPhotoFolder, media.dir() + "/");
+    dlg.OnAdd(); // cancelled: nothing scripted
+    ASSERT_EQ(prompter.fileDialogs.size(), 1);
+    const auto &d = prompter.fileDialogs[0];
+    EXPECT_EQ(d.title, "Select Media Files...");
+    EXPECT_EQ(d.folder, media.dir() + "/");
+    ASSERT_EQ(d.filters.size(), 5);
+    EXPECT_EQ(d.filters[0].description, "Media Files (all types)");
+    EXPECT_TRUE(d.filters[0].patterns.startsWith("*.asf;*.wma;*.wmv;"));
+    EXPECT_TRUE(d.filters[0].patterns.endsWith(";*.ogg;*.ac3"));
+    EXPECT_EQ(d.filters[1].patterns, "*.mp3; *.wav; *.ac3; *.ogg; *.mpa; *.mp2; *.au; *.aif; *.aiff; *.snd");
+    EXPECT_EQ(d.filters[3].description, "Windows Media Files (*.asf;*.wma;*.wmv)");
+    EXPECT_EQ(d.filters[4].description, "Any Files (*.*)");
+    EXPECT_EQ(d.filters[4].patterns, "*.*;");
+    // Cancelling changes nothing and writes nothing.
+    EXPECT_TRUE(prompter.shown.isEmpty());
+    EXPECT_EQ(dlg.items().itemCount(), 0);
+    EXPECT_EQ(lastFolder(), media.dir() + "/");
+}
+
+TEST_F(AddTest, ABadMiddleFileIsReportedAndTheOthersAdded)
+{
+    const QString a = media.tone("first.mp3", 2.5, 44100, 2, {"-b:a", "128k"});
+    const QString bad = media.textFile("broken.mp3", "not audio at all\n");
+    const QString third = media.tone("third.ogg", 1.2, 44100, 1, {"-c:a", "libvorbis"});
+    prompter.openResults.enqueue({a, bad, third});
+    dlg.OnAdd();
+
+    EXPECT_EQ(prompter.texts(), QStringList({cannotOpen(bad), "Can not get the duration of " + bad}));
+    for (const auto &shown : prompter.shown) {
+        EXPECT_EQ(shown.caption, "Error");
+        EXPECT_EQ(shown.icon, MessageIcon::None);
+    }
+    ASSERT_EQ(dlg.items().itemCount(), 2);
+    EXPECT_EQ(dlg.items().pathAt(0), a);
+    EXPECT_EQ(dlg.items().pathAt(1), third);
+    EXPECT_EQ(dlg.items().durationAt(0) / 1'000'000, 25);
+    ItemListView *list = dlg.itemList();
+    ASSERT_EQ(list->rowCount(), 2);
+    EXPECT_EQ(list->item(0, 0)->text(), "first.mp3");
+    EXPECT_EQ(list->item(0, 1)->text(), "2");
+    EXPECT_EQ(list->item(1, 1)->text(), "1");
+    EXPECT_EQ(list->nextSelectedRow(-1), -1);
+    EXPECT_EQ(lastFolder(), media.dir() + "/");
+}
+
+TEST_F(AddTest, ASingleBadFileChangesNothing)
+{
+    settings.set(kOption, kLastPhotoFolder, "/kept/");
+    const QString bad = media.textFile("only.wav", "RIFF but not really");
+    prompter.openResults.enqueue({bad});
+    dlg.OnAdd();
+    EXPECT_EQ(prompter.texts(), QStringList({cannotOpen(bad), "Can not get the duration of the clip!"}));
+    EXPECT_EQ(dlg.items().itemCount(), 0);
+    EXPECT_EQ(dlg.itemList()->rowCount(), 0);
+    EXPECT_EQ(lastFolder(), "/kept/");
+}
+
+TEST_F(AddTest, TheListNeverPassesItsCapacity)
+{
+    for (int i = 0; i < kMaxItems - 1; ++i)
+        dlg.items().append(QStringLiteral("/old/%1.mp3").arg(i), kUnitsPerSecond);
+    const QString a = media.constantWav("a.wav", 4410, 44100, 2, 1);
+    const QString b = media.constantWav("b.wav", 4410, 44100, 2, 1);
+    prompter.openResults.enqueue({a, b, a});
+    dlg.OnAdd();
+    EXPECT_EQ(dlg.items().itemCount(), kMaxItems);
+    EXPECT_EQ(dlg.items().pathAt(kMaxItems - 1), a);
+    EXPECT_EQ(prompter.texts(),
+              QStringList({"2 of the chosen files were not added: the list holds at most 1000 files."}));
+    EXPECT_EQ(dlg.itemList()->rowCount(), kMaxItems);
+}
+
+TEST_F(AddTest, DroppedFilesAreAddedAsSeveral)
+{
+    const QString a = media.constantWav("drop.wav", 22050, 44100, 2, 1);
+    const QString bad = media.textFile("bad.mp3", "x");
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(bad), QUrl::fromLocalFile(a)});
+    dlg.show();
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dlg, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dlg, &drop);
+    EXPECT_EQ(prompter.texts(), QStringList({cannotOpen(bad), "Can not get the duration of " + bad}));
+    ASSERT_EQ(dlg.items().itemCount(), 1);
+    EXPECT_EQ(dlg.items().pathAt(0), a);
+}
