@@ -1,5 +1,7 @@
 #include "app/paths.h"
 
+#include <filesystem>
+
 namespace sonaweld {
 namespace {
 
@@ -65,6 +67,19 @@ bool pathFits(const QString &path, PathStyle style)
     if (style == PathStyle::Windows)
         return path.size() <= kWindowsMaxChars;
     return path.toUtf8().size() <= kPosixMaxBytes;
+}
+
+bool sameFile(const QString &a, const QString &b)
+{
+    const auto native = [](const QString &path) {
+#ifdef _WIN32
+        return std::filesystem::path(path.toStdWString());
+#else
+        return std::filesystem::path(path.toStdString());
+#endif
+    };
+    std::error_code ec;
+    return std::filesystem::equivalent(native(a), native(b), ec);
 }
 
 QString pathTooLongMessage(const QString &path, PathStyle style)

@@ -36,6 +36,10 @@ bool fileNameOfPath(const QString &path, QString &out, PathStyle style = nativeP
 // bytes of UTF-8 on POSIX. Longer paths are refused rather than cut, since a
 // cut path names another file.
 bool pathFits(const QString &path, PathStyle style = nativePathStyle());
+
+// Whether two existing paths name the same file, however each is written
+// (links, "." and "..", letter case where the file system ignores it).
+bool sameFile(const QString &a, const QString &b);
 QString pathTooLongMessage(const QString &path, PathStyle style = nativePathStyle());
 
 } // namespace sonaweld

@@ -9,33 +9,11 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QFileInfo>
 #include <QPointer>
 #include <QProgressBar>
 
-#include <filesystem>
 
 namespace sonaweld {
-namespace {
-
-std::filesystem::path nativePath(const QString &path)
-{
-#ifdef _WIN32
-    return std::filesystem::path(path.toStdWString());
-#else
-    return std::filesystem::path(path.toStdString());
-#endif
-}
-
-// Whether two paths name the same file, however they are written.
-bool sameFile(const QString &a, const QString &b)
-{
-    std::error_code ec;
-    return std::filesystem::equivalent(nativePath(a), nativePath(b), ec);
-}
-
-} // namespace
-
 bool CMainDlg::fileExists(const QString &path)
 {
     QFile file(path);

@@ -10,67 +10,48 @@ MediaFactory::MediaFactory(FaultHook faults, ExportOptions options)
 {
 }
 
-Result MediaFactory::fault(std::string_view what) const
+template <typename T, typename... Args>
+Result MediaFactory::make(std::string_view what, std::shared_ptr<T> &out, Args &&...args) const
 {
     if (const int hr = injectedFault(faults_, what); hr < 0)
         return fail(hr);
+    out = std::make_shared<T>(std::forward<Args>(args)...);
     return ok();
 }
 
 Result MediaFactory::createTimeline(std::shared_ptr<Timeline> &out) const
 {
-    if (Result r = fault("Create.Timeline"); r.failed())
-        return r;
-    out = std::make_shared<Timeline>(faults_);
-    return ok();
+    return make("Create.Timeline", out, faults_);
 }
 
 Result MediaFactory::createRenderEngine(std::shared_ptr<RenderEngine> &out) const
 {
-    if (Result r = fault("Create.RenderEngine"); r.failed())
-        return r;
-    out = std::make_shared<RenderEngine>(faults_, options_);
-    return ok();
+    return make("Create.RenderEngine", out, faults_, options_);
 }
 
 Result MediaFactory::createFilterGraph(std::shared_ptr<FilterGraph> &out) const
 {
-    if (Result r = fault("Create.FilterGraph"); r.failed())
-        return r;
-    out = std::make_shared<FilterGraph>(faults_, options_);
-    return ok();
+    return make("Create.FilterGraph", out, faults_, options_);
 }
 
 Result MediaFactory::createCaptureGraphBuilder(std::shared_ptr<CaptureGraphBuilder> &out) const
 {
-    if (Result r = fault("Create.CaptureGraphBuilder"); r.failed())
-        return r;
-    out = std::make_shared<CaptureGraphBuilder>(faults_);
-    return ok();
+    return make("Create.CaptureGraphBuilder", out, faults_);
 }
 
 Result MediaFactory::createWavMux(std::shared_ptr<WavMux> &out) const
 {
-    if (Result r = fault("Create.WavMux"); r.failed())
-        return r;
-    out = std::make_shared<WavMux>(faults_);
-    return ok();
+    return make("Create.WavMux", out, faults_);
 }
 
 Result MediaFactory::createFileWriter(std::shared_ptr<FileWriter> &out) const
 {
-    if (Result r = fault("Create.FileWriter"); r.failed())
-        return r;
-    out = std::make_shared<FileWriter>(faults_);
-    return ok();
+    return make("Create.FileWriter", out, faults_);
 }
 
 Result MediaFactory::createWaveFormatConverter(std::shared_ptr<WaveFormatConverter> &out) const
 {
-    if (Result r = fault("Create.WaveFormatConverter"); r.failed())
-        return r;
-    out = std::make_shared<WaveFormatConverter>(faults_);
-    return ok();
+    return make("Create.WaveFormatConverter", out, faults_);
 }
 
 std::vector<std::string> compressorNames(CompressorCategory category)

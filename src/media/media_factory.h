@@ -28,7 +28,8 @@ public:
     const ExportOptions &exportOptions() const { return options_; }
 
 private:
-    Result fault(std::string_view what) const;
+    template <typename T, typename... Args>
+    Result make(std::string_view what, std::shared_ptr<T> &out, Args &&...args) const;
 
     SharedFaultHook faults_;
     ExportOptions options_;

@@ -1,5 +1,9 @@
 #include "app/paths.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 using namespace sonaweld;
@@ -71,4 +75,20 @@ TEST(Paths, OverlongPathsAreRefusedNotCut)
     const QString message = pathTooLongMessage(windowsLimit + u'a', PathStyle::Windows);
     EXPECT_TRUE(message.contains("259 characters"));
     EXPECT_TRUE(message.endsWith(windowsLimit + u'a'));
+}
+
+TEST(Paths, SameFileComparesIdentityNotText)
+{
+    QTemporaryDir dir;
+    const QString a = dir.filePath("a.wav");
+    QFile file(a);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    ASSERT_TRUE(QFile::link(a, dir.filePath("link.wav")));
+    EXPECT_TRUE(sameFile(a, dir.path() + "/./a.wav"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("sub"));
+    EXPECT_TRUE(sameFile(a, dir.path() + "/sub/../a.wav"));
+    EXPECT_TRUE(sameFile(dir.filePath("link.wav"), a));
+    EXPECT_FALSE(sameFile(a, dir.filePath("missing.wav")));
+    EXPECT_FALSE(sameFile(dir.filePath("missing.wav"), dir.filePath("missing.wav")));
 }

@@ -1,6 +1,20 @@
 #include "support/temp_settings.h"
 
 namespace sonaweld::test {
+namespace {
+QString &fallbackFolder()
+{
+    static QString folder;
+    return folder;
+}
+} // namespace
+
+void setFallbackSettingsFolder(const QString &folder)
+{
+    fallbackFolder() = folder;
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
+}
 
 TempSettings::TempSettings()
 {
@@ -10,9 +24,9 @@ TempSettings::TempSettings()
 
 TempSettings::~TempSettings()
 {
-    // Anything that runs after the test lands in a folder that no longer
-    // exists, never in the user's store.
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir_.path() + "-gone");
+    // Whatever runs after the test lands in the shared temporary store,
+    // never in the user's own.
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, fallbackFolder());
 }
 
 QSettings TempSettings::store() const

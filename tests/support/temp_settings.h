@@ -8,6 +8,9 @@ namespace sonaweld::test {
 
 // Points the per-user settings at a fresh temporary folder for one test, so no
 // test reads or writes the user's own settings.
+// The store every test falls back to outside a TempSettings; set by main.
+void setFallbackSettingsFolder(const QString &folder);
+
 class TempSettings
 {
 public:

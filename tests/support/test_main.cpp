@@ -1,7 +1,8 @@
 #include <QApplication>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include "support/temp_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +12,7 @@ int main(int argc, char **argv)
     // one that forgets to ask for a temporary store.
     QStandardPaths::setTestModeEnabled(true);
     QTemporaryDir fallbackSettings;
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, fallbackSettings.path());
+    sonaweld::test::setFallbackSettingsFolder(fallbackSettings.path());
 
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

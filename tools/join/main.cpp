@@ -1,10 +1,12 @@
 // sonaweld-join: the dialog's join without the dialog.
 #include "compose/export_composer.h"
 #include "compose/measure.h"
+#include "app/paths.h"
 #include "console_prompter.h"
 #include "media/event_queue.h"
 #include "medialist/media_item.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QString>
 #include <QStringList>
@@ -15,7 +17,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 
 #ifdef _WIN32
@@ -136,15 +137,6 @@ int parse(int argc, char **argv, Options &o)
     return -1;
 }
 
-std::filesystem::path nativePath(const QString &path)
-{
-#ifdef _WIN32
-    return std::filesystem::path(path.toStdWString());
-#else
-    return std::filesystem::path(path.toStdString());
-#endif
-}
-
 // Measures every input; names each one that fails.
 bool measureAll(const media::MediaFactory &factory, const QStringList &inputs, ItemTable *table,
                 bool print)
@@ -206,12 +198,9 @@ int join(const Options &o)
 
     // The output must never be one of the inputs: replacing it would delete
     // a source before it is read.
-    std::error_code ec;
-    const std::filesystem::path out = nativePath(o.output);
-    if (std::filesystem::exists(out, ec)) {
+    if (QFileInfo::exists(o.output)) {
         for (const QString &input : o.inputs) {
-            std::error_code same;
-            if (std::filesystem::equivalent(out, nativePath(input), same)) {
+            if (sameFile(o.output, input)) {
                 std::fprintf(stderr, "sonaweld-join: the output %s is also an input; choose another output file\n",
                              o.output.toLocal8Bit().constData());
                 return kExitUsage;
@@ -232,9 +221,10 @@ int join(const Options &o)
     if (!measureAll(factory, o.inputs, &items, false))
         return kExitUsage;
 
-    if (std::filesystem::exists(out, ec) && !std::filesystem::remove(out, ec)) {
+    QFile existing(o.output);
+    if (existing.exists() && !existing.remove()) {
         std::fprintf(stderr, "sonaweld-join: cannot replace %s: %s\n", o.output.toLocal8Bit().constData(),
-                     ec.message().c_str());
+                     existing.errorString().toLocal8Bit().constData());
         return kExitFailed;
     }
 
