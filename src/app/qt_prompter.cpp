@@ -40,11 +40,9 @@ Answer QtPrompter::message(const QString &text, const QString &caption, MessageB
     return result == QMessageBox::Yes ? Answer::Yes : Answer::No;
 }
 
-namespace {
-
 // Qt reads a filter's patterns from its last parentheses; the description is
 // shown alone. "*.*" means every file, as it does on Windows.
-QStringList qtFilters(const QList<FileFilter> &filters)
+QStringList qtNameFilters(const QList<FileFilter> &filters)
 {
     QStringList out;
     for (const FileFilter &f : filters) {
@@ -61,6 +59,8 @@ QStringList qtFilters(const QList<FileFilter> &filters)
     return out;
 }
 
+namespace {
+
 QFileDialog *makeDialog(QWidget *owner, const QString &title, const QString &start,
                         const QList<FileFilter> &filters)
 {
@@ -70,7 +70,11 @@ QFileDialog *makeDialog(QWidget *owner, const QString &title, const QString &sta
     // letter case, so "SONG.MP3" is a media file too.
     dialog->setOption(QFileDialog::HideNameFilterDetails);
     dialog->setFilter(dialog->filter() & ~QDir::CaseSensitive);
-    const QStringList list = qtFilters(filters);
+#ifndef _WIN32
+    // Desktop-native dialogs elsewhere match patterns case-sensitively.
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+#endif
+    const QStringList list = qtNameFilters(filters);
     dialog->setNameFilters(list);
     if (!list.isEmpty())
         dialog->selectNameFilter(list.first());

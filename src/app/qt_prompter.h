@@ -7,6 +7,9 @@
 
 namespace sonaweld {
 
+// File-dialog filter strings: "Description (pattern pattern ...)".
+QStringList qtNameFilters(const QList<FileFilter> &filters);
+
 // Message boxes and file dialogs on Qt Widgets, owned by one window.
 class QtPrompter : public Prompter
 {

@@ -16,6 +16,8 @@ ItemListView::ItemListView(QWidget *parent)
     setSortingEnabled(false);
     setWordWrap(false);
     verticalHeader()->hide();
+    // Compact rows, one line of text each, as a report list has.
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     horizontalHeader()->setSectionsClickable(false);
     horizontalHeader()->setHighlightSections(false);
     setFrameShape(QFrame::StyledPanel);
