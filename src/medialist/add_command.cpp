@@ -10,6 +10,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QUrl>
@@ -34,6 +35,50 @@ const QList<FileFilter> kMediaFilters{
 // Measuring that takes longer than this shows a progress window.
 constexpr int kProgressDelayMs = 500;
 
+// Until the progress window appears the dialog would take clicks and keys;
+// while files are being measured it must not start another command.
+class InputBlocker : public QObject
+{
+public:
+    explicit InputBlocker(QWidget *window)
+        : window_(window)
+    {
+        qApp->installEventFilter(this);
+        QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    }
+    ~InputBlocker() override
+    {
+        QGuiApplication::restoreOverrideCursor();
+        qApp->removeEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (!widget || (widget != window_ && !window_->isAncestorOf(widget)))
+            return false;
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Wheel:
+        case QEvent::Drop:
+            return true;
+        case QEvent::Close:
+            event->ignore();
+            return true;
+        default:
+            return false;
+        }
+    }
+
+private:
+    QWidget *window_;
+};
+
 } // namespace
 
 bool CMainDlg::probeDuration(const QString &path, ReferenceTime &duration, const Measurement *measured)
@@ -54,6 +99,7 @@ std::vector<Measurement> CMainDlg::measureOffThread(const QStringList &paths, bo
 {
     std::atomic<bool> cancel{false};
     std::vector<Measurement> results;
+    const InputBlocker blocker(this);
     QEventLoop loop;
     QProgressDialog progress(QStringLiteral("Measuring the files..."), QStringLiteral("Cancel"), 0,
                              static_cast<int>(paths.size()), this);

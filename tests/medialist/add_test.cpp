@@ -8,7 +8,12 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QTimer>
 #include <QUrl>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -126,3 +131,28 @@ TEST_F(AddTest, DroppedFilesAreAddedAsSeveral)
     ASSERT_EQ(dlg.items().itemCount(), 1);
     EXPECT_EQ(dlg.items().pathAt(0), a);
 }
+
+#ifndef _WIN32
+TEST_F(AddTest, TheDialogTakesNoCommandsWhileMeasuring)
+{
+    // A pipe holds the measurement until the test writes to it.
+    const QString pipe = media.path("slow.mp3");
+    ASSERT_EQ(mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
+    dlg.show();
+    prompter.openResults.enqueue({pipe});
+    QTimer::singleShot(0, &dlg, [&] {
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(dlg.itemList(), &enter);
+        dlg.close();
+    });
+    QTimer::singleShot(100, &dlg, [&] {
+        QFile writer(pipe);
+        ASSERT_TRUE(writer.open(QIODevice::WriteOnly));
+        writer.write("no sound here");
+    });
+    dlg.OnAdd();
+    QApplication::processEvents();
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(prompter.texts(), QStringList({cannotOpen(pipe), "Can not get the duration of the clip!"}));
+}
+#endif
