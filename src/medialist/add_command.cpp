@@ -149,6 +149,13 @@ void CMainDlg::addFiles(const QStringList &paths, bool several)
     int notAdded = 0;
     for (int i = 0; i < paths.size(); ++i) {
         const QString &path = paths[i];
+        // A path the platform cannot hold is refused whole, never cut.
+        if (!pathFits(path)) {
+            prompter_.error(pathTooLongMessage(path));
+            if (!several)
+                return;
+            continue;
+        }
         ReferenceTime duration = 0;
         if (!probeDuration(path, duration, &measured[static_cast<size_t>(i)])) {
             if (several) {
@@ -157,12 +164,6 @@ void CMainDlg::addFiles(const QStringList &paths, bool several)
             }
             prompter_.error(QStringLiteral("Can not get the duration of the clip!"));
             return;
-        }
-        if (!pathFits(path)) {
-            prompter_.error(pathTooLongMessage(path));
-            if (!several)
-                return;
-            continue;
         }
         if (!items_.append(path, duration))
             ++notAdded;

@@ -1,4 +1,7 @@
 #include "media/export_job.h"
+#include "media/media_factory.h"
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -70,4 +73,18 @@ TEST(PlanSegments, EmptyClipsAddNothing)
     EXPECT_EQ(picture(planSegments({clip(0, 0)}, 44100)), "");
     EXPECT_EQ(picture(planSegments({clip(0, kSecond), clip(kSecond, kSecond), clip(kSecond, 2 * kSecond)}, 10)),
               "[0,10)0 [10,20)2 ");
+}
+
+TEST(CompressorCategories, ListTheEncodersByName)
+{
+    const auto audio = compressorNames(CompressorCategory::Audio);
+    const auto video = compressorNames(CompressorCategory::Video);
+    const auto has = [](const std::vector<std::string> &names, const std::string &part) {
+        return std::any_of(names.begin(), names.end(),
+                           [&](const std::string &n) { return n.find(part) != std::string::npos; });
+    };
+    EXPECT_TRUE(has(audio, "FLAC"));
+    EXPECT_TRUE(has(audio, "PCM signed 16-bit little-endian"));
+    EXPECT_FALSE(has(audio, "MPEG-4 part 2"));
+    EXPECT_TRUE(has(video, "MPEG-4 part 2"));
 }

@@ -115,6 +115,19 @@ TEST_F(AddTest, TheListNeverPassesItsCapacity)
     EXPECT_EQ(dlg.itemList()->rowCount(), kMaxItems);
 }
 
+TEST_F(AddTest, AnOverlongPathIsRefusedNotCut)
+{
+    const QString good = media.constantWav("fits.wav", 4410, 44100, 2, 1);
+    const QString overlong = media.dir() + "/" + QString(5000, u'x') + ".wav";
+    prompter.openResults.enqueue({overlong, good});
+    dlg.OnAdd();
+    ASSERT_EQ(prompter.shown.size(), 1);
+    EXPECT_TRUE(prompter.shown[0].text.startsWith("The path is too long"));
+    EXPECT_TRUE(prompter.shown[0].text.endsWith(overlong));
+    ASSERT_EQ(dlg.items().itemCount(), 1);
+    EXPECT_EQ(dlg.items().pathAt(0), good);
+}
+
 TEST_F(AddTest, DroppedFilesAreAddedAsSeveral)
 {
     const QString a = media.constantWav("drop.wav", 22050, 44100, 2, 1);

@@ -2,6 +2,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include "media/media_error.h"
 #include "support/temp_settings.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@ int main(int argc, char **argv)
     QTemporaryDir fallbackSettings;
     sonaweld::test::setFallbackSettingsFolder(fallbackSettings.path());
 
+    sonaweld::media::quietLibraryLog();
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
