@@ -59,7 +59,6 @@ public:
     const OutputSettings &outputSettings() const { return output_; }
     OutputSettings &outputSettings() { return output_; }
     int elapsedSeconds() const { return elapsedSeconds_; }
-    const Conversion &conversion() const { return conversion_; }
     bool conversionTimerActive() const { return conversionTimer_.isActive(); }
     int progressPercent() const;
     ItemListView *itemList() const { return list_; }

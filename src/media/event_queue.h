@@ -11,7 +11,6 @@ namespace sonaweld::media {
 
 namespace EventCode {
 inline constexpr long kComplete = 1;
-inline constexpr long kUserAbort = 2;
 inline constexpr long kErrorAbort = 3;
 } // namespace EventCode
 

@@ -51,12 +51,6 @@ Result FilterGraph::connect(Pin *out, Pin *in)
     return ok();
 }
 
-bool FilterGraph::running() const
-{
-    std::lock_guard lock(jobMutex_);
-    return job_ != nullptr;
-}
-
 Result FilterGraph::planExport(std::vector<ClipSpec> &clips, WaveFormatEx &format, std::string &path,
                                bool &overwrite) const
 {

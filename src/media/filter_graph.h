@@ -29,7 +29,6 @@ public:
     // Media control.
     Result run();
     Result stop();
-    bool running() const;
 
     EventQueue &events() { return events_; }
     // Announces waiting events through `notify`; an empty one ends that.

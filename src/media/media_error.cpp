@@ -32,8 +32,6 @@ const char *ownText(int code)
     case Code::kTypeNotAccepted: return "The media type of this connection is not acceptable.";
     case Code::kNotStopped: return "The operation cannot be performed because the filter graph is running.";
     case Code::kNoAudio: return "The file holds no audio stream that can be decoded.";
-    case Code::kFileNotFound: return "The system cannot find the file specified.";
-    case Code::kWriteFault: return "The system cannot write to the specified device.";
     case Code::kDiskFull: return "There is not enough space on the disk.";
     default: return nullptr;
     }

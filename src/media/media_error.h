@@ -21,8 +21,6 @@ inline constexpr int kAlreadyConnected = static_cast<int>(0x80040204u);
 inline constexpr int kTypeNotAccepted = static_cast<int>(0x8004022Au);
 inline constexpr int kNotStopped = static_cast<int>(0x80040224u);
 inline constexpr int kNoAudio = static_cast<int>(0x80040256u);
-inline constexpr int kFileNotFound = static_cast<int>(0x80070002u);
-inline constexpr int kWriteFault = static_cast<int>(0x8007001Du);
 inline constexpr int kDiskFull = static_cast<int>(0x80070070u);
 } // namespace Code
 

@@ -25,8 +25,6 @@ public:
     Result createFileWriter(std::shared_ptr<FileWriter> &out) const;
     Result createWaveFormatConverter(std::shared_ptr<WaveFormatConverter> &out) const;
 
-    const ExportOptions &exportOptions() const { return options_; }
-
 private:
     template <typename T, typename... Args>
     Result make(std::string_view what, std::shared_ptr<T> &out, Args &&...args) const;

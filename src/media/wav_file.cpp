@@ -1,5 +1,6 @@
 #include "media/wav_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>

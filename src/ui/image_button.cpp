@@ -16,7 +16,6 @@ CImageButton::CImageButton(const QString &caption, QWidget *parent)
 
 void CImageButton::setIconResource(int resourceId)
 {
-    iconResource_ = resourceId;
     setIcon(iconForResource(resourceId));
 }
 

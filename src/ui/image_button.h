@@ -16,12 +16,8 @@ public:
     explicit CImageButton(const QString &caption, QWidget *parent = nullptr);
 
     void setIconResource(int resourceId);
-    int iconResource() const { return iconResource_; }
     void setTooltipText(const QString &text);
     void setAlign(int align);
-
-private:
-    int iconResource_ = 0;
 };
 
 } // namespace sonaweld
