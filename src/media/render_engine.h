@@ -29,6 +29,8 @@ private:
     std::shared_ptr<Timeline> timeline_;
     std::shared_ptr<FilterGraph> graph_;
     std::vector<std::shared_ptr<GroupOutput>> outputs_;
+    // Sources are always opened when their clip's turn comes, which is what
+    // dynamic source reconnection asks for; the level is kept for callers.
     int reconnectLevel_ = 0;
 };
 
