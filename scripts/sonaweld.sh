@@ -34,17 +34,19 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --parallel "$(nproc)"
 
 case "$mode" in
 run)
+    cmake --build "$build" --parallel "$(nproc)" --target sonaweld
     exec "$build/src/sonaweld"
     ;;
 test)
+    cmake --build "$build" --parallel "$(nproc)"
     cd "$build"
     QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$(nproc)"
     ;;
 build)
+    cmake --build "$build" --parallel "$(nproc)"
     ;;
 *)
     echo "usage: $0 run|test|build" >&2
