@@ -2,7 +2,8 @@
 
 namespace sonaweld {
 
-Measurement measureFile(const media::MediaFactory &factory, const QString &path)
+Measurement measureFile(const media::MediaFactory &factory, const QString &path,
+                        const std::atomic<bool> *cancel)
 {
     Measurement m;
     std::shared_ptr<media::FilterGraph> graph;
@@ -10,7 +11,7 @@ Measurement measureFile(const media::MediaFactory &factory, const QString &path)
         m.step = MeasureStep::NoGraph;
         return m;
     }
-    if ((m.result = graph->renderFile(path.toStdString())).failed()) {
+    if ((m.result = graph->renderFile(path.toStdString(), cancel)).failed()) {
         m.step = MeasureStep::CannotRender;
         return m;
     }
@@ -43,7 +44,7 @@ std::vector<Measurement> measureFiles(const media::MediaFactory &factory, const 
         for (int i = next++; i < paths.size(); i = next++) {
             if (cancel && cancel->load())
                 return;
-            results[static_cast<size_t>(i)] = measureFile(factory, paths[i]);
+            results[static_cast<size_t>(i)] = measureFile(factory, paths[i], cancel);
             const int count = ++finished;
             if (done)
                 done(count);

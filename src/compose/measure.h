@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <atomic>
+
 namespace sonaweld {
 
 // How measuring a file went, step by step, so callers can word each case.
@@ -18,7 +20,9 @@ struct Measurement
 
 // A file's playing length: a graph builds its playback and is asked for its
 // stop position. Nothing is played.
-Measurement measureFile(const media::MediaFactory &factory, const QString &path);
+// `cancel`, when set, interrupts a measurement under way.
+Measurement measureFile(const media::MediaFactory &factory, const QString &path,
+                        const std::atomic<bool> *cancel = nullptr);
 
 } // namespace sonaweld
 
@@ -30,8 +34,8 @@ namespace sonaweld {
 
 // Measures several files at once, one worker per core; the results come back
 // in the order of `paths`. `done` (if given) is called from the workers with
-// the number of files measured so far; when `cancel` becomes true, files not
-// yet started are left unmeasured (step NoGraph, code kAbort).
+// the number of files measured so far; when `cancel` becomes true, the
+// measurements under way give up and the rest are not started (code kAbort).
 std::vector<Measurement> measureFiles(const media::MediaFactory &factory, const QStringList &paths,
                                       const std::atomic<bool> *cancel = nullptr,
                                       const std::function<void(int)> &done = {});

@@ -154,12 +154,12 @@ double FilterGraph::progress() const
     return total > 0 ? static_cast<double>(job_->framesDone()) / static_cast<double>(total) : 1.0;
 }
 
-Result FilterGraph::renderFile(const std::string &path)
+Result FilterGraph::renderFile(const std::string &path, const std::atomic<bool> *cancel)
 {
     if (const int hr = injectedFault(faults_, "Graph.RenderFile"); hr < 0)
         return fail(hr);
     ReferenceTime length = 0;
-    if (Result r = probeDuration(path, length); r.failed())
+    if (Result r = probeDuration(path, length, cancel); r.failed())
         return r;
     renderedLength_ = length;
     return ok();

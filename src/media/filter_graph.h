@@ -4,6 +4,7 @@
 #include "media/export_job.h"
 #include "media/filters.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -37,8 +38,8 @@ public:
     // "MediaEvent"); the graph itself serves both.
     Result queryInterface(std::string_view name) const;
 
-    // Playback of one file, for measuring it.
-    Result renderFile(const std::string &path);
+    // Playback of one file, for measuring it; gives up once `cancel` is set.
+    Result renderFile(const std::string &path, const std::atomic<bool> *cancel = nullptr);
     Result getStopPosition(ReferenceTime &stop) const;
 
     // Share of the output written so far, 0 to 1.

@@ -69,3 +69,15 @@ TEST(Probe, RefusesFilesWithoutDecodableAudioNamingThem)
         EXPECT_NE(r.text().find(file.toStdString()), std::string::npos) << r.text();
     }
 }
+
+TEST(Probe, ACancelledMeasurementGivesUp)
+{
+    MediaFixtures media;
+    const QString file = media.tone("t.mp3", 1.0);
+    std::atomic<bool> cancel{true};
+    ReferenceTime length = -1;
+    EXPECT_TRUE(probeDuration(file.toStdString(), length, &cancel).failed());
+    cancel = false;
+    EXPECT_TRUE(probeDuration(file.toStdString(), length, &cancel));
+    EXPECT_GT(length, 0);
+}
