@@ -37,10 +37,4 @@ Result EventQueue::freeEventParams(GraphEvent &event)
     return ok();
 }
 
-void EventQueue::clear()
-{
-    std::lock_guard lock(mutex_);
-    events_.clear();
-}
-
 } // namespace sonaweld::media

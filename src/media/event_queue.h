@@ -37,7 +37,6 @@ public:
     Result getEvent(GraphEvent &event);
     // Releases what an event carries; kept so every taken event is given back.
     Result freeEventParams(GraphEvent &event);
-    void clear();
 
 private:
     std::mutex mutex_;

@@ -93,7 +93,6 @@ public:
     // about missing ones; with kReplace puts the answer into the source.
     Result validateSourceNames(int flags, const LocateMissing &locate);
 
-    const SharedFaultHook &faults() const { return faults_; }
 
 private:
     SharedFaultHook faults_;

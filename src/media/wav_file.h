@@ -39,7 +39,6 @@ public:
     Result finish(std::int64_t frames);
 
     std::int64_t headerBytes() const { return headerBytes_; }
-    const std::string &path() const { return path_; }
 
 private:
     Result writeAt(std::uint64_t offset, const void *data, std::uint64_t size);
