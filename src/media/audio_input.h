@@ -17,9 +17,19 @@ struct AudioInput
     const AVCodec *codec = nullptr;
 };
 
-// Opens `path` and finds an audio stream with a decoder. When `cancel` is
-// given, a blocking open or read gives up as soon as it becomes true.
+// Opens `path` as a local file (never as a URL, whatever the name looks
+// like) and finds an audio stream with a decoder. When `cancel` is given, a
+// blocking open or read gives up as soon as it becomes true.
 Result openAudioInput(const std::string &path, AudioInput &out,
                       const std::atomic<bool> *cancel = nullptr);
+
+// A decoder for `in`'s audio stream, opened. `threads` 0 lets FFmpeg choose.
+Result openDecoder(const AudioInput &in, const std::string &path, AVCodecContextUPtr &decoder,
+                   int threads = 0);
+
+// The failure behind a read that returned `rc`, or 0 when the read simply
+// reached the end of the file. I/O errors count even where a demuxer words
+// them as the end.
+int readFailure(const AudioInput &in, int rc);
 
 } // namespace sonaweld::media
