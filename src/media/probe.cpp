@@ -3,6 +3,7 @@
 #include "media/audio_input.h"
 
 #include <cstring>
+#include <functional>
 
 extern "C" {
 #include <libavutil/intreadwrite.h>
@@ -11,21 +12,59 @@ extern "C" {
 namespace sonaweld::media {
 namespace {
 
-constexpr AVRational kReferenceTimeBase{1, static_cast<int>(kUnitsPerSecond)};
+// Longer than any codec frame we read (Vorbis' long block, Opus' 120 ms),
+// so two counts closer than this differ only in how a frame is trimmed.
+constexpr std::int64_t kLongestFrame = 8192;
 
-// PCM sizes, FLAC's sample count and Ogg's last granule position give the
-// length exactly; every other header figure is at best an estimate.
-bool headerIsExact(const AudioInput &in)
+// How a file's length is found: by the cheapest route that is exact for it.
+enum class Method {
+    PcmBytes,        // every byte is audio: count the bytes that are there
+    OggGranule,      // the last granule position, unless the file is chained
+    PacketDurations, // the container times every packet to the sample
+    Decode,          // nothing cheaper can be trusted
+};
+
+// Rounded up, so that a file joined at its own rate keeps its last sample:
+// the export's floor(t * rate / 10^7) then gives back exactly `samples`.
+ReferenceTime unitsOf(std::int64_t samples, int rate)
 {
-    const AVCodecParameters *par = in.stream->codecpar;
-    if (in.stream->duration == AV_NOPTS_VALUE || in.stream->duration <= 0)
-        return false;
-    return av_get_exact_bits_per_sample(par->codec_id) > 0 || par->codec_id == AV_CODEC_ID_FLAC
-           || std::strcmp(in.format->iformat->name, "ogg") == 0;
+    return av_rescale_rnd(samples, kUnitsPerSecond, rate, AV_ROUND_UP);
 }
 
-// Opus decoders drop the pre-skip of the stream header by themselves when
-// the container does not say so on the first packet.
+bool isOgg(const AudioInput &in)
+{
+    return std::strcmp(in.format->iformat->name, "ogg") == 0;
+}
+
+// One sample must be a whole number of ticks, or every packet duration is
+// rounded (Matroska's and ASF's milliseconds, MPEG's 90 kHz clock).
+bool clockResolvesSamples(const AVStream *stream)
+{
+    const std::int64_t rate = stream->codecpar->sample_rate;
+    const AVRational tb = stream->time_base;
+    return rate > 0 && tb.num > 0 && tb.den % (tb.num * rate) == 0;
+}
+
+Method chooseMethod(const AudioInput &in)
+{
+    const AVCodecParameters *par = in.stream->codecpar;
+    if (av_get_exact_bits_per_sample(par->codec_id) > 0 && par->ch_layout.nb_channels > 0)
+        return Method::PcmBytes;
+    // A FLAC header's count is a claim that a cut-off file breaks, and no
+    // container but FLAC's own times its frames to the sample; it decodes
+    // faster than it can be read anyway.
+    if (par->codec_id == AV_CODEC_ID_FLAC)
+        return Method::Decode;
+    if (isOgg(in))
+        return Method::OggGranule;
+    // Vorbis frame lengths depend on the previous frame; outside Ogg no
+    // container records them reliably.
+    if (par->codec_id != AV_CODEC_ID_VORBIS && clockResolvesSamples(in.stream))
+        return Method::PacketDurations;
+    return Method::Decode;
+}
+
+// Opus decoders drop the pre-skip of the stream header by themselves.
 std::int64_t opusPreSkip(const AVCodecParameters *par)
 {
     if (par->codec_id != AV_CODEC_ID_OPUS || par->extradata_size < 12)
@@ -33,51 +72,187 @@ std::int64_t opusPreSkip(const AVCodecParameters *par)
     return AV_RL16(par->extradata + 10);
 }
 
-// Some containers (Vorbis in Matroska) give packets no duration; then the
-// only exact figure is what the decoder yields.
-Result decodedLength(AudioInput &in, const std::string &path, ReferenceTime &duration,
-                     const std::atomic<bool> *cancel)
+Result cancelled(const std::string &path)
 {
-    if (int rc = av_seek_frame(in.format.get(), in.stream->index, 0, AVSEEK_FLAG_BACKWARD); rc < 0) {
-        AudioInput reopened;
-        if (Result r = openAudioInput(path, reopened, cancel); r.failed())
-            return r;
-        in = std::move(reopened);
-    }
-    AVCodecContextUPtr decoder(avcodec_alloc_context3(in.codec));
-    AVPacketUPtr packet(av_packet_alloc());
-    AVFrameUPtr frame(av_frame_alloc());
-    if (!decoder || !packet || !frame)
-        return fail(Code::kOutOfMemory, "Cannot read " + path + ": out of memory");
-    if (int rc = avcodec_parameters_to_context(decoder.get(), in.stream->codecpar); rc < 0)
-        return ffmpegFailure(rc, "Cannot decode " + path);
-    decoder->pkt_timebase = in.stream->time_base;
-    if (int rc = avcodec_open2(decoder.get(), in.codec, nullptr); rc < 0)
-        return ffmpegFailure(rc, "Cannot decode " + path);
+    return fail(Code::kAbort, "Measuring " + path + " was cancelled");
+}
 
+// Reads every packet of the audio stream to the end of the file. A read
+// that fails for any reason but the end is the file's failure.
+Result scanPackets(AudioInput &in, const std::string &path, const std::atomic<bool> *cancel,
+                   const std::function<void(const AVPacket &)> &onPacket)
+{
+    AVPacketUPtr packet(av_packet_alloc());
+    if (!packet)
+        return fail(Code::kOutOfMemory, "Cannot read " + path + ": out of memory");
+    int rc = 0;
+    while ((rc = av_read_frame(in.format.get(), packet.get())) >= 0) {
+        if (packet->stream_index == in.stream->index)
+            onPacket(*packet);
+        av_packet_unref(packet.get());
+        if (cancel && cancel->load(std::memory_order_relaxed))
+            return cancelled(path);
+    }
+    if (cancel && cancel->load(std::memory_order_relaxed))
+        return cancelled(path);
+    if (const int failure = readFailure(in, rc); failure < 0)
+        return ffmpegFailure(failure, "Cannot read " + path);
+    return ok();
+}
+
+// Decoders refuse the part of a packet that is less than a whole frame, so
+// the count is of whole frames in each packet.
+Result pcmLength(AudioInput &in, const std::string &path, const std::atomic<bool> *cancel,
+                 ReferenceTime &duration)
+{
+    const AVCodecParameters *par = in.stream->codecpar;
+    const std::int64_t bitsPerFrame =
+        static_cast<std::int64_t>(av_get_exact_bits_per_sample(par->codec_id)) * par->ch_layout.nb_channels;
     std::int64_t samples = 0;
-    int rate = 0;
+    if (Result r = scanPackets(in, path, cancel,
+                               [&](const AVPacket &p) { samples += p.size * std::int64_t{8} / bitsPerFrame; });
+        r.failed())
+        return r;
+    if (samples == 0)
+        return fail(Code::kNoAudio, path + " holds no audio");
+    duration = unitsOf(samples, par->sample_rate);
+    return ok();
+}
+
+// The samples a run of packets covers, less what the decoder trims from
+// either end, in the stream's own time base.
+struct PacketSum
+{
+    std::int64_t ticks = 0;
+    std::int64_t trimmed = 0; // samples, both ends
+    std::int64_t leadTrim = 0; // samples trimmed at the start only
+    bool anyPacket = false;
+    bool everyPacketTimed = true;
+};
+
+void addPacket(PacketSum &sum, const AVPacket &p, const AVCodecParameters *par)
+{
+    if (p.duration > 0)
+        sum.ticks += p.duration;
+    else
+        sum.everyPacketTimed = false;
+    size_t size = 0;
+    const uint8_t *skip = av_packet_get_side_data(&p, AV_PKT_DATA_SKIP_SAMPLES, &size);
+    if (skip && size >= 8) {
+        sum.trimmed += AV_RL32(skip) + AV_RL32(skip + 4);
+        sum.leadTrim += AV_RL32(skip);
+    } else if (!sum.anyPacket) {
+        sum.trimmed += opusPreSkip(par);
+        sum.leadTrim += opusPreSkip(par);
+    }
+    sum.anyPacket = true;
+}
+
+std::int64_t samplesOf(std::int64_t ticks, const AVStream *stream)
+{
+    return av_rescale_q(ticks, stream->time_base, AVRational{1, stream->codecpar->sample_rate});
+}
+
+// Counts every decoded sample. A damaged packet is dropped as the export's
+// decoder drops it; any other decoder failure is the file's failure.
+Result decodedLength(AudioInput &in, const std::string &path, const std::atomic<bool> *cancel,
+                     ReferenceTime &duration)
+{
+    AVCodecContextUPtr decoder;
+    if (Result r = openDecoder(in, path, decoder); r.failed())
+        return r;
+    AVFrameUPtr frame(av_frame_alloc());
+    if (!frame)
+        return fail(Code::kOutOfMemory, "Cannot decode " + path + ": out of memory");
+
+    // A rate that changes mid-stream is counted run by run.
+    ReferenceTime total = 0;
+    std::int64_t runSamples = 0;
+    int runRate = 0;
+    int failure = 0;
     const auto drain = [&] {
-        while (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
-            samples += frame->nb_samples;
-            rate = frame->sample_rate;
+        int rc = 0;
+        while ((rc = avcodec_receive_frame(decoder.get(), frame.get())) >= 0) {
+            if (frame->sample_rate != runRate) {
+                if (runRate > 0)
+                    total += unitsOf(runSamples, runRate);
+                runRate = frame->sample_rate;
+                runSamples = 0;
+            }
+            runSamples += frame->nb_samples;
             av_frame_unref(frame.get());
         }
+        if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF && rc != AVERROR_INVALIDDATA && failure == 0)
+            failure = rc;
     };
-    while (av_read_frame(in.format.get(), packet.get()) >= 0) {
-        if (packet->stream_index == in.stream->index) {
-            avcodec_send_packet(decoder.get(), packet.get());
-            drain();
-        }
-        av_packet_unref(packet.get());
-        if (cancel && cancel->load())
-            return fail(Code::kAbort, "Measuring " + path + " was cancelled");
-    }
-    avcodec_send_packet(decoder.get(), nullptr);
-    drain();
-    if (rate <= 0)
+    const auto send = [&](const AVPacket *p) {
+        const int rc = avcodec_send_packet(decoder.get(), p);
+        if (rc < 0 && rc != AVERROR_INVALIDDATA && rc != AVERROR_EOF && failure == 0)
+            failure = rc;
+        drain();
+    };
+    if (Result r = scanPackets(in, path, cancel, [&](const AVPacket &p) { send(&p); }); r.failed())
+        return r;
+    send(nullptr);
+    if (failure < 0)
+        return ffmpegFailure(failure, "Cannot decode " + path);
+    if (runRate <= 0)
         return fail(Code::kNoAudio, path + " holds no audio that can be decoded");
-    duration = av_rescale(samples, kUnitsPerSecond, rate);
+    duration = total + unitsOf(runSamples, runRate);
+    return ok();
+}
+
+// Reading the packets again needs the file from its start; opening it anew
+// is the one way every demuxer supports.
+Result decodeFromStart(const std::string &path, const std::atomic<bool> *cancel, ReferenceTime &duration)
+{
+    AudioInput fresh;
+    if (Result r = openAudioInput(path, fresh, cancel); r.failed())
+        return r;
+    return decodedLength(fresh, path, cancel, duration);
+}
+
+Result packetLength(AudioInput &in, const std::string &path, const std::atomic<bool> *cancel,
+                    ReferenceTime &duration)
+{
+    PacketSum sum;
+    const AVCodecParameters *par = in.stream->codecpar;
+    if (Result r = scanPackets(in, path, cancel, [&](const AVPacket &p) { addPacket(sum, p, par); });
+        r.failed())
+        return r;
+    if (!sum.anyPacket)
+        return fail(Code::kNoAudio, path + " holds no audio");
+    if (!sum.everyPacketTimed)
+        return decodeFromStart(path, cancel, duration);
+    const std::int64_t samples = samplesOf(sum.ticks, in.stream) - sum.trimmed;
+    duration = unitsOf(std::max<std::int64_t>(samples, 0), par->sample_rate);
+    return ok();
+}
+
+// An Ogg file's last granule position counts its last link only. Each link
+// of a chained file (recorders and `cat` make them) plays too, so when the
+// packets tell of more than the last granule, the file is decoded.
+Result oggLength(AudioInput &in, const std::string &path, const std::atomic<bool> *cancel,
+                 ReferenceTime &duration)
+{
+    const AVCodecParameters *par = in.stream->codecpar;
+    const int rate = par->sample_rate;
+    PacketSum sum;
+    if (Result r = scanPackets(in, path, cancel, [&](const AVPacket &p) { addPacket(sum, p, par); });
+        r.failed())
+        return r;
+    if (in.stream->duration == AV_NOPTS_VALUE || in.stream->duration <= 0 || !sum.everyPacketTimed
+        || rate <= 0)
+        return decodeFromStart(path, cancel, duration);
+    // Ogg packet durations already end at the last granule; only the
+    // start's trim is still to come off.
+    const std::int64_t fromPackets = samplesOf(sum.ticks, in.stream) - sum.leadTrim;
+    const std::int64_t fromGranule =
+        samplesOf(in.stream->duration, in.stream)
+        - av_rescale(opusPreSkip(par), rate, 48000);
+    if (std::llabs(fromPackets - fromGranule) > kLongestFrame)
+        return decodeFromStart(path, cancel, duration);
+    duration = unitsOf(std::max<std::int64_t>(fromGranule, 0), rate);
     return ok();
 }
 
@@ -88,66 +263,13 @@ Result probeDuration(const std::string &path, ReferenceTime &duration, const std
     AudioInput in;
     if (Result r = openAudioInput(path, in, cancel); r.failed())
         return r;
-
-    const AVCodecParameters *par = in.stream->codecpar;
-    if (headerIsExact(in)) {
-        // An Ogg granule position counts the Opus pre-skip, which decoding drops.
-        std::int64_t ticks = in.stream->duration;
-        if (const std::int64_t preSkip = opusPreSkip(par); preSkip > 0)
-            ticks -= av_rescale_q(preSkip, AVRational{1, 48000}, in.stream->time_base);
-        duration = av_rescale_q(ticks, in.stream->time_base, kReferenceTimeBase);
-        return ok();
+    switch (chooseMethod(in)) {
+    case Method::PcmBytes: return pcmLength(in, path, cancel, duration);
+    case Method::OggGranule: return oggLength(in, path, cancel, duration);
+    case Method::PacketDurations: return packetLength(in, path, cancel, duration);
+    case Method::Decode: break;
     }
-    // Vorbis frame lengths depend on the previous frame; outside Ogg no
-    // container records them reliably.
-    if (par->codec_id == AV_CODEC_ID_VORBIS)
-        return decodedLength(in, path, duration, cancel);
-
-    AVPacketUPtr packet(av_packet_alloc());
-    if (!packet)
-        return fail(Code::kOutOfMemory, "Cannot read " + path + ": out of memory");
-
-    std::int64_t ticks = 0;
-    std::int64_t trimmedSamples = 0;
-    bool firstPacket = true;
-    bool everyPacketTimed = true;
-    bool anyPacket = false;
-    int rc = 0;
-    while ((rc = av_read_frame(in.format.get(), packet.get())) >= 0) {
-        if (packet->stream_index == in.stream->index) {
-            anyPacket = true;
-            if (packet->duration > 0)
-                ticks += packet->duration;
-            else
-                everyPacketTimed = false;
-            size_t size = 0;
-            if (const uint8_t *skip = av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
-                skip && size >= 8) {
-                trimmedSamples += AV_RL32(skip) + AV_RL32(skip + 4);
-                firstPacket = false;
-            } else if (firstPacket) {
-                trimmedSamples += opusPreSkip(in.stream->codecpar);
-                firstPacket = false;
-            }
-        }
-        av_packet_unref(packet.get());
-    }
-    if (rc != AVERROR_EOF && !anyPacket)
-        return ffmpegFailure(rc, "Cannot read " + path);
-    if (cancel && cancel->load())
-        return fail(Code::kAbort, "Measuring " + path + " was cancelled");
-
-    if (anyPacket && everyPacketTimed) {
-        const int rate = in.stream->codecpar->sample_rate;
-        ReferenceTime length = av_rescale_q(ticks, in.stream->time_base, kReferenceTimeBase);
-        if (rate > 0)
-            length -= av_rescale(trimmedSamples, kUnitsPerSecond, rate);
-        duration = length > 0 ? length : 0;
-        return ok();
-    }
-    if (anyPacket)
-        return decodedLength(in, path, duration, cancel);
-    return fail(Code::kNoAudio, path + " holds no audio whose length can be measured");
+    return decodedLength(in, path, cancel, duration);
 }
 
 } // namespace sonaweld::media
