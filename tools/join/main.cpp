@@ -1,9 +1,10 @@
-// sonaweld-join: the dialog's join without the dialog.
+// sonaweld-join: the dialog's join without the dialog. It measures the files
+// as Add does, lays them back to back as the timeline does, and runs the
+// export job directly, speaking in plain one-line messages.
+#include "app/paths.h"
 #include "compose/export_composer.h"
 #include "compose/measure.h"
-#include "app/paths.h"
-#include "console_prompter.h"
-#include "media/event_queue.h"
+#include "media/export_job.h"
 #include "medialist/media_item.h"
 
 #include <QFile>
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #ifdef _WIN32
 #include <io.h>
@@ -66,6 +68,25 @@ struct Options
     QStringList inputs;
 };
 
+QByteArray local(const QString &s)
+{
+    return s.toLocal8Bit();
+}
+
+// "Cannot create x: reason" reads as "sonaweld-join: cannot create x: reason";
+// a message that starts with a path keeps it as it is.
+std::string plain(std::string text)
+{
+    if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && text[1] >= 'a' && text[1] <= 'z')
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    return text;
+}
+
+void say(const std::string &text)
+{
+    std::fprintf(stderr, "sonaweld-join: %s\n", plain(text).c_str());
+}
+
 int usageError(const char *what, const char *value = nullptr)
 {
     if (value)
@@ -75,19 +96,33 @@ int usageError(const char *what, const char *value = nullptr)
     return kExitUsage;
 }
 
+// One of the wave-format options; returns -1 when `value` is accepted, else
+// the exit code.
+int parseFormat(const char *flag, const char *value, OutputSettings &s)
+{
+    if (std::strcmp(flag, "-r") == 0) {
+        const QStringList rates{"44100", "22050", "11025", "8000"};
+        s.sampleRateIndex = static_cast<int>(rates.indexOf(QString::fromLatin1(value)));
+        return s.sampleRateIndex < 0 ? usageError("unsupported rate", value) : -1;
+    }
+    if (std::strcmp(flag, "-c") == 0) {
+        if (std::strcmp(value, "2") != 0 && std::strcmp(value, "1") != 0)
+            return usageError("channels must be 2 or 1, not", value);
+        s.channelsIndex = std::strcmp(value, "1") == 0 ? 1 : 0;
+        return -1;
+    }
+    if (std::strcmp(value, "16") != 0 && std::strcmp(value, "8") != 0)
+        return usageError("bits must be 16 or 8, not", value);
+    s.bitsIndex = std::strcmp(value, "8") == 0 ? 1 : 0;
+    return -1;
+}
+
 // Returns -1 when parsing succeeded, else the exit code.
 int parse(int argc, char **argv, Options &o)
 {
     bool onlyFiles = false;
     for (int i = 1; i < argc; ++i) {
         const char *a = argv[i];
-        const auto value = [&](const char *flag) -> const char * {
-            if (i + 1 >= argc) {
-                usageError("missing value after", flag);
-                return nullptr;
-            }
-            return argv[++i];
-        };
         if (onlyFiles || a[0] != '-' || std::strcmp(a, "-") == 0) {
             o.inputs << QString::fromLocal8Bit(a);
         } else if (std::strcmp(a, "--") == 0) {
@@ -101,33 +136,15 @@ int parse(int argc, char **argv, Options &o)
             o.replace = true;
         } else if (std::strcmp(a, "-q") == 0) {
             o.quiet = true;
-        } else if (std::strcmp(a, "-o") == 0) {
-            const char *v = value(a);
-            if (!v)
-                return kExitUsage;
-            o.output = QString::fromLocal8Bit(v);
-        } else if (std::strcmp(a, "-r") == 0) {
-            const char *v = value(a);
-            if (!v)
-                return kExitUsage;
-            const QStringList rates{"44100", "22050", "11025", "8000"};
-            o.settings.sampleRateIndex = static_cast<int>(rates.indexOf(QString::fromLatin1(v)));
-            if (o.settings.sampleRateIndex < 0)
-                return usageError("unsupported rate", v);
-        } else if (std::strcmp(a, "-c") == 0) {
-            const char *v = value(a);
-            if (!v)
-                return kExitUsage;
-            if (std::strcmp(v, "2") != 0 && std::strcmp(v, "1") != 0)
-                return usageError("channels must be 2 or 1, not", v);
-            o.settings.channelsIndex = std::strcmp(v, "1") == 0 ? 1 : 0;
-        } else if (std::strcmp(a, "-b") == 0) {
-            const char *v = value(a);
-            if (!v)
-                return kExitUsage;
-            if (std::strcmp(v, "16") != 0 && std::strcmp(v, "8") != 0)
-                return usageError("bits must be 16 or 8, not", v);
-            o.settings.bitsIndex = std::strcmp(v, "8") == 0 ? 1 : 0;
+        } else if (std::strcmp(a, "-o") == 0 || std::strcmp(a, "-r") == 0 || std::strcmp(a, "-c") == 0
+                   || std::strcmp(a, "-b") == 0) {
+            if (i + 1 >= argc)
+                return usageError("missing value after", a);
+            const char *v = argv[++i];
+            if (std::strcmp(a, "-o") == 0)
+                o.output = QString::fromLocal8Bit(v);
+            else if (const int rc = parseFormat(a, v, o.settings); rc >= 0)
+                return rc;
         } else {
             return usageError("unknown option", a);
         }
@@ -137,50 +154,66 @@ int parse(int argc, char **argv, Options &o)
     return -1;
 }
 
-// Measures every input; names each one that fails.
-bool measureAll(const media::MediaFactory &factory, const QStringList &inputs, ItemTable *table,
-                bool print)
+// Measures every input; names each one that fails. Empty when any failed.
+std::optional<std::vector<ReferenceTime>> measureAll(const QStringList &inputs, bool print)
 {
+    const media::MediaFactory factory;
+    std::vector<ReferenceTime> lengths;
     bool allMeasured = true;
     const std::vector<Measurement> results = measureFiles(factory, inputs);
     for (int i = 0; i < inputs.size(); ++i) {
         const QString &path = inputs[i];
         const Measurement &m = results[static_cast<size_t>(i)];
         if (m.step != MeasureStep::Measured) {
-            std::fprintf(stderr, "sonaweld-join: cannot measure %s: %s\n", path.toLocal8Bit().constData(),
-                         m.result.text().c_str());
+            const std::string reason = m.result.text();
+            if (reason.find(path.toStdString()) != std::string::npos)
+                say(reason);
+            else
+                say("cannot measure " + path.toStdString() + ": " + reason);
             allMeasured = false;
             continue;
         }
         if (print)
-            std::printf("%lld\t%s\n", static_cast<long long>(m.duration), path.toLocal8Bit().constData());
-        if (table && !table->append(path, m.duration)) {
-            std::fprintf(stderr, "sonaweld-join: %s cannot be added (at most %d files, paths must fit)\n",
-                         path.toLocal8Bit().constData(), kMaxItems);
-            allMeasured = false;
-        }
+            std::printf("%lld\t%s\n", static_cast<long long>(m.duration), local(path).constData());
+        lengths.push_back(m.duration);
     }
-    return allMeasured;
+    if (!allMeasured)
+        return std::nullopt;
+    return lengths;
 }
 
-class CommandLineHost : public ConversionHost
+// The clips back to back from time 0, as the dialog's timeline lays them.
+std::vector<media::ClipSpec> layBackToBack(const QStringList &inputs, const std::vector<ReferenceTime> &lengths)
 {
-public:
-    void conversionStarted() override { started = true; }
-    media::EventQueue::Notify graphNotifier() override
-    {
-        return [this] {
-            std::lock_guard lock(mutex);
-            pending = true;
-            wake.notify_all();
-        };
+    std::vector<media::ClipSpec> clips;
+    ReferenceTime cursor = 0;
+    for (int i = 0; i < inputs.size(); ++i) {
+        const ReferenceTime length = lengths[static_cast<size_t>(i)];
+        if (length > 0)
+            clips.push_back({inputs[i].toStdString(), cursor, cursor + length, 0});
+        cursor += length;
     }
+    return clips;
+}
 
-    bool started = false;
-    std::mutex mutex;
-    std::condition_variable wake;
-    bool pending = false;
-};
+// The output must never be one of the inputs (replacing it would delete a
+// source before it is read), and an existing file is replaced only with -y.
+int checkOutput(const Options &o)
+{
+    if (!QFileInfo::exists(o.output))
+        return -1;
+    for (const QString &input : o.inputs) {
+        if (sameFile(o.output, input)) {
+            say("the output " + o.output.toStdString() + " is also an input; choose another output file");
+            return kExitUsage;
+        }
+    }
+    if (!o.replace) {
+        say(o.output.toStdString() + " exists (use -y to replace it)");
+        return kExitUsage;
+    }
+    return -1;
+}
 
 void showProgress(double share)
 {
@@ -191,92 +224,77 @@ void showProgress(double share)
     std::fflush(stderr);
 }
 
+// What the job's own thread hands over when the run ends by itself.
+struct Ending
+{
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::optional<media::Result> result;
+};
+
+int runJob(media::ExportJob &job, Ending &ending, const Options &o)
+{
+    if (media::Result r = job.start([&ending](const media::Result &outcome) {
+            std::lock_guard lock(ending.mutex);
+            ending.result = outcome;
+            ending.wake.notify_all();
+        });
+        r.failed()) {
+        say(r.text());
+        return kExitFailed;
+    }
+    std::signal(SIGINT, onInterrupt);
+    const bool showBar = !o.quiet && isatty(fileno(stderr));
+    std::unique_lock lock(ending.mutex);
+    while (!ending.result) {
+        ending.wake.wait_for(lock, std::chrono::milliseconds(100));
+        if (interrupted && !ending.result) {
+            lock.unlock();
+            job.stop();
+            std::fprintf(stderr, "%ssonaweld-join: stopped; %s holds what was joined so far\n",
+                         showBar ? "\n" : "", local(o.output).constData());
+            return kExitFailed;
+        }
+        if (showBar && job.totalFrames() > 0)
+            showProgress(static_cast<double>(job.framesDone()) / static_cast<double>(job.totalFrames()));
+    }
+    if (showBar && ending.result->code >= 0) {
+        showProgress(1.0);
+        std::fputc('\n', stderr);
+    } else if (showBar) {
+        std::fputc('\n', stderr);
+    }
+    if (ending.result->failed()) {
+        say(ending.result->text());
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
 int join(const Options &o)
 {
-    const media::MediaFactory factory;
-    ConsolePrompter prompter;
-
-    // The output must never be one of the inputs: replacing it would delete
-    // a source before it is read.
-    if (QFileInfo::exists(o.output)) {
-        for (const QString &input : o.inputs) {
-            if (sameFile(o.output, input)) {
-                std::fprintf(stderr, "sonaweld-join: the output %s is also an input; choose another output file\n",
-                             o.output.toLocal8Bit().constData());
-                return kExitUsage;
-            }
-        }
-        if (!o.replace) {
-            std::fprintf(stderr, "sonaweld-join: %s exists (use -y to replace it)\n",
-                         o.output.toLocal8Bit().constData());
-            return kExitUsage;
-        }
-    }
+    if (const int rc = checkOutput(o); rc >= 0)
+        return rc;
     if (o.inputs.size() > kMaxItems) {
-        std::fprintf(stderr, "sonaweld-join: at most %d files can be joined at once\n", kMaxItems);
+        say("at most " + std::to_string(kMaxItems) + " files can be joined at once");
         return kExitUsage;
     }
-
-    ItemTable items;
-    if (!measureAll(factory, o.inputs, &items, false))
+    const auto lengths = measureAll(o.inputs, false);
+    if (!lengths)
         return kExitUsage;
 
     QFile existing(o.output);
     if (existing.exists() && !existing.remove()) {
-        std::fprintf(stderr, "sonaweld-join: cannot replace %s: %s\n", o.output.toLocal8Bit().constData(),
-                     existing.errorString().toLocal8Bit().constData());
+        say("cannot replace " + o.output.toStdString() + ": " + existing.errorString().toStdString());
         return kExitFailed;
     }
-
-    OutputSettings settings = o.settings;
-    settings.outputPath = o.output;
-    CommandLineHost host;
-    Conversion conversion;
-    ExportComposer composer(factory, prompter, host, conversion);
-    if (composer.composeTimeline(items) < 0)
-        return kExitFailed;
-    composer.startExport(conversion.timeline, settings);
-    if (!host.started) {
-        conversion.release();
-        return kExitFailed;
-    }
-
-    std::signal(SIGINT, onInterrupt);
-    const bool showBar = !o.quiet && isatty(fileno(stderr));
-    int exitCode = kExitOk;
-    for (bool running = true; running;) {
-        {
-            std::unique_lock lock(host.mutex);
-            host.wake.wait_for(lock, std::chrono::milliseconds(100), [&] { return host.pending; });
-            host.pending = false;
-        }
-        if (interrupted) {
-            std::fprintf(stderr, "\nsonaweld-join: stopped; %s holds what was joined so far\n",
-                         o.output.toLocal8Bit().constData());
-            exitCode = kExitFailed;
-            break;
-        }
-        if (showBar)
-            showProgress(conversion.mediaControl->progress());
-        media::GraphEvent event;
-        while (conversion.mediaEvent && conversion.mediaEvent->events().getEvent(event)) {
-            if (event.code == media::EventCode::kComplete) {
-                running = false;
-            } else if (event.code == media::EventCode::kErrorAbort) {
-                std::fprintf(stderr, "%ssonaweld-join: the join failed: %s\n", showBar ? "\n" : "",
-                             event.text.c_str());
-                exitCode = kExitFailed;
-                running = false;
-            }
-            conversion.mediaEvent->events().freeEventParams(event);
-        }
-    }
-    if (showBar && exitCode == kExitOk) {
-        showProgress(1.0);
-        std::fputc('\n', stderr);
-    }
-    conversion.release();
-    return exitCode;
+    media::WaveFormatEx format;
+    applyWaveFormat(o.settings, format);
+    // The ending outlives the job, whose thread may still be leaving the
+    // callback when the result is seen.
+    Ending ending;
+    media::ExportJob job(layBackToBack(o.inputs, *lengths), format, o.output.toStdString());
+    return runJob(job, ending, o);
 }
 
 } // namespace
@@ -287,9 +305,7 @@ int main(int argc, char **argv)
     Options o;
     if (const int rc = parse(argc, argv, o); rc >= 0)
         return rc;
-    if (o.probe) {
-        const media::MediaFactory factory;
-        return measureAll(factory, o.inputs, nullptr, true) ? kExitOk : kExitUsage;
-    }
+    if (o.probe)
+        return measureAll(o.inputs, true) ? kExitOk : kExitUsage;
     return join(o);
 }
