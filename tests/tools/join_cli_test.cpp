@@ -1,9 +1,16 @@
 #include "support/media_fixtures.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QThread>
 
+#include <algorithm>
 #include <cmath>
+
+#ifndef _WIN32
+#include <csignal>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -176,3 +183,79 @@ TEST(JoinTool, BadUsageAndFailedJoins)
     EXPECT_TRUE(r.err.contains(unwritable)) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains("No such file or directory")) << r.err.toStdString();
 }
+
+TEST(JoinTool, KeepsEverySampleOfFilesJoinedAtTheirOwnRate)
+{
+    MediaFixtures media;
+    // An odd frame count: a length rounded to the nearest 100 ns used to
+    // drop the last sample of each file.
+    const QString odd = media.make("odd.wav", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100",
+                                               "-af", "atrim=end_sample=44103", "-ac", "2"});
+    const QString out = media.path("joined.wav");
+    const ToolRun r = joinTool({"-q", "-o", out, odd, odd, odd});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const WavContents in = readWav(odd);
+    const WavContents w = readWav(out);
+    ASSERT_TRUE(in.valid && w.valid);
+    ASSERT_EQ(in.frames(), 44103);
+    ASSERT_EQ(w.frames(), 3 * 44103);
+    for (int copy = 0; copy < 3; ++copy) {
+        EXPECT_TRUE(std::equal(in.data.begin(), in.data.end(), w.data.begin() + copy * in.data.size()))
+            << "copy " << copy << " differs from its source";
+    }
+}
+
+TEST(JoinTool, SpeaksInOnePlainLinePerFailure)
+{
+    MediaFixtures media;
+    const QString in = media.constantWav("in.wav", 441, 44100, 2, 10);
+    const QString unwritable = media.path("no-such-folder/x.wav");
+    ToolRun r = joinTool({"-q", "-o", unwritable, in});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.trimmed(), "sonaweld-join: cannot create " + unwritable + ": No such file or directory");
+
+    const QString missing = media.path("gone.mp3");
+    r = joinTool({"-q", "-o", media.path("out.wav"), in, missing});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err.trimmed(), "sonaweld-join: cannot open " + missing + ": No such file or directory");
+    EXPECT_FALSE(QFile::exists(media.path("out.wav")));
+}
+
+#ifndef _WIN32
+TEST(JoinTool, CtrlCLeavesAValidWavOfWhatWasJoined)
+{
+    MediaFixtures media;
+    const QString tone = media.tone("tone.mp3", 60.0, 44100, 2, {"-b:a", "128k"});
+    // About three hours of input, so the join is still running when stopped.
+    QStringList args{"-q", "-r", "8000", "-c", "1", "-b", "8", "-o", media.path("out.wav")};
+    for (int i = 0; i < 180; ++i)
+        args << tone;
+    QProcess p;
+    p.start(QStringLiteral(SONAWELD_JOIN_PATH), args);
+    ASSERT_TRUE(p.waitForStarted());
+    const QString out = media.path("out.wav");
+    for (int i = 0; i < 600 && QFileInfo(out).size() < 1'000'000; ++i)
+        QThread::msleep(20);
+    ASSERT_GE(QFileInfo(out).size(), 1'000'000) << "the join did not start writing";
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardError()).contains("stopped"));
+
+    const WavContents w = readWav(out);
+    ASSERT_TRUE(w.valid) << w.error.toStdString();
+    const std::int64_t total = 180LL * 60 * 8000;
+    EXPECT_GT(w.frames(), 0);
+    EXPECT_LT(w.frames(), total);
+    // The header describes the file exactly: nothing unwritten inside it,
+    // nothing written past it.
+    EXPECT_EQ(w.fileSize, 44 + w.data.size() + (w.data.size() & 1));
+    EXPECT_EQ(w.riffSize, w.fileSize - 8);
+    // What was kept is the tone, not silence left by an unwritten span.
+    int quiet = 0;
+    for (std::int64_t f = 8000; f < w.frames(); f += 997)
+        quiet += std::abs(w.sample(f, 0) - 128) < 2 && std::abs(w.sample(f + 4, 0) - 128) < 2;
+    EXPECT_LT(quiet, 3);
+}
+#endif
