@@ -19,7 +19,7 @@ constexpr std::int64_t kLongestFrame = 8192;
 // How a file's length is found: by the cheapest route that is exact for it.
 enum class Method {
     PcmBytes,        // every byte is audio: count the bytes that are there
-    OggGranule,      // the last granule position, unless the file is chained
+    OggGranule,      // the last granule position, unless the file is chained (Opus)
     PacketDurations, // the container times every packet to the sample
     Decode,          // nothing cheaper can be trusted
 };
@@ -51,15 +51,16 @@ Method chooseMethod(const AudioInput &in)
     if (av_get_exact_bits_per_sample(par->codec_id) > 0 && par->ch_layout.nb_channels > 0)
         return Method::PcmBytes;
     // A FLAC header's count is a claim that a cut-off file breaks, and no
-    // container but FLAC's own times its frames to the sample; it decodes
-    // faster than it can be read anyway.
-    if (par->codec_id == AV_CODEC_ID_FLAC)
+    // container but FLAC's own times its frames to the sample. Vorbis frame
+    // lengths depend on the previous frame, and its first frame yields
+    // nothing, which no container's count allows for in every case (a short
+    // Ogg file's granule claims 128 samples too many). Both decode many
+    // hundred times faster than they play.
+    if (par->codec_id == AV_CODEC_ID_FLAC || par->codec_id == AV_CODEC_ID_VORBIS)
         return Method::Decode;
     if (isOgg(in))
         return Method::OggGranule;
-    // Vorbis frame lengths depend on the previous frame; outside Ogg no
-    // container records them reliably.
-    if (par->codec_id != AV_CODEC_ID_VORBIS && clockResolvesSamples(in.stream))
+    if (clockResolvesSamples(in.stream))
         return Method::PacketDurations;
     return Method::Decode;
 }

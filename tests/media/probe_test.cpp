@@ -63,7 +63,7 @@ void expectMeasuredAsDecoded(const std::vector<Case> &cases)
         const Result r = probeDuration(c.file.toStdString(), length);
         ASSERT_TRUE(r) << c.name.toStdString() << ": " << r.text();
         const std::int64_t decoded = MediaFixtures::decodedSamples(c.file);
-        ASSERT_GT(decoded, c.rate) << c.name.toStdString();
+        ASSERT_GT(decoded, c.rate / 2) << c.name.toStdString();
         EXPECT_LE(std::abs(samplesIn(length, c.rate) - decoded), c.tolerance)
             << c.name.toStdString() << ": measured " << samplesIn(length, c.rate) << " decoded " << decoded;
     }
@@ -105,6 +105,8 @@ TEST(Probe, SampleCountingContainersMeasureWhatDecodes)
         {"AAC in MP4", media.tone("aac.m4a", kSeconds, 44100, 2, {"-c:a", "aac"}), 44100, 1024},
         {"Opus", media.tone("a.opus", kSeconds, 48000, 2, {"-c:a", "libopus"}), 48000, 0},
         {"Vorbis in Ogg", media.tone("a.ogg", kSeconds, 44100, 2, {"-c:a", "libvorbis"}), 44100, 0},
+        {"a second of Vorbis in Ogg", media.tone("short.ogg", 1.0, 44100, 2, {"-c:a", "libvorbis"}), 44100, 0},
+        {"a second of Opus", media.tone("short.opus", 1.0, 48000, 2, {"-c:a", "libopus"}), 48000, 0},
         {"Vorbis in Matroska", media.tone("vorbis.mkv", kSeconds, 44100, 2, {"-c:a", "libvorbis"}), 44100, 0},
         {"AC-3", media.tone("a.ac3", kSeconds, 48000, 2), 48000, 0},
         {"FLAC", media.tone("a.flac", kSeconds, 44100, 2), 44100, 0},

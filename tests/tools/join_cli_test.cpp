@@ -118,7 +118,20 @@ TEST(JoinTool, JoinsEveryListedTypeEachClipInItsPlace)
             peak = std::max(peak, std::abs(w.sample(f, 0)));
         EXPECT_GT(peak, 2000) << files[static_cast<int>(i)].toStdString();
     }
-    EXPECT_EQ(w.frames(), start * 44100 / 10'000'000);
+    // The whole file is every input's decoded sound: only the MP4 family's
+    // edit lists trim the encoder's padding (under one AAC frame each).
+    std::int64_t decoded = 0;
+    std::int64_t slack = 0;
+    for (const QString &file : files) {
+        // Opus always decodes at 48 kHz.
+        const bool opus = file.endsWith(".opus") || file.endsWith(".webm");
+        decoded += MediaFixtures::decodedSamples(file) * (opus ? 44100 : 48000) / 48000;
+        slack += 1; // resampling ends within a sample
+        if (file.endsWith(".qt") || file.endsWith(".mov") || file.endsWith(".mp4") || file.endsWith(".m4a"))
+            slack += 1024;
+    }
+    EXPECT_LE(w.frames(), decoded);
+    EXPECT_GE(w.frames(), decoded - slack);
 }
 
 TEST(JoinTool, RefusesInputsThatCannotBeMeasuredNamingThem)
