@@ -8,10 +8,16 @@ extern "C" {
 namespace sonaweld::media {
 namespace {
 
+// Cut before the lead byte of the character that would not fit, so the
+// text stays valid UTF-8.
 std::string clip(std::string text)
 {
-    if (text.size() > kMaxErrorText)
-        text.resize(kMaxErrorText);
+    if (text.size() <= kMaxErrorText)
+        return text;
+    std::size_t end = kMaxErrorText;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    text.resize(end);
     return text;
 }
 
@@ -51,7 +57,7 @@ std::string errorText(int code)
 
 std::string Result::text() const
 {
-    return clip(detail.empty() ? errorText(code) : detail);
+    return detail.empty() ? errorText(code) : detail;
 }
 
 Result fail(int code, std::string detail)

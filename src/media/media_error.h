@@ -24,8 +24,9 @@ inline constexpr int kNoAudio = static_cast<int>(0x80040256u);
 inline constexpr int kDiskFull = static_cast<int>(0x80070070u);
 } // namespace Code
 
-// Text for a failure code, at most kMaxErrorText characters: FFmpeg's own
-// wording for its codes, ours for the framework's.
+// Text for a bare failure code, at most kMaxErrorText bytes and cut only
+// between UTF-8 characters: FFmpeg's own wording for its codes, ours for
+// the framework's.
 inline constexpr std::size_t kMaxErrorText = 160;
 std::string errorText(int code);
 
@@ -38,8 +39,8 @@ struct Result
 
     bool failed() const { return code < 0; }
     explicit operator bool() const { return code >= 0; }
-    // detail when there is one, else the code's own text; never longer than
-    // kMaxErrorText.
+    // detail when there is one, whole however long: it names the file
+    // first and ends with the reason. Else the code's own text.
     std::string text() const;
 };
 
