@@ -1,15 +1,29 @@
 #include "media/clip_reader.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
+
+extern "C" {
+#include <libavutil/mathematics.h>
+}
 
 namespace sonaweld::media {
 namespace {
 
-void fillSilence(std::uint8_t *out, std::int64_t bytes, int bits)
+// Lengths are measured as what the decoder yields, so a source that is
+// still the measured file falls short of its span by a few samples at
+// most: the span's ends are floored to output samples and a resampler
+// keeps a few back at its edges. The larger of 100 ms and one codec frame
+// also covers a decoder that trims its last frame differently from the
+// measurement, yet is far less than a file that was cut or replaced loses.
+std::int64_t earlyEndTolerance(const AVCodecContext &decoder, int outputRate)
 {
-    std::memset(out, bits == 8 ? 0x80 : 0x00, static_cast<size_t>(bytes));
+    std::int64_t frame = 0;
+    if (decoder.frame_size > 0 && decoder.sample_rate > 0)
+        frame = av_rescale_rnd(decoder.frame_size, outputRate, decoder.sample_rate, AV_ROUND_UP);
+    return std::max<std::int64_t>(outputRate / 10, frame);
 }
 
 } // namespace
@@ -23,29 +37,17 @@ ClipReader::ClipReader(std::string path, const WaveFormatEx &output, std::int64_
     , frames_(frames)
     , cancel_(cancel)
 {
-    av_channel_layout_default(&outputLayout_, output.channels);
-}
-
-ClipReader::~ClipReader()
-{
-    av_channel_layout_uninit(&outputLayout_);
-    av_channel_layout_uninit(&resamplerLayout_);
+    av_channel_layout_default(outputLayout_.get(), output.channels);
 }
 
 Result ClipReader::open()
 {
     if (Result r = openAudioInput(path_, input_, &cancel_); r.failed())
         return r;
-    decoder_.reset(avcodec_alloc_context3(input_.codec));
-    if (!decoder_)
-        return fail(Code::kOutOfMemory, "Cannot decode " + path_ + ": out of memory");
-    if (int rc = avcodec_parameters_to_context(decoder_.get(), input_.stream->codecpar); rc < 0)
-        return ffmpegFailure(rc, "Cannot decode " + path_);
-    decoder_->pkt_timebase = input_.stream->time_base;
     // Clips already run in parallel, one per core.
-    decoder_->thread_count = 1;
-    if (int rc = avcodec_open2(decoder_.get(), input_.codec, nullptr); rc < 0)
-        return ffmpegFailure(rc, "Cannot decode " + path_);
+    if (Result r = openDecoder(input_, path_, decoder_, 1); r.failed())
+        return r;
+    earlyEndTolerance_ = earlyEndTolerance(*decoder_, static_cast<int>(output_.samplesPerSec));
     fifo_.reset(av_audio_fifo_alloc(outputFormat_, output_.channels, 4096));
     packet_.reset(av_packet_alloc());
     frame_.reset(av_frame_alloc());
@@ -56,32 +58,35 @@ Result ClipReader::open()
 
 Result ClipReader::ensureResampler(const AVFrame *frame)
 {
-    AVChannelLayout inLayout{};
+    ChannelLayout inLayout;
     if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame->ch_layout.nb_channels <= 0)
-        av_channel_layout_default(&inLayout, std::max(frame->ch_layout.nb_channels, 1));
-    else if (av_channel_layout_copy(&inLayout, &frame->ch_layout) < 0)
+        av_channel_layout_default(inLayout.get(), std::max(frame->ch_layout.nb_channels, 1));
+    else if (av_channel_layout_copy(inLayout.get(), &frame->ch_layout) < 0)
         return fail(Code::kOutOfMemory, "Cannot convert " + path_ + ": out of memory");
 
-    const bool same = resampler_ && resamplerRate_ == frame->sample_rate
-                      && resamplerFormat_ == frame->format
-                      && av_channel_layout_compare(&resamplerLayout_, &inLayout) == 0;
-    if (same) {
-        av_channel_layout_uninit(&inLayout);
+    if (resampler_ && resamplerRate_ == frame->sample_rate && resamplerFormat_ == frame->format
+        && av_channel_layout_compare(resamplerLayout_.get(), inLayout.get()) == 0)
         return ok();
-    }
     if (resampler_) {
-        if (Result r = drainResampler(); r.failed()) {
-            av_channel_layout_uninit(&inLayout);
+        if (Result r = drainResampler(); r.failed())
             return r;
-        }
     }
+    if (Result r = makeResampler(inLayout, frame); r.failed())
+        return r;
+    resamplerLayout_ = std::move(inLayout);
+    resamplerRate_ = frame->sample_rate;
+    resamplerFormat_ = frame->format;
+    return ok();
+}
 
+Result ClipReader::makeResampler(ChannelLayout &inLayout, const AVFrame *frame)
+{
     SwrContext *raw = nullptr;
-    int rc = swr_alloc_set_opts2(&raw, &outputLayout_, outputFormat_, output_.samplesPerSec,
-                                 &inLayout, static_cast<AVSampleFormat>(frame->format),
+    int rc = swr_alloc_set_opts2(&raw, outputLayout_.get(), outputFormat_, output_.samplesPerSec,
+                                 inLayout.get(), static_cast<AVSampleFormat>(frame->format),
                                  frame->sample_rate, 0, nullptr);
     SwrContextUPtr swr(raw);
-    if (rc >= 0 && inLayout.nb_channels == 1 && output_.channels == 2) {
+    if (rc >= 0 && inLayout.get()->nb_channels == 1 && output_.channels == 2) {
         // Mono plays at full level on both sides rather than the -3 dB
         // centre the default matrix would give.
         const double both[2] = {1.0, 1.0};
@@ -89,15 +94,9 @@ Result ClipReader::ensureResampler(const AVFrame *frame)
     }
     if (rc >= 0)
         rc = swr_init(swr.get());
-    if (rc < 0) {
-        av_channel_layout_uninit(&inLayout);
+    if (rc < 0)
         return ffmpegFailure(rc, "Cannot convert " + path_);
-    }
     resampler_ = std::move(swr);
-    av_channel_layout_uninit(&resamplerLayout_);
-    resamplerLayout_ = inLayout;
-    resamplerRate_ = frame->sample_rate;
-    resamplerFormat_ = frame->format;
     return ok();
 }
 
@@ -144,28 +143,60 @@ Result ClipReader::decodeMore()
             av_frame_unref(frame_.get());
             return r;
         }
-        if (got == AVERROR_EOF || (got < 0 && endOfInput_)) {
+        // A decoder that wanted input after the end has nothing left either.
+        if (got == AVERROR_EOF || (got == AVERROR(EAGAIN) && endOfInput_)) {
             decoderDrained_ = true;
             return resampler_ ? drainResampler() : ok();
         }
-        // EAGAIN wants input; any other error is a broken frame, concealed by
-        // going on with the next packet.
+        // A damaged frame is concealed: the decoder goes on with the next.
+        if (got == AVERROR_INVALIDDATA)
+            continue;
+        if (got != AVERROR(EAGAIN))
+            return ffmpegFailure(got, "Cannot decode " + path_);
+        if (Result r = feedDecoder(); r.failed())
+            return r;
+    }
+}
+
+Result ClipReader::feedDecoder()
+{
+    for (;;) {
         const int rc = av_read_frame(input_.format.get(), packet_.get());
         if (rc < 0) {
             if (cancel_.load(std::memory_order_relaxed))
                 return fail(Code::kAbort);
-            // End of file, or a read error that ends the source early: what
-            // was decoded plays, and the rest of the span is silence.
+            if (const int failure = readFailure(input_, rc); failure < 0)
+                return ffmpegFailure(failure, "Cannot read " + path_);
             endOfInput_ = true;
-            avcodec_send_packet(decoder_.get(), nullptr);
-            continue;
+            const int sent = avcodec_send_packet(decoder_.get(), nullptr);
+            if (sent < 0 && sent != AVERROR_EOF)
+                return ffmpegFailure(sent, "Cannot decode " + path_);
+            return ok();
         }
-        if (packet_->stream_index == input_.stream->index) {
-            // A damaged packet is dropped; the decoder carries on after it.
-            avcodec_send_packet(decoder_.get(), packet_.get());
-        }
+        const bool ours = packet_->stream_index == input_.stream->index;
+        const int sent = ours ? avcodec_send_packet(decoder_.get(), packet_.get()) : 0;
         av_packet_unref(packet_.get());
+        if (!ours)
+            continue;
+        // A damaged packet is dropped and the decoder carries on after it, so
+        // a garbled stretch plays what still decodes; anything else (memory,
+        // an unusable decoder) would only go on failing.
+        if (sent < 0 && sent != AVERROR_INVALIDDATA)
+            return ffmpegFailure(sent, "Cannot decode " + path_);
+        return ok();
     }
+}
+
+Result ClipReader::endedEarly() const
+{
+    const std::int64_t missing = frames_ - delivered_;
+    if (missing <= earlyEndTolerance_)
+        return ok();
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f",
+                  static_cast<double>(missing) / static_cast<double>(output_.samplesPerSec));
+    return fail(Code::kFail, path_ + " ended " + seconds
+                                 + " seconds early: the file is shorter than when it was measured");
 }
 
 Result ClipReader::read(std::uint8_t *out, int maxFrames, int &produced)
@@ -178,7 +209,7 @@ Result ClipReader::read(std::uint8_t *out, int maxFrames, int &produced)
                 return r;
             continue;
         }
-        int available = av_audio_fifo_size(fifo_.get());
+        const int available = av_audio_fifo_size(fifo_.get());
         if (skipFrames_ > 0 && available > 0) {
             const int drop = static_cast<int>(std::min<std::int64_t>(skipFrames_, available));
             av_audio_fifo_drain(fifo_.get(), drop);
@@ -186,10 +217,13 @@ Result ClipReader::read(std::uint8_t *out, int maxFrames, int &produced)
             continue;
         }
         if (available == 0) {
-            // The source ended before its span: pad with silence.
-            fillSilence(out + static_cast<std::int64_t>(produced) * output_.blockAlign,
-                        static_cast<std::int64_t>(want - produced) * output_.blockAlign,
-                        output_.bitsPerSample);
+            // The source has ended before its span. What it held is
+            // delivered before the shortfall is judged.
+            if (produced > 0)
+                break;
+            if (Result r = endedEarly(); r.failed())
+                return r;
+            std::memset(out, silenceByte(output_), static_cast<size_t>(want) * output_.blockAlign);
             produced = want;
             break;
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/audio_input.h"
+#include "media/ffmpeg_ptr.h"
 #include "media/wave_format.h"
 
 #include <atomic>
@@ -11,39 +12,47 @@
 namespace sonaweld::media {
 
 // Plays one source from a media offset for an exact number of output
-// frames: decoded, resampled once to the output format, cut at the span's
-// end and padded with silence when the file runs short.
+// frames: decoded, resampled once to the output format and cut at the
+// span's end. A source a few samples short of its span is padded with
+// silence; one that ends clearly early has changed since it was measured,
+// and reading it fails.
 class ClipReader
 {
 public:
     ClipReader(std::string path, const WaveFormatEx &output, std::int64_t skipFrames,
                std::int64_t frames, const std::atomic<bool> &cancel);
 
-    ~ClipReader();
     ClipReader(const ClipReader &) = delete;
     ClipReader &operator=(const ClipReader &) = delete;
 
     Result open();
 
     // Fills `out` with up to `maxFrames` frames; returns how many, 0 once the
-    // span is complete. A negative code on failure or cancel.
+    // span is complete. Fewer than asked only when the source has ended
+    // early: what it held comes first, the failure with the next call. A
+    // negative code on failure or cancel.
     Result read(std::uint8_t *out, int maxFrames, int &produced);
 
     std::int64_t remaining() const { return frames_ - delivered_; }
 
 private:
     Result decodeMore();
+    Result feedDecoder();
     Result convert(const AVFrame *frame);
     Result ensureResampler(const AVFrame *frame);
+    Result makeResampler(ChannelLayout &inLayout, const AVFrame *frame);
     Result drainResampler();
+    Result endedEarly() const;
 
     std::string path_;
     WaveFormatEx output_;
     AVSampleFormat outputFormat_;
-    AVChannelLayout outputLayout_{};
+    ChannelLayout outputLayout_;
     std::int64_t skipFrames_;
     std::int64_t frames_;
     std::int64_t delivered_ = 0;
+    // How far short of its span the source may end and still be padded.
+    std::int64_t earlyEndTolerance_ = 0;
     const std::atomic<bool> &cancel_;
 
     AudioInput input_;
@@ -53,7 +62,7 @@ private:
     AVPacketUPtr packet_;
     AVFrameUPtr frame_;
     // What the resampler was built for, so a change mid-stream rebuilds it.
-    AVChannelLayout resamplerLayout_{};
+    ChannelLayout resamplerLayout_;
     int resamplerRate_ = 0;
     int resamplerFormat_ = -1;
     std::vector<std::uint8_t> scratch_;

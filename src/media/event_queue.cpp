@@ -4,18 +4,24 @@ namespace sonaweld::media {
 
 void EventQueue::setNotify(Notify notify)
 {
-    std::lock_guard lock(mutex_);
+    std::lock_guard hook(notifyMutex_);
     notify_ = std::move(notify);
-    if (notify_ && !events_.empty())
+    bool waiting;
+    {
+        std::lock_guard lock(mutex_);
+        waiting = !events_.empty();
+    }
+    if (notify_ && waiting)
         notify_();
 }
 
 void EventQueue::post(GraphEvent event)
 {
-    // The hook is called under the lock so that clearing it is final: after
-    // setNotify(nullptr) returns, no call is in flight.
-    std::lock_guard lock(mutex_);
-    events_.push_back(std::move(event));
+    {
+        std::lock_guard lock(mutex_);
+        events_.push_back(std::move(event));
+    }
+    std::lock_guard hook(notifyMutex_);
     if (notify_)
         notify_();
 }

@@ -24,7 +24,9 @@ struct GraphEvent
 
 // The graph's event queue. Streaming threads post; the owner drains it on its
 // own thread. The notify hook runs on the posting thread whenever events are
-// waiting, and never again once it has been cleared.
+// waiting, outside the queue's lock, so draining never waits for a hook and
+// a hook may drain. It never runs again once setNotify(nullptr) has
+// returned, so it must not call setNotify or post itself.
 class EventQueue
 {
 public:
@@ -39,8 +41,11 @@ public:
     Result freeEventParams(GraphEvent &event);
 
 private:
-    std::mutex mutex_;
+    std::mutex mutex_; // the events
     std::deque<GraphEvent> events_;
+    // Held for the whole of a hook call, so replacing the hook waits for a
+    // call in flight to end.
+    std::mutex notifyMutex_;
     Notify notify_;
 };
 

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <numeric>
+#include <memory>
 
 namespace sonaweld::media {
 namespace {
@@ -13,9 +15,73 @@ namespace {
 // How often the header is brought up to the written prefix.
 constexpr auto kHeaderInterval = std::chrono::milliseconds(500);
 
-std::uint8_t silenceByte(const WaveFormatEx &f)
+// One clip of a mixed segment, with the output samples it covers.
+struct MixInput
 {
-    return f.bitsPerSample == 8 ? 0x80 : 0x00;
+    std::unique_ptr<ClipReader> reader;
+    std::int64_t begin = 0;
+    std::int64_t end = 0;
+};
+
+Result openMixInputs(const std::vector<ClipSpec> &clips, const Segment &segment,
+                     const WaveFormatEx &format, const std::atomic<bool> &cancel,
+                     std::vector<MixInput> &inputs)
+{
+    const int rate = static_cast<int>(format.samplesPerSec);
+    for (int c : segment.clips) {
+        const ClipSpec &clip = clips[c];
+        MixInput input;
+        input.begin = sampleAt(clip.start, rate);
+        input.end = sampleAt(clip.stop, rate);
+        input.reader = std::make_unique<ClipReader>(clip.path, format, sampleAt(clip.mediaStart, rate),
+                                                    input.end - input.begin, cancel);
+        if (Result r = input.reader->open(); r.failed())
+            return r;
+        inputs.push_back(std::move(input));
+    }
+    return ok();
+}
+
+// A reader hands over less than asked only before failing, so asking again
+// either fills the rest or returns that failure.
+Result readFully(ClipReader &reader, std::uint8_t *out, int frames, int blockAlign)
+{
+    for (int done = 0; done < frames;) {
+        int produced = 0;
+        if (Result r = reader.read(out + static_cast<std::int64_t>(done) * blockAlign, frames - done,
+                                   produced);
+            r.failed())
+            return r;
+        if (produced == 0)
+            return fail(Code::kUnexpected, "A mixed clip ended inside its own span");
+        done += produced;
+    }
+    return ok();
+}
+
+void mixInto(std::int32_t *sum, const std::uint8_t *pcm, std::int64_t samples, bool eightBit)
+{
+    if (eightBit) {
+        for (std::int64_t s = 0; s < samples; ++s)
+            sum[s] += static_cast<std::int32_t>(pcm[s]) - 128;
+    } else {
+        const auto *wide = reinterpret_cast<const std::int16_t *>(pcm);
+        for (std::int64_t s = 0; s < samples; ++s)
+            sum[s] += wide[s];
+    }
+}
+
+// Sums past full scale are clipped rather than wrapped into a loud click.
+void storeClipped(const std::int32_t *sum, std::uint8_t *pcm, std::int64_t samples, bool eightBit)
+{
+    if (eightBit) {
+        for (std::int64_t s = 0; s < samples; ++s)
+            pcm[s] = static_cast<std::uint8_t>(std::clamp(sum[s], -128, 127) + 128);
+    } else {
+        auto *wide = reinterpret_cast<std::int16_t *>(pcm);
+        for (std::int64_t s = 0; s < samples; ++s)
+            wide[s] = static_cast<std::int16_t>(std::clamp(sum[s], -32768, 32767));
+    }
 }
 
 } // namespace
@@ -71,6 +137,14 @@ ExportJob::ExportJob(std::vector<ClipSpec> clips, WaveFormatEx format, std::stri
 
 ExportJob::~ExportJob()
 {
+    if (coordinator_.joinable() && coordinator_.get_id() == std::this_thread::get_id()) {
+        // The coordinator cannot join itself, and left running it would go on
+        // using a destroyed job. assert() is gone from release builds.
+        std::fputs("sonaweld: an export job was destroyed on its own thread "
+                   "(from its Finished callback)\n",
+                   stderr);
+        std::abort();
+    }
     stop();
 }
 
@@ -93,6 +167,8 @@ void ExportJob::stop()
         cancel_ = true;
     }
     wake_.notify_all();
+    // From the Finished callback the file is already closed; the thread is
+    // joined by whoever destroys the job.
     if (coordinator_.joinable() && coordinator_.get_id() != std::this_thread::get_id())
         coordinator_.join();
 }
@@ -189,6 +265,9 @@ Result ExportJob::writeSpan(std::size_t index, std::int64_t at, const std::uint8
 Result ExportJob::renderSegment(std::size_t index)
 {
     std::vector<std::uint8_t> buffer(static_cast<size_t>(options_.chunkFrames) * format_.blockAlign);
+    // The composer lays clips back to back, but the timeline accepts them
+    // anywhere: gaps and overlaps are rendered as placed rather than written
+    // as a file that differs from its timeline.
     switch (segments_[index].clips.size()) {
     case 0: return renderSilence(index, buffer);
     case 1: return renderClip(index, buffer);
@@ -234,60 +313,28 @@ Result ExportJob::renderClip(std::size_t index, std::vector<std::uint8_t> &buffe
 Result ExportJob::renderMix(std::size_t index, std::vector<std::uint8_t> &buffer)
 {
     const Segment &segment = segments_[index];
-    const int rate = static_cast<int>(format_.samplesPerSec);
+    std::vector<MixInput> inputs;
+    if (Result r = openMixInputs(clips_, segment, format_, cancel_, inputs); r.failed())
+        return r;
+
     const int channels = format_.channels;
     const bool eightBit = format_.bitsPerSample == 8;
-
-    struct Placed
-    {
-        std::unique_ptr<ClipReader> reader;
-        std::int64_t begin, end;
-    };
-    std::vector<Placed> placed;
-    for (int c : segment.clips) {
-        const ClipSpec &clip = clips_[c];
-        const std::int64_t begin = sampleAt(clip.start, rate);
-        const std::int64_t end = sampleAt(clip.stop, rate);
-        auto reader = std::make_unique<ClipReader>(clip.path, format_, sampleAt(clip.mediaStart, rate),
-                                                   end - begin, cancel_);
-        if (Result r = reader->open(); r.failed())
-            return r;
-        placed.push_back({std::move(reader), begin, end});
-    }
-
     std::vector<std::int32_t> sum(static_cast<size_t>(options_.chunkFrames) * channels);
     std::vector<std::uint8_t> part(buffer.size());
     for (std::int64_t pos = segment.begin; pos < segment.end;) {
         const std::int64_t n = std::min<std::int64_t>(options_.chunkFrames, segment.end - pos);
         std::fill(sum.begin(), sum.begin() + n * channels, 0);
-        for (Placed &p : placed) {
-            const std::int64_t lo = std::max(pos, p.begin);
-            const std::int64_t hi = std::min(pos + n, p.end);
+        for (MixInput &input : inputs) {
+            const std::int64_t lo = std::max(pos, input.begin);
+            const std::int64_t hi = std::min(pos + n, input.end);
             if (lo >= hi)
                 continue;
-            int produced = 0;
-            if (Result r = p.reader->read(part.data(), static_cast<int>(hi - lo), produced); r.failed())
+            if (Result r = readFully(*input.reader, part.data(), static_cast<int>(hi - lo), format_.blockAlign);
+                r.failed())
                 return r;
-            std::int32_t *acc = sum.data() + (lo - pos) * channels;
-            const std::int64_t samples = static_cast<std::int64_t>(produced) * channels;
-            if (eightBit) {
-                for (std::int64_t s = 0; s < samples; ++s)
-                    acc[s] += static_cast<std::int32_t>(part[s]) - 128;
-            } else {
-                const auto *pcm = reinterpret_cast<const std::int16_t *>(part.data());
-                for (std::int64_t s = 0; s < samples; ++s)
-                    acc[s] += pcm[s];
-            }
+            mixInto(sum.data() + (lo - pos) * channels, part.data(), (hi - lo) * channels, eightBit);
         }
-        const std::int64_t samples = n * channels;
-        if (eightBit) {
-            for (std::int64_t s = 0; s < samples; ++s)
-                buffer[s] = static_cast<std::uint8_t>(std::clamp(sum[s], -128, 127) + 128);
-        } else {
-            auto *pcm = reinterpret_cast<std::int16_t *>(buffer.data());
-            for (std::int64_t s = 0; s < samples; ++s)
-                pcm[s] = static_cast<std::int16_t>(std::clamp(sum[s], -32768, 32767));
-        }
+        storeClipped(sum.data(), buffer.data(), n * channels, eightBit);
         if (Result r = writeSpan(index, pos - segment.begin, buffer.data(), n); r.failed())
             return r;
         pos += n;

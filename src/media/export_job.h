@@ -53,18 +53,22 @@ class ExportJob
 {
 public:
     // Called once from the job's own thread when the run ends by itself:
-    // success, or the failure that ended it.
+    // success, or the failure that ended it. The file is closed by then.
+    // It must not destroy the job (a thread cannot join itself; doing so
+    // aborts the program); hand the news to another thread instead.
     using Finished = std::function<void(const Result &)>;
 
     ExportJob(std::vector<ClipSpec> clips, WaveFormatEx format, std::string outputPath,
               ExportOptions options = {});
+    // Stops the run; never from the job's own thread.
     ~ExportJob();
     ExportJob(const ExportJob &) = delete;
     ExportJob &operator=(const ExportJob &) = delete;
 
     Result start(Finished finished);
     // Stops the workers, leaves a valid file of the fully written prefix and
-    // returns once the file is closed. Harmless after the end.
+    // returns once the file is closed. Harmless after the end, also from the
+    // Finished callback.
     void stop();
 
     std::int64_t totalFrames() const { return totalFrames_; }

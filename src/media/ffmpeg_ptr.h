@@ -5,6 +5,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
 #include <libswresample/swresample.h>
 }
@@ -56,5 +57,36 @@ using AVFrameUPtr = AVUPtr<AVFrame>;
 using AVPacketUPtr = AVUPtr<AVPacket>;
 using SwrContextUPtr = AVUPtr<SwrContext>;
 using AVAudioFifoUPtr = AVUPtr<AVAudioFifo>;
+
+// AVChannelLayout is a value, not an allocation, yet a custom-order layout
+// owns a channel map; this owner uninitialises it on every path.
+class ChannelLayout
+{
+public:
+    ChannelLayout() = default;
+    ~ChannelLayout() { av_channel_layout_uninit(&layout_); }
+    ChannelLayout(ChannelLayout &&other) noexcept
+        : layout_(other.layout_)
+    {
+        other.layout_ = {};
+    }
+    ChannelLayout &operator=(ChannelLayout &&other) noexcept
+    {
+        if (this != &other) {
+            av_channel_layout_uninit(&layout_);
+            layout_ = other.layout_;
+            other.layout_ = {};
+        }
+        return *this;
+    }
+    ChannelLayout(const ChannelLayout &) = delete;
+    ChannelLayout &operator=(const ChannelLayout &) = delete;
+
+    AVChannelLayout *get() { return &layout_; }
+    const AVChannelLayout *get() const { return &layout_; }
+
+private:
+    AVChannelLayout layout_{};
+};
 
 } // namespace sonaweld::media

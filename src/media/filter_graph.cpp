@@ -1,5 +1,6 @@
 #include "media/filter_graph.h"
 
+#include "media/fs_path.h"
 #include "media/probe.h"
 
 #include <filesystem>
@@ -31,7 +32,6 @@ Result FilterGraph::addFilter(const std::shared_ptr<Filter> &filter, const std::
         return fail(hr);
     if (!filter || filter->graph_)
         return fail(Code::kInvalidArg);
-    filter->name_ = name;
     filter->graph_ = this;
     filters_.push_back(filter);
     return ok();
@@ -100,7 +100,7 @@ Result FilterGraph::run()
     if (Result r = planExport(clips, format, path, overwrite); r.failed())
         return r;
     std::error_code ec;
-    if (!overwrite && std::filesystem::exists(std::filesystem::path(reinterpret_cast<const char8_t *>(path.c_str())), ec))
+    if (!overwrite && std::filesystem::exists(filePath(path), ec))
         return fail(Code::kFail, path + " exists and the writer may not overwrite it");
 
     auto job = std::make_unique<ExportJob>(std::move(clips), format, path, options_);

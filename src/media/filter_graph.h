@@ -23,6 +23,7 @@ public:
     FilterGraph(const FilterGraph &) = delete;
     FilterGraph &operator=(const FilterGraph &) = delete;
 
+    // `name` tells the fault hook which filter is being added.
     Result addFilter(const std::shared_ptr<Filter> &filter, const std::string &name);
     Result connect(Pin *out, Pin *in);
     const std::vector<std::shared_ptr<Filter>> &filters() const { return filters_; }
@@ -33,6 +34,9 @@ public:
 
     EventQueue &events() { return events_; }
     // Announces waiting events through `notify`; an empty one ends that.
+    // The hook runs on the export's own thread: it must only hand the news
+    // over, since stopping the graph from there would end that thread from
+    // within itself.
     Result setNotify(EventQueue::Notify notify);
     // Asks the graph for one of its control interfaces ("MediaControl",
     // "MediaEvent"); the graph itself serves both.

@@ -36,7 +36,6 @@ public:
     Result enumPins(std::vector<Pin *> &pins) const;
     Pin *firstPin(PinDirection direction) const;
 
-    const std::string &name() const { return name_; }
     FilterGraph *graph() const { return graph_; }
 
 protected:
@@ -45,7 +44,6 @@ protected:
 private:
     friend class FilterGraph;
     std::vector<std::unique_ptr<Pin>> pins_;
-    std::string name_;
     FilterGraph *graph_ = nullptr;
 };
 
@@ -80,10 +78,9 @@ class WavMux : public Filter
 public:
     enum class Interleave { None = 0, Capture = 1, Full = 2 };
     explicit WavMux(SharedFaultHook faults);
-    void setInterleavingMode(Interleave mode) { interleave_ = mode; }
-
-private:
-    Interleave interleave_ = Interleave::Capture;
+    // Accepted and without effect: the export writes the one audio stream
+    // at its place in the file, so there is nothing to interleave.
+    void setInterleavingMode(Interleave) {}
 };
 
 // Writes what reaches its input to a file.

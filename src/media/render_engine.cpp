@@ -23,9 +23,8 @@ Result RenderEngine::setTimelineObject(const std::shared_ptr<Timeline> &timeline
     return ok();
 }
 
-Result RenderEngine::setDynamicReconnectLevel(int level)
+Result RenderEngine::setDynamicReconnectLevel(int)
 {
-    reconnectLevel_ = level;
     return ok();
 }
 

@@ -15,6 +15,8 @@ public:
     ~RenderEngine();
 
     Result setTimelineObject(const std::shared_ptr<Timeline> &timeline);
+    // Accepted and without effect: sources are always opened when their
+    // clip's turn comes, which is what dynamic reconnection asks for.
     Result setDynamicReconnectLevel(int level);
     Result connectFrontEnd();
     Result getTimelineObject(std::shared_ptr<Timeline> &timeline) const;
@@ -29,9 +31,6 @@ private:
     std::shared_ptr<Timeline> timeline_;
     std::shared_ptr<FilterGraph> graph_;
     std::vector<std::shared_ptr<GroupOutput>> outputs_;
-    // Sources are always opened when their clip's turn comes, which is what
-    // dynamic source reconnection asks for; the level is kept for callers.
-    int reconnectLevel_ = 0;
 };
 
 } // namespace sonaweld::media

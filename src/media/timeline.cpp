@@ -1,5 +1,7 @@
 #include "media/timeline.h"
 
+#include "media/fs_path.h"
+
 #include <filesystem>
 #include <map>
 
@@ -39,16 +41,14 @@ Result TimelineObj::setMediaType(MajorType major)
     if (major != MajorType::Audio)
         return fail(Code::kNotImpl);
     audio_ = true;
-    typed_ = true;
     return ok();
 }
 
-Result TimelineObj::setPreviewMode(bool preview)
+Result TimelineObj::setPreviewMode(bool)
 {
-    if (Result r = require(NodeType::Group, "Group.SetPreviewMode"); r.failed())
-        return r;
-    preview_ = preview;
-    return ok();
+    // The export renders every sample whatever the mode: there is no
+    // real-time playback that could drop late ones.
+    return require(NodeType::Group, "Group.SetPreviewMode");
 }
 
 Result TimelineObj::vtrackInsBefore(const TimelineObjPtr &track, int before)
@@ -148,9 +148,7 @@ Result Timeline::validateSourceNames(int flags, const LocateMissing &locate)
         for (const TimelineObjPtr &track : group->tracks()) {
             for (const TimelineObjPtr &source : track->sources()) {
                 std::error_code ec;
-                const std::filesystem::path file(
-                    reinterpret_cast<const char8_t *>(source->mediaName().c_str()));
-                if (std::filesystem::exists(file, ec) || !(flags & SourceCheck::kPopup) || !locate)
+                if (std::filesystem::exists(filePath(source->mediaName()), ec) || !(flags & SourceCheck::kPopup) || !locate)
                     continue;
                 auto known = answers.find(source->mediaName());
                 if (known == answers.end())

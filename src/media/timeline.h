@@ -31,8 +31,9 @@ public:
 
     // Group.
     Result setMediaType(MajorType major);
+    // Accepted for a group and otherwise without effect: an export always
+    // renders every sample, which is what turning preview off asks for.
     Result setPreviewMode(bool preview);
-    bool previewMode() const { return preview_; }
     bool isAudioGroup() const { return type_ == NodeType::Group && audio_; }
     // Inserts `track` before position `before`; -1 appends.
     Result vtrackInsBefore(const std::shared_ptr<TimelineObj> &track, int before);
@@ -61,8 +62,6 @@ private:
     ReferenceTime mediaStop_ = 0;
     std::string mediaName_;
     bool audio_ = false;
-    bool typed_ = false;
-    bool preview_ = true;
     bool placed_ = false;
     std::vector<std::shared_ptr<TimelineObj>> children_;
 };

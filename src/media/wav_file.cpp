@@ -1,9 +1,10 @@
 #include "media/wav_file.h"
 
+#include "media/fs_path.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <vector>
 
 extern "C" {
@@ -53,19 +54,24 @@ int errorCode(int err)
 
 WavFile::~WavFile()
 {
+    // Only a file left open by a failure gets here; that failure is the one
+    // reported.
     close();
 }
 
-void WavFile::close()
+Result WavFile::close()
 {
-    if (fd_ >= 0) {
+    if (fd_ < 0)
+        return ok();
 #ifdef _WIN32
-        ::_close(fd_);
+    const int rc = ::_close(fd_);
 #else
-        ::close(fd_);
+    // Not retried on EINTR: on Linux the descriptor is gone either way.
+    const int rc = ::close(fd_);
 #endif
-        fd_ = -1;
-    }
+    fd_ = -1;
+    // A network or quota file system may report a failed write only here.
+    return rc == 0 ? ok() : systemFailure("Cannot write");
 }
 
 Result WavFile::systemFailure(const char *what)
@@ -77,6 +83,7 @@ Result WavFile::systemFailure(const char *what)
 Result WavFile::create(const std::string &path, const WaveFormatEx &format, std::int64_t totalFrames,
                        std::uint64_t rf64Threshold)
 {
+    // A file still open here was left by a failure that was reported then.
     close();
     path_ = path;
     format_ = format;
@@ -86,7 +93,7 @@ Result WavFile::create(const std::string &path, const WaveFormatEx &format, std:
     reserved_ = riffPayload > rf64Threshold;
     headerBytes_ = kPlainHeader + (reserved_ ? kReservedChunk : 0);
 #ifdef _WIN32
-    const std::filesystem::path native(reinterpret_cast<const char8_t *>(path.c_str()));
+    const std::filesystem::path native = filePath(path);
     fd_ = ::_wopen(native.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
 #else
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -184,7 +191,8 @@ Result WavFile::finish(std::int64_t frames)
 #endif
     if (r)
         r = commitPrefix(frames);
-    close();
+    if (Result closed = close(); r && closed.failed())
+        r = closed;
     return r;
 }
 

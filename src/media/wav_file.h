@@ -35,7 +35,8 @@ public:
     Result commitPrefix(std::int64_t frames);
 
     // Cuts the file after the first `frames` frames (and the pad byte an odd
-    // data chunk needs), writes the exact header and closes it.
+    // data chunk needs), writes the exact header and closes it; a failure to
+    // close is a failure to write.
     Result finish(std::int64_t frames);
 
     std::int64_t headerBytes() const { return headerBytes_; }
@@ -43,7 +44,7 @@ public:
 private:
     Result writeAt(std::uint64_t offset, const void *data, std::uint64_t size);
     Result systemFailure(const char *what);
-    void close();
+    Result close();
 
     std::string path_;
     WaveFormatEx format_;

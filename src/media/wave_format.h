@@ -27,6 +27,13 @@ struct WaveFormatEx
 WaveFormatEx pcmFormat(int rate, int channels, int bits);
 bool isSupportedPcm(const WaveFormatEx &format);
 
+// The byte that fills silence: 8-bit PCM is unsigned with its zero at 0x80,
+// 16-bit is signed.
+inline std::uint8_t silenceByte(const WaveFormatEx &format)
+{
+    return format.bitsPerSample == 8 ? 0x80 : 0x00;
+}
+
 // The first output sample at timeline time `t` for `rate` samples per
 // second: floor(t * rate / 10^7), without overflow for any t >= 0.
 std::int64_t sampleAt(ReferenceTime t, int rate);

@@ -162,4 +162,21 @@ WavContents readWav(const QString &path)
     return w;
 }
 
+std::vector<std::int16_t> decodedPcm(const QString &path, int rate, int channels)
+{
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), {"-v", "error", "-i", path, "-vn", "-f", "s16le", "-ac",
+                                            QString::number(channels), "-ar", QString::number(rate), "-"});
+    QByteArray bytes;
+    while (ffmpeg.waitForReadyRead(60000) || ffmpeg.bytesAvailable() > 0)
+        bytes += ffmpeg.readAllStandardOutput();
+    ffmpeg.waitForFinished();
+    bytes += ffmpeg.readAllStandardOutput();
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(bytes.size()) / 2);
+    const auto *b = reinterpret_cast<const std::uint8_t *>(bytes.constData());
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<std::int16_t>(le16(b + 2 * i));
+    return samples;
+}
+
 } // namespace sonaweld::test
