@@ -59,9 +59,11 @@ void CMainDlg::OnJoin()
 
     ExportComposer composer(factory_, prompter_, *this, conversion_);
     composer.setLocateMissing([this](const std::string &missing) { return locateMissingSource(missing); });
-    if (composer.composeTimeline(items_) < 0)
-        return;
-    composer.startExport(conversion_.timeline, output_);
+    if (composer.composeTimeline(items_) >= 0)
+        composer.startExport(conversion_.timeline, output_);
+    // A start that failed has been told; what it built serves nothing.
+    if (converting_ == 0)
+        conversion_.release();
 }
 
 std::string CMainDlg::locateMissingSource(const std::string &missing)

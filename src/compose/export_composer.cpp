@@ -135,8 +135,8 @@ int ExportComposer::startExport(const std::shared_ptr<media::Timeline> &timeline
                 group->setPreviewMode(false);
         }
     }
-    buildWavGraph(*engine, settings.outputPath, settings);
-    return media::Code::kOk;
+    const int built = buildWavGraph(*engine, settings.outputPath, settings);
+    return built < 0 ? built : media::Code::kOk;
 }
 
 int ExportComposer::buildWavGraph(media::RenderEngine &engine, const QString &path,
@@ -161,58 +161,75 @@ int ExportComposer::buildWavGraph(media::RenderEngine &engine, const QString &pa
     if (Result r = builder->setFiltergraph(graph); r.failed())
         return appFailure("Error pBuilder->SetFiltergraph( pGraph )", r);
 
-    std::shared_ptr<media::WavMux> mux;
-    if (Result r = factory_.createWavMux(mux); r.failed()) {
-        prompter_.error(QStringLiteral(
-            "The program does not detect its file writer. Please install the program again!"));
-        return r.code;
-    }
-    if (Result r = graph->addFilter(mux, "Wave Mux"); r.failed())
-        return appFailure("pGraph->AddFilter( pMux, Wave Mux )", r);
-
-    std::shared_ptr<media::FileWriter> writer;
-    if (Result r = factory_.createFileWriter(writer); r.failed())
-        return appFailure("failed to create wav writer!", r);
-    if (Result r = writer->setFileName(toPath(path)); r.failed())
-        return appFailure("hr = pWriter->SetFileName( Filename, NULL );", r);
-    if (Result r = graph->addFilter(writer, "Writer"); r.failed())
-        return appFailure("hr = pGraph->AddFilter( pWriterBase, Writer );", r);
-    mux->setInterleavingMode(media::WavMux::Interleave::Full);
-    writer->setOverwrite(true);
-
-    std::shared_ptr<media::WaveFormatConverter> converter;
-    if (Result r = factory_.createWaveFormatConverter(converter); r.failed()) {
-        prompter_.error(QStringLiteral(
-            "The program does not detect its file ACM WRAPPER. Please install the latest DirectX!"));
-        return r.code;
-    }
-    if (Result r = graph->addFilter(converter, "Wave Format"); r.failed())
-        return appFailure("pGraph->AddFilter( pACM, Wave Format)", r);
+    WavChain chain;
+    if (const int rc = addWavChain(*graph, path, chain); rc < 0)
+        return rc;
 
     media::Pin *groupPin = nullptr;
     if (Result r = engine.getGroupOutputPin(0, groupPin); r.failed())
         return appFailure("Could not GetGroupOutputPin( g, &pPin )", r);
-    if (Result r = builder->renderStream(groupPin, converter.get(), mux.get()); r.failed())
+    if (Result r = builder->renderStream(groupPin, chain.converter.get(), chain.mux.get()); r.failed())
         return appFailureWithReason("failed pBuilder->RenderStream( NULL, NULL, pPin, NULL, pMux )", r);
+    // A join in any format but the chosen one would be a wrong file, not a
+    // lesser one: nothing runs unless the format is set.
+    if (const int rc = configureFormat(*builder, *chain.mux, settings); rc < 0)
+        return rc;
 
-    media::WaveFormatConverter *config = nullptr;
-    if (Result r = builder->findStreamConfig(mux.get(), config); r.failed()) {
-        prompter_.appMessage(QStringLiteral("can not FindInterface"));
-    } else {
-        media::WaveFormatEx format;
-        if (config->getFormat(format)) {
-            applyWaveFormat(settings, format);
-            if (Result set = config->setFormat(format); set.failed())
-                appFailureWithReason("can not pASC->SetFormat(pmt)", set);
-        }
-    }
-
-    media::Pin *muxOut = findPin(*mux, media::PinDirection::Output, 0);
-    media::Pin *writerIn = findPin(*writer, media::PinDirection::Input, 0);
+    media::Pin *muxOut = findPin(*chain.mux, media::PinDirection::Output, 0);
+    media::Pin *writerIn = findPin(*chain.writer, media::PinDirection::Input, 0);
     if (!muxOut || !writerIn)
         return media::Code::kUnexpected;
-    graph->connect(muxOut, writerIn);
+    if (Result r = graph->connect(muxOut, writerIn); r.failed())
+        return appFailureWithReason("can not pGraph->Connect( pMuxOut, pWriterIn )", r);
+    return runGraph(graph);
+}
 
+int ExportComposer::addWavChain(media::FilterGraph &graph, const QString &path, WavChain &chain)
+{
+    if (Result r = factory_.createWavMux(chain.mux); r.failed()) {
+        prompter_.error(QStringLiteral(
+            "The program does not detect its file writer. Please install the program again!"));
+        return r.code;
+    }
+    if (Result r = graph.addFilter(chain.mux, "Wave Mux"); r.failed())
+        return appFailure("pGraph->AddFilter( pMux, Wave Mux )", r);
+
+    if (Result r = factory_.createFileWriter(chain.writer); r.failed())
+        return appFailure("failed to create wav writer!", r);
+    if (Result r = chain.writer->setFileName(toPath(path)); r.failed())
+        return appFailure("hr = pWriter->SetFileName( Filename, NULL );", r);
+    if (Result r = graph.addFilter(chain.writer, "Writer"); r.failed())
+        return appFailure("hr = pGraph->AddFilter( pWriterBase, Writer );", r);
+    chain.mux->setInterleavingMode(media::WavMux::Interleave::Full);
+    chain.writer->setOverwrite(true);
+
+    if (Result r = factory_.createWaveFormatConverter(chain.converter); r.failed()) {
+        prompter_.error(QStringLiteral(
+            "The program does not detect its file ACM WRAPPER. Please install the latest DirectX!"));
+        return r.code;
+    }
+    if (Result r = graph.addFilter(chain.converter, "Wave Format"); r.failed())
+        return appFailure("pGraph->AddFilter( pACM, Wave Format)", r);
+    return media::Code::kOk;
+}
+
+int ExportComposer::configureFormat(media::CaptureGraphBuilder &builder, media::WavMux &mux,
+                                    const OutputSettings &settings)
+{
+    media::WaveFormatConverter *config = nullptr;
+    if (Result r = builder.findStreamConfig(&mux, config); r.failed())
+        return appFailure("can not FindInterface", r);
+    media::WaveFormatEx format;
+    if (Result r = config->getFormat(format); r.failed())
+        return appFailureWithReason("can not pASC->GetFormat(&pmt)", r);
+    applyWaveFormat(settings, format);
+    if (Result r = config->setFormat(format); r.failed())
+        return appFailureWithReason("can not pASC->SetFormat(pmt)", r);
+    return media::Code::kOk;
+}
+
+int ExportComposer::runGraph(const std::shared_ptr<media::FilterGraph> &graph)
+{
     if (Result r = graph->queryInterface("MediaControl"); r.failed())
         return appFailure("Could not get pControl", r);
     conversion_.mediaControl = graph;

@@ -30,12 +30,26 @@ public:
     int addClip(media::Timeline &timeline, const media::TimelineObjPtr &group, const QString &path,
                 ReferenceTime start, ReferenceTime stop);
 
+    // Builds and runs the graph; a failure in any step is shown, nothing
+    // runs and its code is returned.
     int startExport(const std::shared_ptr<media::Timeline> &timeline, const OutputSettings &settings);
     int buildWavGraph(media::RenderEngine &engine, const QString &path, const OutputSettings &settings);
 
     ReferenceTime totalDuration() const { return totalDuration_; }
 
 private:
+    // The filters between the group output and the file.
+    struct WavChain
+    {
+        std::shared_ptr<media::WavMux> mux;
+        std::shared_ptr<media::FileWriter> writer;
+        std::shared_ptr<media::WaveFormatConverter> converter;
+    };
+    int addWavChain(media::FilterGraph &graph, const QString &path, WavChain &chain);
+    int configureFormat(media::CaptureGraphBuilder &builder, media::WavMux &mux,
+                        const OutputSettings &settings);
+    int runGraph(const std::shared_ptr<media::FilterGraph> &graph);
+
     int appFailure(const char *text, const media::Result &r);
     int appFailureWithReason(const char *text, const media::Result &r);
 

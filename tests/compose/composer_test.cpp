@@ -2,8 +2,11 @@
 #include "support/media_fixtures.h"
 #include "support/scripted_prompter.h"
 
+#include <QFile>
+
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
 #include <gtest/gtest.h>
@@ -203,7 +206,7 @@ TEST(ExportGraph, JoinsToTheExactLengthAndReportsCompletion)
     EXPECT_EQ(w.rate, 11025);
     EXPECT_EQ(w.channels, 1);
     EXPECT_EQ(w.bits, 8);
-    EXPECT_EQ(w.frames(), media::sampleAt(8 * kSecond / 10, 11025));
+    EXPECT_EQ(w.frames(), 8820); // 0.8 s at 11025 Hz
 }
 
 namespace {
@@ -248,9 +251,9 @@ TEST(ExportGraph, EveryFailureShowsItsMessage)
         {"Graph.AddFilter:Wave Format", {"pGraph->AddFilter( pACM, Wave Format)"}, false, false},
         {"Engine.GetGroupOutputPin", {"Could not GetGroupOutputPin( g, &pPin )"}, false, false},
         {"Builder.RenderStream", {"failed pBuilder->RenderStream( NULL, NULL, pPin, NULL, pMux )", unspecified}, false, false},
-        {"Builder.FindInterface", {"can not FindInterface"}, false, true},
-        {"StreamConfig.GetFormat", {}, false, true},
-        {"StreamConfig.SetFormat", {"can not pASC->SetFormat(pmt)", unspecified}, false, true},
+        {"Builder.FindInterface", {"can not FindInterface"}, false, false},
+        {"StreamConfig.GetFormat", {"can not pASC->GetFormat(&pmt)", unspecified}, false, false},
+        {"StreamConfig.SetFormat", {"can not pASC->SetFormat(pmt)", unspecified}, false, false},
         {"Filter.EnumPins", {}, false, false},
         {"Graph.Query:MediaControl", {"Could not get pControl"}, false, false},
         {"Graph.Query:MediaEvent", {"Could not get pEvent"}, false, false},
@@ -282,6 +285,48 @@ TEST(ExportGraph, EveryFailureShowsItsMessage)
             }
         }
         EXPECT_EQ(comp.host.started, c.starts ? 1 : 0) << c.operation;
+    }
+}
+
+TEST(ExportGraph, ASetUpFailureEndsTheStartWithItsCode)
+{
+    // Going on after any of these would join in the default format, or not
+    // write to the file at all, while the window said it was joining.
+    struct Case
+    {
+        const char *operation;
+        int call; // which call of the operation fails, from 1
+        QStringList messages;
+    };
+    const QString reason = QString::fromStdString(media::errorText(media::Code::kTypeNotAccepted));
+    const Case cases[] = {
+        {"Builder.FindInterface", 1, {"can not FindInterface"}},
+        {"StreamConfig.GetFormat", 1, {"can not pASC->GetFormat(&pmt)", reason}},
+        {"StreamConfig.SetFormat", 1, {"can not pASC->SetFormat(pmt)", reason}},
+        // The first two connect the group output through the converter.
+        {"Graph.Connect", 3, {"can not pGraph->Connect( pMuxOut, pWriterIn )", reason}},
+    };
+
+    MediaFixtures media;
+    ItemTable items;
+    items.append(media.constantWav("a.wav", 4410, 44100, 2, 1), kSecond / 10);
+    OutputSettings settings;
+    settings.outputPath = media.path("out.wav");
+
+    for (const Case &c : cases) {
+        const std::string target = c.operation;
+        auto calls = std::make_shared<int>(0);
+        Composition comp([target, calls, c](std::string_view op) {
+            return op == target && ++*calls == c.call ? media::Code::kTypeNotAccepted : 0;
+        });
+        ASSERT_EQ(comp.composer.composeTimeline(items), 0);
+        EXPECT_EQ(comp.composer.startExport(comp.conversion.timeline, settings), media::Code::kTypeNotAccepted)
+            << c.operation;
+        EXPECT_EQ(*calls, c.call) << c.operation;
+        EXPECT_EQ(comp.prompter.texts(), c.messages) << c.operation;
+        EXPECT_EQ(comp.host.started, 0) << c.operation;
+        EXPECT_FALSE(comp.conversion.active()) << c.operation;
+        EXPECT_FALSE(QFile::exists(settings.outputPath)) << c.operation;
     }
 }
 
