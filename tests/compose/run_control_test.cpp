@@ -194,6 +194,31 @@ TEST_F(RunControlTest, AnErrorAbortEndsTheRunWithAnErrorBox)
     EXPECT_FALSE(dlg.conversionTimerActive());
 }
 
+TEST_F(RunControlTest, ASourceCutAfterItWasMeasuredFailsTheJoinNamingIt)
+{
+    const QString first = media.tone("first.flac", 5.0, 44100, 2);
+    const QString cut = media.tone("cut.wav", 20.0, 44100, 2);
+    dlg.items().append(first, 5 * kSecond);
+    dlg.items().append(cut, 20 * kSecond);
+    // As an interrupted copy or a replaced file leaves it: 8 of 20 seconds.
+    QFile file(cut);
+    ASSERT_TRUE(file.resize(44 + 8 * 44100 * 4));
+
+    dlg.OnJoin();
+    ASSERT_TRUE(waitForIdle());
+    ASSERT_EQ(prompter.shown.size(), 1) << prompter.texts().join('\n').toStdString();
+    EXPECT_EQ(prompter.shown[0].caption, "Error");
+    EXPECT_TRUE(prompter.shown[0].text.contains(cut)) << prompter.shown[0].text.toStdString();
+    EXPECT_TRUE(prompter.shown[0].text.contains("early")) << prompter.shown[0].text.toStdString();
+    EXPECT_EQ(dlg.statusText(), "The join failed. Output File: " + output());
+    EXPECT_EQ(joinCaption(), "Join");
+    // What was written stays a valid file, and none of it is invented.
+    const WavContents w = readWav(output());
+    ASSERT_TRUE(w.valid) << w.error.toStdString();
+    EXPECT_LE(w.frames(), (5 + 8) * 44100);
+    EXPECT_EQ(w.fileSize, 44 + w.data.size());
+}
+
 TEST_F(RunControlTest, StopWithAnEmptiedListIsRefusedAndTheJoinGoesOn)
 {
     dlg.items().append(media.tone("long.mp3", 60.0, 44100, 2, {"-b:a", "64k"}), 60 * kSecond);
