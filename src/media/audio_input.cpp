@@ -49,7 +49,7 @@ Result openAudioInput(const std::string &path, AudioInput &out, const std::atomi
 }
 
 Result openDecoder(const AudioInput &in, const std::string &path, AVCodecContextUPtr &decoder,
-                   int threads)
+                   int threads, int flags2)
 {
     AVCodecContextUPtr context(avcodec_alloc_context3(in.codec));
     if (!context)
@@ -58,6 +58,7 @@ Result openDecoder(const AudioInput &in, const std::string &path, AVCodecContext
         return ffmpegFailure(rc, "Cannot decode " + path);
     context->pkt_timebase = in.stream->time_base;
     context->thread_count = threads;
+    context->flags2 |= flags2;
     if (int rc = avcodec_open2(context.get(), in.codec, nullptr); rc < 0)
         return ffmpegFailure(rc, "Cannot decode " + path);
     decoder = std::move(context);
@@ -69,11 +70,19 @@ int readFailure(const AudioInput &in, int rc)
     AVIOContext *pb = in.format ? in.format->pb : nullptr;
     if (pb && pb->error < 0)
         return pb->error;
+    if (rc >= 0 || rc == AVERROR_EOF)
+        return 0;
     // A demuxer that meets the cut-off end of a truncated file may call it
-    // invalid data; the file simply ends there.
-    if (rc >= 0 || rc == AVERROR_EOF || (pb && avio_feof(pb)))
+    // invalid data or a short read; the file simply ends there. Any other
+    // failure (memory, an unsupported feature) is one whatever the position.
+    if (pb && avio_feof(pb) && (rc == AVERROR_INVALIDDATA || rc == AVERROR(EIO)))
         return 0;
     return rc;
+}
+
+bool isDamagedPacket(int rc)
+{
+    return rc < 0 && rc != AVERROR(ENOMEM) && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF;
 }
 
 } // namespace sonaweld::media

@@ -23,13 +23,20 @@ struct AudioInput
 Result openAudioInput(const std::string &path, AudioInput &out,
                       const std::atomic<bool> *cancel = nullptr);
 
-// A decoder for `in`'s audio stream, opened. `threads` 0 lets FFmpeg choose.
+// A decoder for `in`'s audio stream, opened. `threads` 0 lets FFmpeg choose;
+// `flags2` are AV_CODEC_FLAG2_* flags set before it opens.
 Result openDecoder(const AudioInput &in, const std::string &path, AVCodecContextUPtr &decoder,
-                   int threads = 0);
+                   int threads = 0, int flags2 = 0);
 
 // The failure behind a read that returned `rc`, or 0 when the read simply
 // reached the end of the file. I/O errors count even where a demuxer words
 // them as the end.
 int readFailure(const AudioInput &in, int rc);
+
+// Whether a decoder's failure `rc` is about one damaged packet, to be dropped
+// while decoding goes on. Decoders answer garbage with many codes (invalid
+// data, "not yet implemented" for bits that look like an unknown feature);
+// only running out of memory makes going on pointless.
+bool isDamagedPacket(int rc);
 
 } // namespace sonaweld::media

@@ -149,8 +149,10 @@ Result ClipReader::decodeMore()
             return resampler_ ? drainResampler() : ok();
         }
         // A damaged frame is concealed: the decoder goes on with the next.
-        if (got == AVERROR_INVALIDDATA)
+        if (isDamagedPacket(got) && got != AVERROR(EINVAL)) {
+            noteConcealed(0);
             continue;
+        }
         if (got != AVERROR(EAGAIN))
             return ffmpegFailure(got, "Cannot decode " + path_);
         if (Result r = feedDecoder(); r.failed())
@@ -175,22 +177,36 @@ Result ClipReader::feedDecoder()
         }
         const bool ours = packet_->stream_index == input_.stream->index;
         const int sent = ours ? avcodec_send_packet(decoder_.get(), packet_.get()) : 0;
+        const std::int64_t packetDuration = packet_->duration;
         av_packet_unref(packet_.get());
         if (!ours)
             continue;
         // A damaged packet is dropped and the decoder carries on after it, so
-        // a garbled stretch plays what still decodes; anything else (memory,
-        // an unusable decoder) would only go on failing.
-        if (sent < 0 && sent != AVERROR_INVALIDDATA)
+        // a garbled stretch plays what still decodes.
+        if (isDamagedPacket(sent))
+            noteConcealed(packetDuration);
+        else if (sent < 0)
             return ffmpegFailure(sent, "Cannot decode " + path_);
         return ok();
     }
 }
 
+void ClipReader::noteConcealed(std::int64_t packetDuration)
+{
+    const int rate = static_cast<int>(output_.samplesPerSec);
+    if (packetDuration > 0)
+        concealedFrames_ += av_rescale_q_rnd(packetDuration, input_.stream->time_base, AVRational{1, rate},
+                                             AV_ROUND_UP);
+    else
+        concealedFrames_ += earlyEndTolerance_;
+}
+
 Result ClipReader::endedEarly() const
 {
+    // A file measured from its packets counts the damaged ones its decoder
+    // drops; what they would have held is no sign of a shorter file.
     const std::int64_t missing = frames_ - delivered_;
-    if (missing <= earlyEndTolerance_)
+    if (missing <= earlyEndTolerance_ + concealedFrames_)
         return ok();
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f",

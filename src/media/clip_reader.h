@@ -42,6 +42,7 @@ private:
     Result ensureResampler(const AVFrame *frame);
     Result makeResampler(ChannelLayout &inLayout, const AVFrame *frame);
     Result drainResampler();
+    void noteConcealed(std::int64_t packetDuration);
     Result endedEarly() const;
 
     std::string path_;
@@ -53,6 +54,8 @@ private:
     std::int64_t delivered_ = 0;
     // How far short of its span the source may end and still be padded.
     std::int64_t earlyEndTolerance_ = 0;
+    // Output frames that damaged packets would have filled.
+    std::int64_t concealedFrames_ = 0;
     const std::atomic<bool> &cancel_;
 
     AudioInput input_;

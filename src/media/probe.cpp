@@ -12,10 +12,6 @@ extern "C" {
 namespace sonaweld::media {
 namespace {
 
-// Longer than any codec frame we read (Vorbis' long block, Opus' 120 ms),
-// so two counts closer than this differ only in how a frame is trimmed.
-constexpr std::int64_t kLongestFrame = 8192;
-
 // How a file's length is found: by the cheapest route that is exact for it.
 enum class Method {
     PcmBytes,        // every byte is audio: count the bytes that are there
@@ -45,10 +41,18 @@ bool clockResolvesSamples(const AVStream *stream)
     return rate > 0 && tb.num > 0 && tb.den % (tb.num * rate) == 0;
 }
 
+// Plain PCM only: ADPCM formats with an exact bit count may still carry
+// block headers that are no samples.
+bool isPlainPcm(const AVCodecParameters *par)
+{
+    return par->codec_id >= AV_CODEC_ID_FIRST_AUDIO && par->codec_id < AV_CODEC_ID_ADPCM_IMA_QT
+           && av_get_exact_bits_per_sample(par->codec_id) > 0 && par->ch_layout.nb_channels > 0;
+}
+
 Method chooseMethod(const AudioInput &in)
 {
     const AVCodecParameters *par = in.stream->codecpar;
-    if (av_get_exact_bits_per_sample(par->codec_id) > 0 && par->ch_layout.nb_channels > 0)
+    if (isPlainPcm(par))
         return Method::PcmBytes;
     // A FLAC header's count is a claim that a cut-off file breaks, and no
     // container but FLAC's own times its frames to the sample. Vorbis frame
@@ -155,7 +159,7 @@ std::int64_t samplesOf(std::int64_t ticks, const AVStream *stream)
 }
 
 // Counts every decoded sample. A damaged packet is dropped as the export's
-// decoder drops it; any other decoder failure is the file's failure.
+// decoder drops it; running out of memory is the one decoder failure.
 Result decodedLength(AudioInput &in, const std::string &path, const std::atomic<bool> *cancel,
                      ReferenceTime &duration)
 {
@@ -183,12 +187,12 @@ Result decodedLength(AudioInput &in, const std::string &path, const std::atomic<
             runSamples += frame->nb_samples;
             av_frame_unref(frame.get());
         }
-        if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF && rc != AVERROR_INVALIDDATA && failure == 0)
+        if (rc < 0 && !isDamagedPacket(rc) && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF && failure == 0)
             failure = rc;
     };
     const auto send = [&](const AVPacket *p) {
         const int rc = avcodec_send_packet(decoder.get(), p);
-        if (rc < 0 && rc != AVERROR_INVALIDDATA && rc != AVERROR_EOF && failure == 0)
+        if (rc < 0 && !isDamagedPacket(rc) && rc != AVERROR_EOF && failure == 0)
             failure = rc;
         drain();
     };
@@ -213,17 +217,42 @@ Result decodeFromStart(const std::string &path, const std::atomic<bool> *cancel,
     return decodedLength(fresh, path, cancel, duration);
 }
 
+// Packet durations count samples at the stream's rate as the demuxer knows
+// it; a decoder that makes more of each packet (HE-AAC's doubled rate from
+// a raw stream) would be measured short. The first packet, decoded as it is
+// without trimming, must fill exactly its own duration.
+bool firstPacketFillsItsDuration(const AudioInput &in, const std::string &path, const AVPacket &first)
+{
+    AVCodecContextUPtr decoder;
+    AVFrameUPtr frame(av_frame_alloc());
+    if (!frame || openDecoder(in, path, decoder, 1, AV_CODEC_FLAG2_SKIP_MANUAL).failed())
+        return false;
+    if (avcodec_send_packet(decoder.get(), &first) < 0
+        || avcodec_receive_frame(decoder.get(), frame.get()) < 0 || frame->sample_rate <= 0)
+        return false;
+    return frame->nb_samples
+           == av_rescale_q(first.duration, in.stream->time_base, AVRational{1, frame->sample_rate});
+}
+
 Result packetLength(AudioInput &in, const std::string &path, const std::atomic<bool> *cancel,
                     ReferenceTime &duration)
 {
     PacketSum sum;
     const AVCodecParameters *par = in.stream->codecpar;
-    if (Result r = scanPackets(in, path, cancel, [&](const AVPacket &p) { addPacket(sum, p, par); });
+    AVPacketUPtr first(av_packet_alloc());
+    if (!first)
+        return fail(Code::kOutOfMemory, "Cannot read " + path + ": out of memory");
+    if (Result r = scanPackets(in, path, cancel,
+                               [&](const AVPacket &p) {
+                                   if (!sum.anyPacket && av_packet_ref(first.get(), &p) < 0)
+                                       sum.everyPacketTimed = false;
+                                   addPacket(sum, p, par);
+                               });
         r.failed())
         return r;
     if (!sum.anyPacket)
         return fail(Code::kNoAudio, path + " holds no audio");
-    if (!sum.everyPacketTimed)
+    if (!sum.everyPacketTimed || !firstPacketFillsItsDuration(in, path, *first))
         return decodeFromStart(path, cancel, duration);
     const std::int64_t samples = samplesOf(sum.ticks, in.stream) - sum.trimmed;
     duration = unitsOf(std::max<std::int64_t>(samples, 0), par->sample_rate);
@@ -231,8 +260,8 @@ Result packetLength(AudioInput &in, const std::string &path, const std::atomic<b
 }
 
 // An Ogg file's last granule position counts its last link only. Each link
-// of a chained file (recorders and `cat` make them) plays too, so when the
-// packets tell of more than the last granule, the file is decoded.
+// of a chained file (recorders and `cat` make them) plays too, so unless
+// the packets tell exactly what the last granule does, the file is decoded.
 Result oggLength(AudioInput &in, const std::string &path, const std::atomic<bool> *cancel,
                  ReferenceTime &duration)
 {
@@ -251,7 +280,7 @@ Result oggLength(AudioInput &in, const std::string &path, const std::atomic<bool
     const std::int64_t fromGranule =
         samplesOf(in.stream->duration, in.stream)
         - av_rescale(opusPreSkip(par), rate, 48000);
-    if (std::llabs(fromPackets - fromGranule) > kLongestFrame)
+    if (fromPackets != fromGranule)
         return decodeFromStart(path, cancel, duration);
     duration = unitsOf(std::max<std::int64_t>(fromGranule, 0), rate);
     return ok();

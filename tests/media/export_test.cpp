@@ -1,4 +1,5 @@
 #include "media/export_job.h"
+#include "media/probe.h"
 #include "support/media_fixtures.h"
 
 #include <QFile>
@@ -326,23 +327,37 @@ TEST_F(ExportTest, AVanishedSourceAbortsWithItsWholeNameAndReason)
 
 TEST_F(ExportTest, ADamagedMiddleIsConcealed)
 {
-    const QString tone = media.tone("tone.mp3", 4.0, 44100, 2, {"-b:a", "128k"});
+    const QString tone = media.tone("tone.aac", 4.0, 44100, 2, {"-c:a", "aac"});
     QFile f(tone);
     ASSERT_TRUE(f.open(QIODevice::ReadWrite));
     QByteArray bytes = f.readAll();
-    for (qsizetype i = bytes.size() / 2; i < bytes.size() / 2 + 3000; ++i)
-        bytes[i] = static_cast<char>(i * 31);
+    // Twenty frames (0.46 s, more than any shortfall a join lets pass) keep
+    // their headers, so they are counted, but not their sound, so the
+    // decoder drops them.
+    int frame = 0;
+    for (qsizetype at = 0; at + 7 <= bytes.size(); ++frame) {
+        const auto *h = reinterpret_cast<const std::uint8_t *>(bytes.constData() + at);
+        ASSERT_EQ(h[0], 0xFF) << "not an ADTS header at " << at;
+        const qsizetype length = ((h[3] & 3) << 11) | (h[4] << 3) | (h[5] >> 5);
+        if (frame >= 60 && frame < 80) {
+            for (qsizetype i = at + 7; i < at + length; ++i)
+                bytes[i] = static_cast<char>(i * 31);
+        }
+        at += length;
+    }
     f.seek(0);
     f.write(bytes);
     f.close();
 
-    // Joined at the length the damaged file is measured at: the frames
-    // lost in the damage are not a shortfall.
+    // Joined at the length the file is measured at, which counts the frames
+    // the decoder drops: they are no sign of a shorter file.
+    ReferenceTime length = 0;
+    ASSERT_TRUE(probeDuration(tone.toStdString(), length));
     const std::int64_t decoded = MediaFixtures::decodedSamples(tone);
-    ASSERT_LT(decoded, 4 * 44100);
-    const WavContents w = join({{tone.toStdString(), 0, measured(tone, 44100), 0}}, pcmFormat(44100, 2, 16));
+    ASSERT_LT(decoded, 4 * 44100 - 44100 / 10);
+    const WavContents w = join({{tone.toStdString(), 0, length, 0}}, pcmFormat(44100, 2, 16));
     ASSERT_TRUE(w.valid);
-    ASSERT_EQ(w.frames(), decoded);
+    ASSERT_GE(w.frames(), decoded);
     // The end of the clip still plays, as loud as its start.
     const auto peakFrom = [&](std::int64_t first) {
         int peak = 0;
