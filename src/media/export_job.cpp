@@ -159,7 +159,7 @@ Result ExportJob::start(Finished finished)
     return ok();
 }
 
-void ExportJob::stop()
+Result ExportJob::stop()
 {
     {
         std::lock_guard lock(mutex_);
@@ -171,6 +171,8 @@ void ExportJob::stop()
     // joined by whoever destroys the job.
     if (coordinator_.joinable() && coordinator_.get_id() != std::this_thread::get_id())
         coordinator_.join();
+    std::lock_guard lock(mutex_);
+    return stoppedClose_;
 }
 
 std::int64_t ExportJob::framesDone() const
@@ -199,7 +201,8 @@ void ExportJob::coordinate()
         while (activeWorkers_.load() > 0) {
             if (!wake_.wait_for(lock, kHeaderInterval, [this] { return activeWorkers_.load() == 0; })) {
                 lock.unlock();
-                file_.commitPrefix(framesDone());
+                if (Result r = file_.commitPrefix(framesDone()); r.failed())
+                    recordFailure(r);
                 lock.lock();
             }
         }
@@ -217,9 +220,15 @@ void ExportJob::coordinate()
     }
     const std::int64_t frames = outcome.failed() || stopped ? framesDone() : totalFrames_;
     Result closed = file_.finish(frames);
+    if (stopped) {
+        // Nobody is called back after a stop; stop() hands this over.
+        std::lock_guard lock(mutex_);
+        stoppedClose_ = closed;
+        return;
+    }
     if (outcome && closed.failed())
         outcome = closed;
-    if (!stopped && finished_)
+    if (finished_)
         finished_(outcome);
 }
 

@@ -67,9 +67,10 @@ public:
 
     Result start(Finished finished);
     // Stops the workers, leaves a valid file of the fully written prefix and
-    // returns once the file is closed. Harmless after the end, also from the
+    // returns once the file is closed: the failure of cutting or closing it,
+    // when this stop ended the run. Harmless after the end, also from the
     // Finished callback.
-    void stop();
+    Result stop();
 
     std::int64_t totalFrames() const { return totalFrames_; }
     // Frames of the fully written prefix.
@@ -101,6 +102,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     Result failure_;
+    Result stoppedClose_;
     bool failed_ = false;
     bool stopRequested_ = false;
 

@@ -123,9 +123,7 @@ Result FilterGraph::stop()
         std::lock_guard lock(jobMutex_);
         job = std::move(job_);
     }
-    if (job)
-        job->stop();
-    return ok();
+    return job ? job->stop() : ok();
 }
 
 Result FilterGraph::setNotify(EventQueue::Notify notify)

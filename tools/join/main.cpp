@@ -36,6 +36,8 @@ using namespace sonaweld;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+// What shells report for a program ended by Ctrl+C.
+constexpr int kExitInterrupted = 130;
 
 const char kUsage[] =
     "usage: sonaweld-join [-o OUT.wav] [-r 44100|22050|11025|8000] [-c 2|1] [-b 16|8] [-y] [-q] FILE...\n"
@@ -49,7 +51,10 @@ const char kUsage[] =
     "  -b BITS     16 (default) or 8 bits per sample\n"
     "  -y          replace an existing output file\n"
     "  -q          no progress display\n"
-    "  --probe     print each file's length in 100-ns units, a tab and its path\n";
+    "  --probe     print each file's length in 100-ns units, a tab and its path\n"
+    "\n"
+    "Exit status: 0 joined, 1 the join failed, 2 bad usage or an input that\n"
+    "cannot be measured, 130 stopped by Ctrl+C (the output holds what was joined).\n";
 
 std::atomic<bool> interrupted{false};
 
@@ -73,12 +78,17 @@ QByteArray local(const QString &s)
     return s.toLocal8Bit();
 }
 
-// "Cannot create x: reason" reads as "sonaweld-join: cannot create x: reason";
-// a message that starts with a path keeps it as it is.
+// "Cannot create x: reason" reads as "sonaweld-join: cannot create x: reason".
+// Only our own leading verbs are lowered: a message may start with a path,
+// whose letters are the file's name.
 std::string plain(std::string text)
 {
-    if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && text[1] >= 'a' && text[1] <= 'z')
-        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    for (const char *verb : {"Cannot ", "Measuring "}) {
+        if (text.rfind(verb, 0) == 0) {
+            text[0] = static_cast<char>(text[0] - 'A' + 'a');
+            break;
+        }
+    }
     return text;
 }
 
@@ -234,6 +244,8 @@ struct Ending
 
 int runJob(media::ExportJob &job, Ending &ending, const Options &o)
 {
+    // Caught before the file exists, so no Ctrl+C can leave it half made.
+    std::signal(SIGINT, onInterrupt);
     if (media::Result r = job.start([&ending](const media::Result &outcome) {
             std::lock_guard lock(ending.mutex);
             ending.result = outcome;
@@ -243,17 +255,21 @@ int runJob(media::ExportJob &job, Ending &ending, const Options &o)
         say(r.text());
         return kExitFailed;
     }
-    std::signal(SIGINT, onInterrupt);
     const bool showBar = !o.quiet && isatty(fileno(stderr));
     std::unique_lock lock(ending.mutex);
     while (!ending.result) {
         ending.wake.wait_for(lock, std::chrono::milliseconds(100));
         if (interrupted && !ending.result) {
             lock.unlock();
-            job.stop();
-            std::fprintf(stderr, "%ssonaweld-join: stopped; %s holds what was joined so far\n",
-                         showBar ? "\n" : "", local(o.output).constData());
-            return kExitFailed;
+            const media::Result closed = job.stop();
+            if (showBar)
+                std::fputc('\n', stderr);
+            if (closed.failed()) {
+                say(closed.text());
+                return kExitFailed;
+            }
+            say("stopped; " + o.output.toStdString() + " holds what was joined so far");
+            return kExitInterrupted;
         }
         if (showBar && job.totalFrames() > 0)
             showProgress(static_cast<double>(job.framesDone()) / static_cast<double>(job.totalFrames()));
