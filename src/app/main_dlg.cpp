@@ -130,6 +130,11 @@ void CMainDlg::createControls()
     connect(button(ControlId::kOk), &QToolButton::clicked, this, &CMainDlg::OnExit);
     connect(button(ControlId::kAdd), &QToolButton::clicked, this, &CMainDlg::OnAdd);
     connect(button(ControlId::kJoin), &QToolButton::clicked, this, &CMainDlg::OnJoin);
+    connect(button(ControlId::kOptions), &QToolButton::clicked, this, &CMainDlg::OnOptions);
+    connect(button(ControlId::kDelete), &QToolButton::clicked, this, &CMainDlg::OnDeleteSelected);
+    connect(button(ControlId::kDeleteAll), &QToolButton::clicked, this, &CMainDlg::OnDeleteAll);
+    connect(button(ControlId::kMoveUp), &QToolButton::clicked, this, &CMainDlg::OnMoveUp);
+    connect(button(ControlId::kMoveDown), &QToolButton::clicked, this, &CMainDlg::OnMoveDown);
     conversionTimer_.setInterval(kConversionTickMs);
     connect(&conversionTimer_, &QTimer::timeout, this, &CMainDlg::OnTimer);
     setAcceptDrops(true);

@@ -96,6 +96,14 @@ public slots:
     void OnTimer();
     void OnGraphNotify();
     void endConversion();
+    // Output options (options/options_command.cpp).
+    void OnOptions();
+    // List editing (medialist/list_edit.cpp).
+    void OnDeleteSelected();
+    void OnDeleteAll();
+    void OnMoveUp();
+    void OnMoveDown();
+    void OnItemDoubleClick();
 
 protected:
     bool event(QEvent *event) override;
@@ -129,6 +137,8 @@ private:
     Conversion conversion_;
     QTimer conversionTimer_;
     QProgressBar *progress_ = nullptr;
+
+    // List editing state (medialist/list_edit.cpp).
 
     ItemListView *list_ = nullptr;
     QLabel *status_ = nullptr;

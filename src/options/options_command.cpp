@@ -1,0 +1,7 @@
+#include "app/main_dlg.h"
+
+namespace sonaweld {
+
+void CMainDlg::OnOptions() {}
+
+} // namespace sonaweld
