@@ -8,7 +8,9 @@
 #include "ui/image_button.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QProgressBar>
 
@@ -54,6 +56,8 @@ void CMainDlg::OnJoin()
             return;
         QFile::remove(output);
     }
+    if (!ensureOutputFolder(output))
+        return;
 
     disableDecoderFeedback();
 
@@ -64,6 +68,30 @@ void CMainDlg::OnJoin()
     // A start that failed has been told; what it built serves nothing.
     if (converting_ == 0)
         conversion_.release();
+}
+
+// The default output lies in the user's Music folder, which a fresh account
+// may not have yet: that one folder is made. Any other missing folder was
+// chosen by the user, who is told which it is rather than having folders
+// appear where a typing mistake put them.
+bool CMainDlg::ensureOutputFolder(const QString &output)
+{
+    if (output.isEmpty())
+        return true; // the writer names what is wrong with it
+    const QString folder = QFileInfo(output).absolutePath();
+    if (QFileInfo(folder).isDir())
+        return true;
+    const QString music = musicFolder();
+    if (!music.isEmpty() && QDir::cleanPath(QDir(music).absolutePath()) == QDir::cleanPath(folder)) {
+        if (QDir().mkpath(folder))
+            return true;
+        prompter_.error(QStringLiteral("Cannot create the folder %1 for %2.")
+                            .arg(QDir::toNativeSeparators(folder), output));
+        return false;
+    }
+    prompter_.error(QStringLiteral("The folder %1 does not exist. Please choose another output file in Options.")
+                        .arg(QDir::toNativeSeparators(folder)));
+    return false;
 }
 
 std::string CMainDlg::locateMissingSource(const std::string &missing)

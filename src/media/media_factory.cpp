@@ -54,6 +54,23 @@ Result MediaFactory::createWaveFormatConverter(std::shared_ptr<WaveFormatConvert
     return make("Create.WaveFormatConverter", out, faults_);
 }
 
+Result MediaFactory::createDeviceEnumerator() const
+{
+    if (const int hr = injectedFault(faults_, "Create.SystemDeviceEnum"); hr < 0)
+        return fail(hr);
+    return ok();
+}
+
+Result MediaFactory::enumerateCategory(CompressorCategory category, std::vector<std::string> &names) const
+{
+    const char *operation = category == CompressorCategory::Video ? "DevEnum.CreateClassEnumerator:Video"
+                                                                  : "DevEnum.CreateClassEnumerator:Audio";
+    if (const int hr = injectedFault(faults_, operation); hr < 0)
+        return fail(hr);
+    names = compressorNames(category);
+    return ok();
+}
+
 std::vector<std::string> compressorNames(CompressorCategory category)
 {
     const AVMediaType wanted = category == CompressorCategory::Video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;

@@ -10,6 +10,8 @@
 
 namespace sonaweld::media {
 
+enum class CompressorCategory { Video, Audio };
+
 // Creates the framework's objects, the way a class factory would. Every
 // object it makes shares its fault hook and export options.
 class MediaFactory
@@ -25,6 +27,12 @@ public:
     Result createFileWriter(std::shared_ptr<FileWriter> &out) const;
     Result createWaveFormatConverter(std::shared_ptr<WaveFormatConverter> &out) const;
 
+    // Listing the encoders of a category takes two steps that can fail
+    // apart, as a device enumerator and its class enumerator would: the
+    // enumerator, then the category's list.
+    Result createDeviceEnumerator() const;
+    Result enumerateCategory(CompressorCategory category, std::vector<std::string> &names) const;
+
 private:
     template <typename T, typename... Args>
     Result make(std::string_view what, std::shared_ptr<T> &out, Args &&...args) const;
@@ -33,7 +41,6 @@ private:
     ExportOptions options_;
 };
 
-enum class CompressorCategory { Video, Audio };
 // The names of the encoders FFmpeg offers in a category.
 std::vector<std::string> compressorNames(CompressorCategory category);
 

@@ -1,0 +1,247 @@
+#include "options/output_options_dlg.h"
+
+#include "app/dialog_units.h"
+#include "app/prompter.h"
+#include "app/settings_store.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <charconv>
+
+namespace sonaweld {
+namespace {
+
+constexpr int kDialogWidth = 249;
+constexpr int kDialogHeight = 132;
+constexpr double kSmallestFrameRate = 0.001;
+constexpr int kSmallestFrameSide = 16;
+
+QString controlName(int id)
+{
+    return QStringLiteral("control%1").arg(id);
+}
+
+// Frame sides are whole multiples of 8 pixels and never below 16.
+int normalisedSide(const QString &text)
+{
+    return std::max(parseLeadingInt(text) / 8 * 8, kSmallestFrameSide);
+}
+
+} // namespace
+
+QString browseStartFolder(const QString &path, PathStyle style)
+{
+    for (qsizetype i = path.size() - 1; i >= 0; --i) {
+        if (isPathSeparator(path[i], style))
+            return path.left(i);
+    }
+    return QStringLiteral(".");
+}
+
+QString withWavExtension(const QString &path, PathStyle style)
+{
+    qsizetype nameStart = 0;
+    for (qsizetype i = path.size() - 1; i >= 0; --i) {
+        if (isPathSeparator(path[i], style)) {
+            nameStart = i + 1;
+            break;
+        }
+    }
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot >= nameStart ? path.left(dot) : path;
+    return stem + QStringLiteral(".wav");
+}
+
+int parseLeadingInt(const QString &text)
+{
+    const QByteArray bytes = text.trimmed().toLatin1();
+    const char *begin = bytes.constData();
+    const char *end = begin + bytes.size();
+    if (begin != end && *begin == '+')
+        ++begin;
+    int value = 0;
+    const auto result = std::from_chars(begin, end, value);
+    return result.ec == std::errc() ? value : 0;
+}
+
+COutputOptionsDlg::COutputOptionsDlg(Prompter &prompter, const media::MediaFactory &factory, QWidget *parent)
+    : QDialog(parent)
+    , prompter_(prompter)
+    , factory_(factory)
+{
+    setWindowTitle(QStringLiteral("Output options"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint);
+    setFont(dialogTemplateFont());
+    createControls();
+}
+
+QComboBox *COutputOptionsDlg::list(int controlId) const
+{
+    return findChild<QComboBox *>(controlName(controlId));
+}
+
+void COutputOptionsDlg::createControls()
+{
+    const DialogUnits units(font());
+    setFixedSize(units.mapX(kDialogWidth), units.mapY(kDialogHeight));
+
+    auto place = [&](QWidget *w, int id, int x, int y, int width, int height) {
+        if (id != 0)
+            w->setObjectName(controlName(id));
+        w->setGeometry(units.map(x, y, width, height));
+        return w;
+    };
+    auto makeList = [&](int id, int x, int y, const QStringList &rows) {
+        auto *list = new QComboBox(this);
+        list->addItems(rows);
+        // A drop-down's height in the template includes its open list.
+        place(list, id, x, y, 62, 12);
+        return list;
+    };
+    auto makeLabel = [&](const QString &text, int x, int y, int width, int height) {
+        auto *label = new QLabel(text, this);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        place(label, 0, x, y, width, height);
+        return label;
+    };
+
+    // Created in tab order.
+    ok_ = new QPushButton(QStringLiteral("OK"), this);
+    place(ok_, OptionsControlId::kOk, 52, 111, 50, 14);
+    ok_->setDefault(true);
+    ok_->setAutoDefault(true);
+    auto *cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    place(cancel, OptionsControlId::kCancel, 147, 111, 50, 14);
+    outputFile_ = new QLineEdit(this);
+    place(outputFile_, OptionsControlId::kOutputFile, 56, 7, 141, 14);
+    auto *fileLabel = makeLabel(QStringLiteral("Output file:"), 7, 10, 39, 10);
+    fileLabel->setObjectName(controlName(1023));
+    auto *browse = new QPushButton(QStringLiteral("Browse"), this);
+    place(browse, OptionsControlId::kBrowseOutput, 208, 7, 34, 14);
+    browse->setAutoDefault(false);
+    cancel->setAutoDefault(false);
+
+    makeLabel(QStringLiteral("Samples per second (Hz):"), 16, 38, 106, 12);
+    sampleRate_ = makeList(OptionsControlId::kSampleRate, 134, 38, {"44100", "22050", "11025", "8000"});
+    makeLabel(QStringLiteral("Channels:"), 16, 58, 106, 12);
+    channels_ = makeList(OptionsControlId::kChannels, 134, 58, {"Stereo", "Mono"});
+    makeLabel(QStringLiteral("Bits per second:"), 16, 78, 106, 12);
+    bits_ = makeList(OptionsControlId::kBits, 134, 78, {"16", "8"});
+    auto *group = new QGroupBox(QStringLiteral("Wave format"), this);
+    place(group, 0, 7, 26, 207, 72);
+    group->lower();
+
+    // Listed at every opening, never shown: they only decide what OK writes.
+    videoCompressors_ = new QComboBox(this);
+    videoCompressors_->setObjectName(controlName(OptionsControlId::kVideoCompressors));
+    audioCompressors_ = new QComboBox(this);
+    audioCompressors_->setObjectName(controlName(OptionsControlId::kAudioCompressors));
+
+    QWidget *order[] = {ok_, cancel, outputFile_, browse, sampleRate_, channels_, bits_};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        QWidget::setTabOrder(order[i], order[i + 1]);
+
+    connect(ok_, &QPushButton::clicked, this, &COutputOptionsDlg::accept);
+    connect(cancel, &QPushButton::clicked, this, &COutputOptionsDlg::reject);
+    connect(browse, &QPushButton::clicked, this, &COutputOptionsDlg::OnBrowseOutput);
+}
+
+int COutputOptionsDlg::DoModal()
+{
+    OnInitDialog();
+    return exec();
+}
+
+void COutputOptionsDlg::OnInitDialog()
+{
+    openedPath_ = settings.outputPath;
+    outputFile_->setText(settings.outputPath);
+    widthText_ = QString::asprintf("%d", settings.videoWidth);
+    heightText_ = QString::asprintf("%d", settings.videoHeight);
+    frameRateText_ = QString::asprintf("%.3f", settings.frameRate);
+
+    fillCompressorList(videoCompressors_, QStringLiteral("Full frames (uncompressed)"),
+                       media::CompressorCategory::Video);
+    fillCompressorList(audioCompressors_, QStringLiteral("Uncompressed Audio"),
+                       media::CompressorCategory::Audio);
+    videoCompressors_->hide();
+    audioCompressors_->hide();
+
+    sampleRate_->setCurrentIndex(settings.sampleRateIndex);
+    channels_->setCurrentIndex(settings.channelsIndex);
+    bits_->setCurrentIndex(settings.bitsIndex);
+    ok_->setFocus();
+}
+
+void COutputOptionsDlg::fillCompressorList(QComboBox *list, const QString &firstRow,
+                                           media::CompressorCategory category)
+{
+    list->clear();
+    list->addItem(firstRow);
+    std::vector<std::string> names;
+    if (factory_.createDeviceEnumerator().failed()) {
+        prompter_.appMessage(QStringLiteral("Failed to create system enumerator"));
+    } else if (factory_.enumerateCategory(category, names).failed()) {
+        prompter_.appMessage(QStringLiteral("Failed to create class enumerator"));
+    } else {
+        for (const std::string &name : names)
+            list->addItem(QString::fromStdString(name));
+    }
+    list->setCurrentIndex(0);
+}
+
+void COutputOptionsDlg::OnBrowseOutput()
+{
+    const QString chosen = prompter_.saveFileName(QStringLiteral("Select Output File Name"),
+                                                  browseStartFolder(openedPath_),
+                                                  {{QStringLiteral("WAV file"), QStringLiteral("*.wav")}});
+    if (!chosen.isEmpty())
+        outputFile_->setText(withWavExtension(chosen));
+}
+
+void COutputOptionsDlg::writeVideoSettings()
+{
+    using namespace SettingsKeys;
+    int index = settings.frameRateIndex;
+    SettingsStore::writeProfileInt(kSettings, kOutputFrameRateIndex, index);
+    settings.frameRate = frameRateForIndex(index, frameRateText_);
+    settings.frameRateIndex = index;
+    SettingsStore::writeProfileString(kSettings, kOutputFrameRate, QString::asprintf("%f", settings.frameRate));
+}
+
+void COutputOptionsDlg::accept()
+{
+    using namespace SettingsKeys;
+    if (parseLeadingDouble(frameRateText_) < kSmallestFrameRate) {
+        prompter_.message(QStringLiteral("The frame rate is too small!"), kApplicationName, MessageButtons::Ok,
+                          MessageIcon::None);
+        return;
+    }
+    // A path the platform cannot open is refused before anything is
+    // written: cut, it would name another file.
+    const QString path = outputFile_->text();
+    if (!pathFits(path)) {
+        prompter_.appMessage(pathTooLongMessage(path));
+        return;
+    }
+    writeVideoSettings();
+    settings.outputPath = path;
+    SettingsStore::writeProfileString(kSettings, kOutputName, path);
+    settings.videoWidth = normalisedSide(widthText_);
+    settings.videoHeight = normalisedSide(heightText_);
+    SettingsStore::writeProfileInt(kSettings, kOutputWidth, settings.videoWidth);
+    SettingsStore::writeProfileInt(kSettings, kOutputHigh, settings.videoHeight);
+    SettingsStore::writeProfileInt(kDexVideoCompress, kCompressorNumber, videoCompressors_->currentIndex() - 1);
+    SettingsStore::writeProfileInt(kDexAudioCompress, kCompressorNumber, audioCompressors_->currentIndex() - 1);
+    settings.sampleRateIndex = sampleRate_->currentIndex();
+    settings.channelsIndex = channels_->currentIndex();
+    settings.bitsIndex = bits_->currentIndex();
+    QDialog::accept();
+}
+
+} // namespace sonaweld

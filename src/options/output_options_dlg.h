@@ -1,0 +1,91 @@
+#pragma once
+
+#include "app/paths.h"
+#include "media/media_factory.h"
+#include "options/output_settings.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+namespace sonaweld {
+
+class Prompter;
+
+// Control identifiers of the Output options dialog; also the widgets'
+// object names ("control1022").
+namespace OptionsControlId {
+inline constexpr int kOk = 1;
+inline constexpr int kCancel = 2;
+inline constexpr int kVideoCompressors = 1001;
+inline constexpr int kAudioCompressors = 1002;
+inline constexpr int kOutputFile = 1022;
+inline constexpr int kBrowseOutput = 1024;
+inline constexpr int kSampleRate = 1058;
+inline constexpr int kChannels = 1059;
+inline constexpr int kBits = 1060;
+} // namespace OptionsControlId
+
+// The folder a Browse starts in: the part of `path` before its last
+// separator, "." when it has none.
+QString browseStartFolder(const QString &path, PathStyle style = nativePathStyle());
+
+// A chosen save name with ".wav" in place of its extension. The extension
+// is looked for in the file name only, so a folder "My.Music" stays whole.
+QString withWavExtension(const QString &path, PathStyle style = nativePathStyle());
+
+// Where the user picks the output file and its wave format. It works on
+// its own copy of the settings; the owner copies back what it needs after
+// OK. The video values have no controls: they are carried from opening to
+// OK, which writes them back normalised.
+class COutputOptionsDlg : public QDialog
+{
+    Q_OBJECT
+public:
+    COutputOptionsDlg(Prompter &prompter, const media::MediaFactory &factory, QWidget *parent = nullptr);
+
+    // The dialog's copy, filled before DoModal and read after OK.
+    OutputSettings settings;
+
+    // Fills the controls from `settings`, then runs the dialog.
+    int DoModal();
+    void OnInitDialog();
+
+    QLineEdit *outputFile() const { return outputFile_; }
+    QComboBox *list(int controlId) const;
+    QPushButton *okButton() const { return ok_; }
+
+public slots:
+    void OnBrowseOutput();
+    // OK: checks, writes the stored settings and closes.
+    void accept() override;
+
+private:
+    void createControls();
+    void fillCompressorList(QComboBox *list, const QString &firstRow, media::CompressorCategory category);
+    void writeVideoSettings();
+
+    Prompter &prompter_;
+    const media::MediaFactory &factory_;
+    // The path the dialog opened with; every Browse starts in its folder.
+    QString openedPath_;
+    // What the hidden video controls would hold.
+    QString widthText_;
+    QString heightText_;
+    QString frameRateText_;
+
+    QLineEdit *outputFile_ = nullptr;
+    QPushButton *ok_ = nullptr;
+    QComboBox *sampleRate_ = nullptr;
+    QComboBox *channels_ = nullptr;
+    QComboBox *bits_ = nullptr;
+    QComboBox *videoCompressors_ = nullptr;
+    QComboBox *audioCompressors_ = nullptr;
+};
+
+// Leading integer of `text` as C's atoi reads it; 0 when there is none.
+int parseLeadingInt(const QString &text);
+
+} // namespace sonaweld

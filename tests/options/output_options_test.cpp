@@ -1,0 +1,361 @@
+#include "app/dialog_units.h"
+#include "app/main_dlg.h"
+#include "app/settings_store.h"
+#include "options/output_options_dlg.h"
+#include "support/media_fixtures.h"
+#include "support/scripted_prompter.h"
+#include "support/temp_settings.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <functional>
+
+#include <gtest/gtest.h>
+
+using namespace sonaweld;
+using namespace sonaweld::test;
+using namespace sonaweld::SettingsKeys;
+
+namespace {
+
+constexpr ReferenceTime kSecond = kUnitsPerSecond;
+
+class OutputOptionsTest : public ::testing::Test
+{
+protected:
+    TempSettings settings;
+    ScriptedPrompter prompter;
+
+    // Runs the Options command; `act` works the dialog while it is open, as
+    // the user would, and must close it.
+    void runOptions(CMainDlg &dlg, const std::function<void(COutputOptionsDlg &)> &act)
+    {
+        bool acted = false;
+        QTimer::singleShot(0, [&] {
+            auto *options = qobject_cast<COutputOptionsDlg *>(QApplication::activeModalWidget());
+            ASSERT_NE(options, nullptr) << "the options dialog is not open";
+            acted = true;
+            act(*options);
+            if (options->isVisible())
+                options->reject();
+        });
+        dlg.OnOptions();
+        EXPECT_TRUE(acted);
+    }
+
+    QVariant stored(const QString &section, const QString &key) { return settings.store().value(section + u'/' + key); }
+
+    QString listText(COutputOptionsDlg &o, int id) { return o.list(id)->currentText(); }
+};
+
+} // namespace
+
+TEST_F(OutputOptionsTest, OpensOnTheCurrentChoicesWithOkFocusedAndDefault)
+{
+    settings.set(kSettings, kOutputName, "/music/mix.wav");
+    CMainDlg dlg(prompter);
+    dlg.outputSettings().sampleRateIndex = 2;
+    runOptions(dlg, [&](COutputOptionsDlg &o) {
+        EXPECT_EQ(o.windowTitle(), "Output options");
+        EXPECT_EQ(o.outputFile()->text(), "/music/mix.wav");
+        EXPECT_EQ(listText(o, OptionsControlId::kSampleRate), "11025");
+        EXPECT_EQ(listText(o, OptionsControlId::kChannels), "Stereo");
+        EXPECT_EQ(listText(o, OptionsControlId::kBits), "16");
+        EXPECT_TRUE(o.okButton()->isDefault());
+        EXPECT_EQ(o.focusWidget(), o.okButton());
+        // Tab order: OK, Cancel, file, Browse and the three lists.
+        QStringList chain;
+        QWidget *w = o.okButton();
+        for (int i = 0; i < 7; ++i, w = w->nextInFocusChain()) {
+            while (!(w->focusPolicy() & Qt::TabFocus))
+                w = w->nextInFocusChain();
+            chain << w->objectName();
+        }
+        EXPECT_EQ(chain, QStringList({"control1", "control2", "control1022", "control1024", "control1058",
+                                      "control1059", "control1060"}));
+        const DialogUnits units(o.font());
+        EXPECT_EQ(o.size(), QSize(units.mapX(249), units.mapY(132)));
+        EXPECT_EQ(o.outputFile()->geometry(), units.map(56, 7, 141, 14));
+        EXPECT_EQ(o.okButton()->geometry(), units.map(52, 111, 50, 14));
+        // The rows' order is what the indexes mean.
+        QStringList rows;
+        for (int i = 0; i < o.list(OptionsControlId::kSampleRate)->count(); ++i)
+            rows << o.list(OptionsControlId::kSampleRate)->itemText(i);
+        EXPECT_EQ(rows, QStringList({"44100", "22050", "11025", "8000"}));
+        EXPECT_FALSE(o.list(OptionsControlId::kVideoCompressors)->isVisible());
+        EXPECT_EQ(o.list(OptionsControlId::kVideoCompressors)->currentText(), "Full frames (uncompressed)");
+        EXPECT_EQ(o.list(OptionsControlId::kAudioCompressors)->currentText(), "Uncompressed Audio");
+        EXPECT_GT(o.list(OptionsControlId::kAudioCompressors)->count(), 3);
+    });
+    // A fresh start begins at 44100, stereo, 16 bits whatever ran before.
+    CMainDlg fresh(prompter);
+    runOptions(fresh, [&](COutputOptionsDlg &o) {
+        EXPECT_EQ(listText(o, OptionsControlId::kSampleRate), "44100");
+    });
+}
+
+TEST_F(OutputOptionsTest, OkStoresEveryValueAndCopiesBackTheFileAndFormat)
+{
+    settings.set(kSettings, kOutputWidth, 100);
+    settings.set(kSettings, kOutputHigh, 10);
+    settings.set(kSettings, kOutputFrameRateIndex, 5);
+    settings.set(kSettings, kOutputFrameRate, "12.34567");
+    CMainDlg dlg(prompter);
+    runOptions(dlg, [&](COutputOptionsDlg &o) {
+        o.outputFile()->setText("/my take/song");
+        o.list(OptionsControlId::kSampleRate)->setCurrentIndex(1);
+        o.list(OptionsControlId::kChannels)->setCurrentIndex(1);
+        o.list(OptionsControlId::kBits)->setCurrentIndex(1);
+        o.okButton()->click();
+    });
+    const OutputSettings &s = dlg.outputSettings();
+    // Typed by hand, the path stays as typed: no extension is forced.
+    EXPECT_EQ(s.outputPath, "/my take/song");
+    EXPECT_EQ(dlg.statusText(), "Output File: /my take/song");
+    EXPECT_EQ(s.sampleRateIndex, 1);
+    EXPECT_EQ(s.channelsIndex, 1);
+    EXPECT_EQ(s.bitsIndex, 1);
+    EXPECT_EQ(stored(kSettings, kOutputName).toString(), "/my take/song");
+    EXPECT_EQ(stored(kSettings, kOutputWidth).toInt(), 96);
+    EXPECT_EQ(stored(kSettings, kOutputHigh).toInt(), 16);
+    // Shown with three decimals, so that is what comes back.
+    EXPECT_EQ(stored(kSettings, kOutputFrameRate).toString(), "12.346000");
+    EXPECT_EQ(stored(kSettings, kOutputFrameRateIndex).toInt(), 5);
+    EXPECT_EQ(stored(kDexVideoCompress, kCompressorNumber).toInt(), -1);
+    EXPECT_EQ(stored(kDexAudioCompress, kCompressorNumber).toInt(), -1);
+    // The window's own video values keep their start-up values.
+    EXPECT_EQ(s.videoWidth, 100);
+}
+
+TEST_F(OutputOptionsTest, FixedRatesNegativeSidesAndAnEmptyPath)
+{
+    settings.set(kSettings, kOutputWidth, -20);
+    settings.set(kSettings, kOutputFrameRateIndex, 3);
+    CMainDlg dlg(prompter);
+    runOptions(dlg, [&](COutputOptionsDlg &o) {
+        o.outputFile()->clear();
+        o.okButton()->click();
+    });
+    EXPECT_EQ(dlg.outputSettings().outputPath, "");
+    EXPECT_EQ(dlg.statusText(), "Output File: ");
+    EXPECT_TRUE(settings.store().contains(kSettings + "/" + kOutputName));
+    EXPECT_EQ(stored(kSettings, kOutputName).toString(), "");
+    EXPECT_EQ(stored(kSettings, kOutputWidth).toInt(), 16);
+    EXPECT_EQ(stored(kSettings, kOutputFrameRate).toString(), "29.970000");
+    EXPECT_TRUE(prompter.shown.isEmpty()) << prompter.texts().join('\n').toStdString();
+}
+
+TEST_F(OutputOptionsTest, CancelEscAndRefusedValuesWriteNothing)
+{
+    settings.set(kSettings, kOutputName, "/music/kept.wav");
+    CMainDlg dlg(prompter);
+    const QString status = dlg.statusText();
+    // Browse changes only the box; Cancel drops it.
+    prompter.saveResults.enqueue("/elsewhere/new.mp3");
+    runOptions(dlg, [&](COutputOptionsDlg &o) {
+        o.findChild<QPushButton *>("control1024")->click();
+        EXPECT_EQ(o.outputFile()->text(), "/elsewhere/new.wav");
+        o.findChild<QPushButton *>("control2")->click();
+    });
+    runOptions(dlg, [&](COutputOptionsDlg &o) {
+        o.outputFile()->setText("/typed.wav");
+        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(&o, &esc);
+    });
+    // A path longer than the platform allows is refused, not cut.
+    const QString tooLong = "/" + QString(5000, QLatin1Char('x')) + ".wav";
+    runOptions(dlg, [&](COutputOptionsDlg &o) {
+        o.outputFile()->setText(tooLong);
+        o.okButton()->click();
+        EXPECT_TRUE(o.isVisible()) << "the dialog closed on a path it cannot use";
+    });
+    ASSERT_EQ(prompter.shown.size(), 1);
+    EXPECT_TRUE(prompter.shown[0].text.contains(tooLong));
+    EXPECT_EQ(dlg.outputSettings().outputPath, "/music/kept.wav");
+    EXPECT_EQ(dlg.statusText(), status);
+    EXPECT_EQ(stored(kSettings, kOutputName).toString(), "/music/kept.wav");
+    EXPECT_FALSE(settings.store().contains(kDexVideoCompress + "/" + kCompressorNumber));
+}
+
+TEST_F(OutputOptionsTest, ATooSmallFrameRateKeepsTheDialogOpen)
+{
+    settings.set(kSettings, kOutputFrameRateIndex, 5);
+    settings.set(kSettings, kOutputFrameRate, "0.0004");
+    CMainDlg dlg(prompter);
+    runOptions(dlg, [&](COutputOptionsDlg &o) {
+        o.okButton()->click();
+        o.okButton()->click();
+        EXPECT_TRUE(o.isVisible());
+    });
+    ASSERT_EQ(prompter.shown.size(), 2);
+    EXPECT_EQ(prompter.shown[0].text, "The frame rate is too small!");
+    EXPECT_EQ(prompter.shown[0].caption, "Sonaweld");
+    EXPECT_FALSE(settings.store().contains(kSettings + "/" + kOutputName));
+}
+
+TEST_F(OutputOptionsTest, BrowseStartsInTheFolderTheDialogOpenedWith)
+{
+    settings.set(kSettings, kOutputName, "/music/set one/a.wav");
+    CMainDlg dlg(prompter);
+    prompter.saveResults.enqueue("/other/b");
+    prompter.saveResults.enqueue("");
+    runOptions(dlg, [&](COutputOptionsDlg &o) {
+        auto *browse = o.findChild<QPushButton *>("control1024");
+        browse->click();
+        EXPECT_EQ(o.outputFile()->text(), "/other/b.wav");
+        browse->click(); // cancelled: the box keeps the first choice
+        EXPECT_EQ(o.outputFile()->text(), "/other/b.wav");
+        o.okButton()->click();
+    });
+    ASSERT_EQ(prompter.fileDialogs.size(), 2);
+    for (const auto &shown : prompter.fileDialogs) {
+        EXPECT_EQ(shown.title, "Select Output File Name");
+        EXPECT_EQ(shown.folder, "/music/set one");
+        ASSERT_EQ(shown.filters.size(), 1);
+        EXPECT_EQ(shown.filters[0].description, "WAV file");
+        EXPECT_EQ(shown.filters[0].patterns, "*.wav");
+    }
+    EXPECT_EQ(dlg.outputSettings().outputPath, "/other/b.wav");
+}
+
+TEST(OutputOptionsPaths, TheExtensionIsLookedForInTheFileNameOnly)
+{
+    EXPECT_EQ(withWavExtension("D:\\Mix\\a.mp3", PathStyle::Windows), "D:\\Mix\\a.wav");
+    EXPECT_EQ(withWavExtension("D:\\Mix\\a", PathStyle::Windows), "D:\\Mix\\a.wav");
+    EXPECT_EQ(withWavExtension("D:\\My.Music\\a", PathStyle::Windows), "D:\\My.Music\\a.wav");
+    EXPECT_EQ(withWavExtension("D:/My.Music/a", PathStyle::Windows), "D:/My.Music/a.wav");
+    EXPECT_EQ(withWavExtension("/home/u/My.Music/a", PathStyle::Posix), "/home/u/My.Music/a.wav");
+    EXPECT_EQ(withWavExtension("/home/u/My.Music/a.b.flac", PathStyle::Posix), "/home/u/My.Music/a.b.wav");
+    // A backslash is part of a POSIX name.
+    EXPECT_EQ(withWavExtension("/tmp/x.y\\z", PathStyle::Posix), "/tmp/x.wav");
+
+    EXPECT_EQ(browseStartFolder("D:\\My.Music\\a", PathStyle::Windows), "D:\\My.Music");
+    EXPECT_EQ(browseStartFolder("/home/u/My.Music/a", PathStyle::Posix), "/home/u/My.Music");
+    EXPECT_EQ(browseStartFolder("mix.wav", PathStyle::Posix), ".");
+    EXPECT_EQ(browseStartFolder("", PathStyle::Windows), ".");
+}
+
+TEST_F(OutputOptionsTest, AnEncoderListThatCannotBeMadeIsToldAndTheDialogStillOpens)
+{
+    for (const char *failing : {"Create.SystemDeviceEnum", "DevEnum.CreateClassEnumerator:Video"}) {
+        prompter.shown.clear();
+        const std::string target = failing;
+        CMainDlg dlg(prompter, media::MediaFactory([target](std::string_view op) {
+            return op == target ? media::Code::kFail : 0;
+        }));
+        bool opened = false;
+        runOptions(dlg, [&](COutputOptionsDlg &o) {
+            opened = true;
+            EXPECT_EQ(o.list(OptionsControlId::kVideoCompressors)->count(), 1) << failing;
+            EXPECT_EQ(o.list(OptionsControlId::kVideoCompressors)->currentIndex(), 0);
+            o.okButton()->click();
+        });
+        EXPECT_TRUE(opened);
+        const QStringList expected = target == "Create.SystemDeviceEnum"
+                                         ? QStringList{"Failed to create system enumerator",
+                                                       "Failed to create system enumerator"}
+                                         : QStringList{"Failed to create class enumerator"};
+        EXPECT_EQ(prompter.texts(), expected) << failing;
+        EXPECT_EQ(stored(kDexVideoCompress, kCompressorNumber).toInt(), -1);
+    }
+}
+
+class OptionsJoinTest : public OutputOptionsTest
+{
+protected:
+    MediaFixtures media;
+
+    bool waitForIdle(CMainDlg &dlg)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (dlg.converting() && timer.elapsed() < 60000)
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        return !dlg.converting();
+    }
+};
+
+TEST_F(OptionsJoinTest, TheChosenFormatReachesTheWrittenFile)
+{
+    CMainDlg dlg(prompter);
+    dlg.items().append(media.tone("a.flac", 2.0, 44100, 2), 2 * kSecond);
+    runOptions(dlg, [&](COutputOptionsDlg &o) {
+        o.outputFile()->setText(media.path("small.wav"));
+        o.list(OptionsControlId::kSampleRate)->setCurrentIndex(3);
+        o.list(OptionsControlId::kChannels)->setCurrentIndex(1);
+        o.list(OptionsControlId::kBits)->setCurrentIndex(1);
+        o.okButton()->click();
+    });
+    dlg.OnJoin();
+    ASSERT_TRUE(waitForIdle(dlg));
+    QFile out(media.path("small.wav"));
+    ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+    const QByteArray header = out.read(44);
+    const auto le = [&](int at, int bytes) {
+        std::uint32_t v = 0;
+        for (int i = bytes - 1; i >= 0; --i)
+            v = (v << 8) | static_cast<std::uint8_t>(header[at + i]);
+        return v;
+    };
+    EXPECT_EQ(le(22, 2), 1u);    // channels
+    EXPECT_EQ(le(24, 4), 8000u); // samples per second
+    EXPECT_EQ(le(28, 4), 8000u); // bytes per second
+    EXPECT_EQ(le(32, 2), 1u);    // block align
+    EXPECT_EQ(le(34, 2), 8u);    // bits
+    EXPECT_EQ(readWav(media.path("small.wav")).frames(), 16000);
+}
+
+TEST_F(OptionsJoinTest, ChangingTheFileDuringAJoinDoesNotRedirectIt)
+{
+    CMainDlg dlg(prompter);
+    dlg.outputSettings().outputPath = media.path("first.wav");
+    dlg.items().append(media.tone("long.mp3", 120.0, 44100, 2, {"-b:a", "64k"}), 120 * kSecond);
+    dlg.OnJoin();
+    ASSERT_EQ(dlg.converting(), 1);
+    runOptions(dlg, [&](COutputOptionsDlg &o) {
+        o.outputFile()->setText(media.path("second.wav"));
+        o.okButton()->click();
+    });
+    EXPECT_EQ(dlg.converting(), 1);
+    ASSERT_TRUE(waitForIdle(dlg));
+    EXPECT_TRUE(readWav(media.path("first.wav")).valid);
+    EXPECT_FALSE(QFile::exists(media.path("second.wav")));
+    EXPECT_EQ(dlg.statusText(), "Done. Output File: " + media.path("second.wav"));
+}
+
+TEST_F(OptionsJoinTest, JoinMakesTheMissingMusicFolderButNoOtherFolder)
+{
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", media.dir().toLocal8Bit());
+    const QString music = musicFolder();
+    CMainDlg dlg(prompter);
+    dlg.items().append(media.constantWav("a.wav", 4410, 44100, 2, 5), kSecond / 10);
+
+    const QString elsewhere = media.path("no such folder/out.wav");
+    dlg.outputSettings().outputPath = elsewhere;
+    dlg.OnJoin();
+    EXPECT_EQ(dlg.converting(), 0);
+    ASSERT_EQ(prompter.shown.size(), 1);
+    EXPECT_EQ(prompter.shown[0].caption, "Error");
+    EXPECT_TRUE(prompter.shown[0].text.contains(media.path("no such folder"))) << prompter.shown[0].text.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(media.path("no such folder")));
+
+    ASSERT_FALSE(music.isEmpty());
+    ASSERT_TRUE(music.startsWith(media.dir())) << music.toStdString();
+    ASSERT_FALSE(QFileInfo::exists(music));
+    dlg.outputSettings().outputPath = QDir(music).filePath("sonaweld.wav");
+    dlg.OnJoin();
+    EXPECT_TRUE(waitForIdle(dlg));
+    EXPECT_EQ(prompter.shown.size(), 1) << prompter.texts().join('\n').toStdString();
+    EXPECT_EQ(readWav(QDir(music).filePath("sonaweld.wav")).frames(), 4410);
+    qputenv("HOME", home);
+}
