@@ -104,6 +104,8 @@ void CMainDlg::createControls()
     list_->setObjectName(controlName(ControlId::kListItems));
     list_->setGeometry(units.map(7, 44, 219, 99));
     connect(list_, &ItemListView::enterPressed, this, &CMainDlg::OnExit);
+    connect(list_, &ItemListView::deletePressed, this, &CMainDlg::OnDeleteSelected);
+    connect(list_, &ItemListView::listDoubleClicked, this, &CMainDlg::OnItemDoubleClick);
     order[n++] = list_;
 
     order[n++] = makeButton(kDeleteSpec);

@@ -18,6 +18,7 @@ namespace sonaweld {
 
 class CImageButton;
 class ItemListView;
+class Launcher;
 class Prompter;
 
 // Control identifiers of the main dialog; also the widgets' object names.
@@ -105,6 +106,10 @@ public slots:
     void OnMoveDown();
     void OnItemDoubleClick();
 
+public:
+    // Where the double click opens files; nullptr: the system's own.
+    void setLauncher(Launcher *launcher) { launcher_ = launcher; }
+
 protected:
     bool event(QEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
@@ -126,6 +131,7 @@ private:
     std::vector<Measurement> measureOffThread(const QStringList &paths, bool &cancelled);
     std::string locateMissingSource(const std::string &missing);
     void endConversionWithError(const QString &reason);
+    bool ensureOutputFolder(const QString &output);
 
     Prompter &prompter_;
     media::MediaFactory factory_;
@@ -139,6 +145,7 @@ private:
     QProgressBar *progress_ = nullptr;
 
     // List editing state (medialist/list_edit.cpp).
+    Launcher *launcher_ = nullptr;
 
     ItemListView *list_ = nullptr;
     QLabel *status_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 
 namespace sonaweld {
 
@@ -94,7 +95,23 @@ void ItemListView::keyPressEvent(QKeyEvent *event)
         emit enterPressed();
         return;
     }
+    if (event->key() == Qt::Key_Delete) {
+        // A held key would follow the deletion with "Please select items!"
+        // for every repeat, the selection being gone after the first.
+        if (!event->isAutoRepeat())
+            emit deletePressed();
+        return;
+    }
     QTableWidget::keyPressEvent(event);
+}
+
+void ItemListView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // The view's own handling first: on empty space it acts as a press, which
+    // clears the selection, so the command then finds nothing selected.
+    QTableWidget::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton)
+        emit listDoubleClicked();
 }
 
 } // namespace sonaweld

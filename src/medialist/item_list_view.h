@@ -29,9 +29,15 @@ public:
 signals:
     // Enter pressed while the list has the focus.
     void enterPressed();
+    // Delete pressed while the list has the focus.
+    void deletePressed();
+    // A left double click anywhere in the list, empty space below the rows
+    // included, after the list has updated its selection.
+    void listDoubleClicked();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
     void insertItemRow(const ItemTable &table, int row);

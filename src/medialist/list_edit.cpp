@@ -1,11 +1,126 @@
+// The list editing commands: delete, delete all, move up and down, and the
+// double click that opens the selected files for listening.
 #include "app/main_dlg.h"
 
-namespace sonaweld {
+#include "app/prompter.h"
+#include "medialist/item_list_view.h"
+#include "medialist/launcher.h"
 
-void CMainDlg::OnDeleteSelected() {}
-void CMainDlg::OnDeleteAll() {}
-void CMainDlg::OnMoveUp() {}
-void CMainDlg::OnMoveDown() {}
-void CMainDlg::OnItemDoubleClick() {}
+namespace sonaweld {
+namespace {
+
+const QString kSelectItems = QStringLiteral("Please select items!");
+
+// A running join reads the list it started with, and an emptied list would
+// leave the Join button refusing with "add files" instead of stopping the
+// join; so the list stays as it is until the join ends.
+bool editingLocked(const CMainDlg &dlg)
+{
+    return dlg.converting() != 0;
+}
+
+} // namespace
+
+void CMainDlg::OnDeleteSelected()
+{
+    if (editingLocked(*this) || items_.itemCount() <= 0)
+        return;
+    int r = list_->nextSelectedRow(-1);
+    if (r == -1) {
+        prompter_.appMessage(kSelectItems);
+        return;
+    }
+    // The rows are those of the list before the command; the list is only
+    // rebuilt at the end, so each removal shifts the later entries by one.
+    int removed = 0;
+    while (r != -1) {
+        const int next = list_->nextSelectedRow(r);
+        removeItemAt(r - removed);
+        ++removed;
+        r = next;
+    }
+    refreshItemList();
+}
+
+void CMainDlg::OnDeleteAll()
+{
+    if (editingLocked(*this))
+        return;
+    items_.clear();
+    refreshItemList();
+}
+
+void CMainDlg::OnMoveUp()
+{
+    if (editingLocked(*this) || items_.itemCount() < 2)
+        return;
+    int r = list_->nextSelectedRow(-1);
+    if (r == -1) {
+        prompter_.appMessage(kSelectItems);
+        return;
+    }
+    while (r != -1) {
+        const int next = list_->nextSelectedRow(r);
+        // The top row cannot move up, and the selection moves together or
+        // not at all; being the first row walked, nothing has moved yet.
+        if (r == 0) {
+            list_->setFocus();
+            return;
+        }
+        items_.exchange(r - 1, r);
+        list_->updateRowsAfterMoveUp(items_, r);
+        r = next;
+    }
+}
+
+void CMainDlg::OnMoveDown()
+{
+    if (editingLocked(*this) || items_.itemCount() < 2)
+        return;
+    int r = list_->nextSelectedRow(-1);
+    if (r == -1) {
+        prompter_.appMessage(kSelectItems);
+        return;
+    }
+    // Walked top down like the move up, so an item moved onto the next
+    // selected row is moved again from there: the top item of a selected
+    // block ends up below the block.
+    while (r != -1) {
+        const int next = list_->nextSelectedRow(r);
+        if (r == items_.itemCount() - 1) {
+            list_->setFocus();
+            return;
+        }
+        items_.exchange(r, r + 1);
+        list_->updateRowsAfterMoveDown(items_, r);
+        r = next;
+    }
+}
+
+void CMainDlg::OnItemDoubleClick()
+{
+    if (editingLocked(*this) || items_.itemCount() == 0)
+        return;
+    int r = list_->nextSelectedRow(-1);
+    if (r == -1) {
+        prompter_.appMessage(kSelectItems);
+        return;
+    }
+    Launcher &launcher = launcher_ ? *launcher_ : systemLauncher();
+    while (r != -1) {
+        const int next = list_->nextSelectedRow(r);
+        const QString path = items_.pathAt(r);
+        if (!fileExists(path)) {
+            prompter_.error(path + QStringLiteral(" does not exist!"));
+            return;
+        }
+        const QString player = launcher.playerPath();
+        if (!player.isEmpty() && fileExists(player))
+            launcher.startDetached(player, {path});
+        else
+            launcher.openWithShell(path);
+        r = next;
+    }
+}
 
 } // namespace sonaweld

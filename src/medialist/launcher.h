@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace sonaweld {
+
+// How the platform opens a file for listening. The double click on the item
+// list goes through this seam, so tests record the launches instead of
+// starting players.
+class Launcher
+{
+public:
+    virtual ~Launcher() = default;
+
+    // The dedicated player the platform offers; empty when there is none.
+    virtual QString playerPath() const = 0;
+    // Starts `program` with `arguments` and does not wait for it. The command
+    // line is the program, one blank and the arguments, unquoted.
+    virtual void startDetached(const QString &program, const QStringList &arguments) = 0;
+    // The shell's "open" on `path`: the application associated with its type.
+    virtual void openWithShell(const QString &path) = 0;
+};
+
+// Launches for real. Failures are not reported: the user sees whether a
+// player came up.
+class SystemLauncher : public Launcher
+{
+public:
+    QString playerPath() const override;
+    void startDetached(const QString &program, const QStringList &arguments) override;
+    void openWithShell(const QString &path) override;
+};
+
+// The launcher used when none was set.
+Launcher &systemLauncher();
+
+// Windows Media Player on the drive of the temporary-files folder:
+// "C:\Users\me\Temp\" gives "C:\Program Files\Windows Media Player\mplayer2.exe".
+QString windowsMediaPlayerPath(const QString &tempFolder);
+
+} // namespace sonaweld
