@@ -22,6 +22,9 @@ ItemListView::ItemListView(QWidget *parent)
     horizontalHeader()->setSectionsClickable(false);
     horizontalHeader()->setHighlightSections(false);
     setFrameShape(QFrame::StyledPanel);
+    // A list, not a grid of cells: Tab leaves it for the next control, as a
+    // keyboard user needs to reach the buttons beside it.
+    setTabKeyNavigation(false);
 
     // Selection shows only while the list has the focus.
     QPalette pal = palette();
@@ -29,6 +32,15 @@ ItemListView::ItemListView(QWidget *parent)
     pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
                  pal.color(QPalette::Inactive, QPalette::Text));
     setPalette(pal);
+}
+
+QModelIndex ItemListView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    // Home and End go to the first and last entry, as in any list; a table
+    // would only go to the first and last column of the row.
+    if ((action == MoveHome || action == MoveEnd) && rowCount() > 0)
+        return model()->index(action == MoveHome ? 0 : rowCount() - 1, 0);
+    return QTableWidget::moveCursor(action, modifiers);
 }
 
 void ItemListView::setupColumns()

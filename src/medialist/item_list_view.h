@@ -37,6 +37,7 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:

@@ -2,8 +2,11 @@
 #include "medialist/item_list_view.h"
 #include "support/scripted_prompter.h"
 #include "support/temp_settings.h"
+#include "ui/image_button.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 
 #include <gtest/gtest.h>
 
@@ -106,4 +109,26 @@ TEST_F(ItemListTest, MoveRowUpdatesKeepTheMovedRowSelected)
     list->updateRowsAfterMoveDown(t, 1);
     EXPECT_EQ(rows(), QStringList({"f0.wav|0", "f1.wav|1", "f2.wav|2", "f3.wav|3"}));
     EXPECT_EQ(selectedRows(), QList<int>({2}));
+}
+
+TEST_F(ItemListTest, TheKeyboardMovesThroughEntriesAndTabLeavesTheList)
+{
+    for (const char *name : {"/m/a.wav", "/m/b.wav", "/m/c.wav"})
+        dlg.items().append(name, kUnitsPerSecond);
+    dlg.refreshItemList();
+    dlg.show();
+    list->setFocus();
+    const auto press = [&](QWidget *target, int key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+    };
+    press(list, Qt::Key_End);
+    EXPECT_EQ(selectedRows(), QList<int>({2}));
+    press(list, Qt::Key_Home);
+    EXPECT_EQ(selectedRows(), QList<int>({0}));
+    // Tab is the dialog's: it moves on to the Delete button rather than to
+    // the next cell of the row.
+    press(list, Qt::Key_Tab);
+    EXPECT_EQ(dlg.focusWidget(), static_cast<QWidget *>(dlg.button(ControlId::kDelete)));
+    EXPECT_EQ(selectedRows(), QList<int>({0}));
 }
