@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include <charconv>
 
 namespace sonaweld {
 namespace {
@@ -54,18 +53,6 @@ QString withWavExtension(const QString &path, PathStyle style)
     const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
     const QString stem = dot >= nameStart ? path.left(dot) : path;
     return stem + QStringLiteral(".wav");
-}
-
-int parseLeadingInt(const QString &text)
-{
-    const QByteArray bytes = text.trimmed().toLatin1();
-    const char *begin = bytes.constData();
-    const char *end = begin + bytes.size();
-    if (begin != end && *begin == '+')
-        ++begin;
-    int value = 0;
-    const auto result = std::from_chars(begin, end, value);
-    return result.ec == std::errc() ? value : 0;
 }
 
 COutputOptionsDlg::COutputOptionsDlg(Prompter &prompter, const media::MediaFactory &factory, QWidget *parent)

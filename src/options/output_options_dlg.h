@@ -85,7 +85,4 @@ private:
     QComboBox *audioCompressors_ = nullptr;
 };
 
-// Leading integer of `text` as C's atoi reads it; 0 when there is none.
-int parseLeadingInt(const QString &text);
-
 } // namespace sonaweld

@@ -46,16 +46,33 @@ QString resolveOutputName(const QString &section, const QString &key, const QStr
     return pathFits(stored) ? stored : fallback;
 }
 
-double parseLeadingDouble(const QString &text)
+namespace {
+
+// The leading number of `text` as C's atof and atoi read it: blanks and a
+// plus sign skipped, 0 when no number starts the text, whatever the locale.
+template <typename T>
+T parseLeading(const QString &text)
 {
     const QByteArray bytes = text.trimmed().toLatin1();
     const char *begin = bytes.constData();
     const char *end = begin + bytes.size();
     if (begin != end && *begin == '+')
         ++begin;
-    double value = 0.0;
+    T value = 0;
     const auto result = std::from_chars(begin, end, value);
-    return result.ec == std::errc() ? value : 0.0;
+    return result.ec == std::errc() ? value : 0;
+}
+
+} // namespace
+
+double parseLeadingDouble(const QString &text)
+{
+    return parseLeading<double>(text);
+}
+
+int parseLeadingInt(const QString &text)
+{
+    return parseLeading<int>(text);
 }
 
 double frameRateForIndex(int &index, const QString &storedRate)

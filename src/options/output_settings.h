@@ -42,6 +42,8 @@ double frameRateForIndex(int &index, const QString &storedRate);
 
 // Leading number of `text` as C's atof reads it, independent of the locale.
 double parseLeadingDouble(const QString &text);
+// Leading integer of `text` as C's atoi reads it; 0 when there is none.
+int parseLeadingInt(const QString &text);
 
 // Reads the output file name and the video size into `settings`.
 void loadOutputFileSettings(OutputSettings &settings, int majorVersion, Prompter &prompter);
