@@ -1,5 +1,7 @@
 #include "app/paths.h"
 
+#include <QByteArrayList>
+
 #include <filesystem>
 
 namespace sonaweld {
@@ -7,6 +9,8 @@ namespace {
 
 constexpr int kWindowsMaxChars = 259;
 constexpr int kPosixMaxBytes = 4095;
+// NAME_MAX: the longest single name most POSIX file systems take.
+constexpr int kPosixMaxNameBytes = 255;
 
 // Index of the last separator, or -1.
 qsizetype lastSeparator(const QString &path, PathStyle style)
@@ -66,7 +70,16 @@ bool pathFits(const QString &path, PathStyle style)
 {
     if (style == PathStyle::Windows)
         return path.size() <= kWindowsMaxChars;
-    return path.toUtf8().size() <= kPosixMaxBytes;
+    const QByteArray bytes = path.toUtf8();
+    if (bytes.size() > kPosixMaxBytes)
+        return false;
+    // Each name along the path has a limit of its own; past it the file
+    // can never be created, whatever the whole path's length.
+    for (const QByteArray &name : bytes.split('/')) {
+        if (name.size() > kPosixMaxNameBytes)
+            return false;
+    }
+    return true;
 }
 
 bool sameFile(const QString &a, const QString &b)
@@ -86,7 +99,7 @@ QString pathTooLongMessage(const QString &path, PathStyle style)
 {
     const QString limit = style == PathStyle::Windows
                               ? QStringLiteral("%1 characters").arg(kWindowsMaxChars)
-                              : QStringLiteral("%1 bytes").arg(kPosixMaxBytes);
+                              : QStringLiteral("%1 bytes, %2 in one name,").arg(kPosixMaxBytes).arg(kPosixMaxNameBytes);
     return QStringLiteral("The path is too long (at most %1 are allowed):\n%2").arg(limit, path);
 }
 

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+class QWidget;
+
 namespace sonaweld {
 
 enum class MessageIcon { None, Exclamation, Question, Information, Error };
@@ -41,11 +43,38 @@ public:
     virtual QString saveFileName(const QString &title, const QString &initialPath,
                                  const QList<FileFilter> &filters) = 0;
 
+    // The window that boxes and file dialogs belong to from now on; returns
+    // the previous one. A prompter without windows has nothing to change.
+    virtual QWidget *exchangeOwner(QWidget *owner)
+    {
+        (void)owner;
+        return nullptr;
+    }
+
     // The common "Error" box: caption "Error", OK, no icon.
     void error(const QString &text)
     {
         message(text, QStringLiteral("Error"), MessageButtons::Ok, MessageIcon::None);
     }
+};
+
+// Makes `owner` the prompter's window while it lives, so a dialog's boxes
+// open over that dialog rather than under it.
+class PrompterOwnerScope
+{
+public:
+    PrompterOwnerScope(Prompter &prompter, QWidget *owner)
+        : prompter_(prompter)
+        , previous_(prompter.exchangeOwner(owner))
+    {
+    }
+    ~PrompterOwnerScope() { prompter_.exchangeOwner(previous_); }
+    PrompterOwnerScope(const PrompterOwnerScope &) = delete;
+    PrompterOwnerScope &operator=(const PrompterOwnerScope &) = delete;
+
+private:
+    Prompter &prompter_;
+    QWidget *previous_;
 };
 
 inline const QString kApplicationName = QStringLiteral("Sonaweld");

@@ -100,6 +100,8 @@ QString QtPrompter::saveFileName(const QString &title, const QString &initialPat
     std::unique_ptr<QFileDialog> dialog(makeDialog(owner_, title, initialPath, filters));
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
+    // Choosing a name only names the output; Join asks before replacing it.
+    dialog->setOption(QFileDialog::DontConfirmOverwrite);
     if (dialog->exec() != QDialog::Accepted)
         return {};
     return dialog->selectedFiles().value(0);

@@ -15,6 +15,12 @@ class QtPrompter : public Prompter
 {
 public:
     void setOwner(QWidget *owner) { owner_ = owner; }
+    QWidget *exchangeOwner(QWidget *owner) override
+    {
+        QWidget *previous = owner_;
+        owner_ = owner;
+        return previous;
+    }
 
     void appMessage(const QString &text) override;
     Answer message(const QString &text, const QString &caption, MessageButtons buttons,

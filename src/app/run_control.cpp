@@ -82,7 +82,13 @@ bool CMainDlg::ensureOutputFolder(const QString &output)
     if (QFileInfo(folder).isDir())
         return true;
     const QString music = musicFolder();
-    if (!music.isEmpty() && QDir::cleanPath(QDir(music).absolutePath()) == QDir::cleanPath(folder)) {
+#ifdef _WIN32
+    constexpr Qt::CaseSensitivity kFileNameCase = Qt::CaseInsensitive;
+#else
+    constexpr Qt::CaseSensitivity kFileNameCase = Qt::CaseSensitive;
+#endif
+    if (!music.isEmpty()
+        && QDir::cleanPath(QDir(music).absolutePath()).compare(QDir::cleanPath(folder), kFileNameCase) == 0) {
         if (QDir().mkpath(folder))
             return true;
         prompter_.error(QStringLiteral("Cannot create the folder %1 for %2.")

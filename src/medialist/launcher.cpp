@@ -5,6 +5,11 @@
 #include <QProcess>
 #include <QUrl>
 
+#ifdef Q_OS_WIN
+#include <string>
+#include <windows.h>
+#endif
+
 namespace sonaweld {
 
 QString SystemLauncher::playerPath() const
@@ -20,12 +25,19 @@ QString SystemLauncher::playerPath() const
 void SystemLauncher::startDetached(const QString &program, const QStringList &arguments)
 {
 #ifdef Q_OS_WIN
-    // The player takes the rest of its command line as the file, blanks and
-    // all; Qt's own quoting would hand it a quoted path instead.
-    QProcess process;
-    process.setProgram(program);
-    process.setNativeArguments(arguments.join(QLatin1Char(' ')));
-    process.startDetached();
+    // Started the way a program-launch call starts a command line: Qt would
+    // quote the program, whose path has blanks, and the player takes the
+    // rest of its command line as the file.
+    std::wstring line = playerCommandLine(program, arguments.join(QLatin1Char(' '))).toStdWString();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION started{};
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+        CloseHandle(started.hThread);
+        CloseHandle(started.hProcess);
+    }
 #else
     QProcess::startDetached(program, arguments);
 #endif
@@ -40,6 +52,11 @@ Launcher &systemLauncher()
 {
     static SystemLauncher launcher;
     return launcher;
+}
+
+QString playerCommandLine(const QString &player, const QString &file)
+{
+    return player + QLatin1Char(' ') + file;
 }
 
 QString windowsMediaPlayerPath(const QString &tempFolder)

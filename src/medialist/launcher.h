@@ -35,6 +35,11 @@ public:
 // The launcher used when none was set.
 Launcher &systemLauncher();
 
+// What a dedicated player is started with: its path, one blank and the
+// file, neither quoted. The player takes the rest of its command line as
+// the file, blanks and all.
+QString playerCommandLine(const QString &player, const QString &file);
+
 // Windows Media Player on the drive of the temporary-files folder:
 // "C:\Users\me\Temp\" gives "C:\Program Files\Windows Media Player\mplayer2.exe".
 QString windowsMediaPlayerPath(const QString &tempFolder);

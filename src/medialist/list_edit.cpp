@@ -97,9 +97,10 @@ void CMainDlg::OnMoveDown()
     }
 }
 
+// Listening changes nothing, so it stays available while a join runs.
 void CMainDlg::OnItemDoubleClick()
 {
-    if (editingLocked(*this) || items_.itemCount() == 0)
+    if (items_.itemCount() == 0)
         return;
     int r = list_->nextSelectedRow(-1);
     if (r == -1) {

@@ -5,6 +5,7 @@
 #include "app/settings_store.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -140,6 +141,9 @@ void COutputOptionsDlg::createControls()
 
 int COutputOptionsDlg::DoModal()
 {
+    // Its boxes and the save dialog open over this dialog, not the window
+    // behind it.
+    const PrompterOwnerScope owner(prompter_, this);
     OnInitDialog();
     return exec();
 }
@@ -188,7 +192,7 @@ void COutputOptionsDlg::OnBrowseOutput()
                                                   browseStartFolder(openedPath_),
                                                   {{QStringLiteral("WAV file"), QStringLiteral("*.wav")}});
     if (!chosen.isEmpty())
-        outputFile_->setText(withWavExtension(chosen));
+        outputFile_->setText(withWavExtension(QDir::toNativeSeparators(chosen)));
 }
 
 void COutputOptionsDlg::writeVideoSettings()

@@ -67,10 +67,20 @@ TEST(Paths, OverlongPathsAreRefusedNotCut)
     EXPECT_TRUE(pathFits(windowsLimit, PathStyle::Windows));
     EXPECT_FALSE(pathFits(windowsLimit + u'a', PathStyle::Windows));
 
-    // POSIX counts bytes: 1365 three-byte characters fit, 1366 do not.
-    const QString wide = QStringLiteral("/") + QString(1364, QChar(0x65E5));
-    EXPECT_TRUE(pathFits(wide + "a", PathStyle::Posix));
-    EXPECT_FALSE(pathFits(wide + QChar(0x65E5), PathStyle::Posix));
+    // POSIX counts bytes: 4095 in all, 255 in any one name. Names of 80
+    // three-byte characters (240 bytes) joined by "/" fill the path.
+    const QString name(80, QChar(0x65E5));
+    QString wide;
+    while (wide.toUtf8().size() + 241 <= 4095)
+        wide += "/" + name;
+    wide += "/" + QString(4095 - wide.toUtf8().size() - 1, u'a');
+    ASSERT_EQ(wide.toUtf8().size(), 4095);
+    EXPECT_TRUE(pathFits(wide, PathStyle::Posix));
+    EXPECT_FALSE(pathFits(wide + "a", PathStyle::Posix));
+    // A single name past 255 bytes never fits, however short the path.
+    EXPECT_TRUE(pathFits("/music/" + QString(83, QChar(0x65E5)) + ".wav", PathStyle::Posix));
+    EXPECT_FALSE(pathFits("/music/" + QString(84, QChar(0x65E5)) + ".wav", PathStyle::Posix));
+    EXPECT_FALSE(pathFits("/music/" + QString(256, u'x'), PathStyle::Posix));
 
     const QString message = pathTooLongMessage(windowsLimit + u'a', PathStyle::Windows);
     EXPECT_TRUE(message.contains("259 characters"));

@@ -178,8 +178,16 @@ TEST_F(OutputOptionsTest, CancelEscAndRefusedValuesWriteNothing)
         o.okButton()->click();
         EXPECT_TRUE(o.isVisible()) << "the dialog closed on a path it cannot use";
     });
-    ASSERT_EQ(prompter.shown.size(), 1);
+    // So is a short path whose file name no file system takes.
+    const QString longName = "/music/" + QString(300, QLatin1Char('n')) + ".wav";
+    runOptions(dlg, [&](COutputOptionsDlg &o) {
+        o.outputFile()->setText(longName);
+        o.okButton()->click();
+        EXPECT_TRUE(o.isVisible());
+    });
+    ASSERT_EQ(prompter.shown.size(), 2);
     EXPECT_TRUE(prompter.shown[0].text.contains(tooLong));
+    EXPECT_TRUE(prompter.shown[1].text.contains(longName));
     EXPECT_EQ(dlg.outputSettings().outputPath, "/music/kept.wav");
     EXPECT_EQ(dlg.statusText(), status);
     EXPECT_EQ(stored(kSettings, kOutputName).toString(), "/music/kept.wav");
@@ -191,7 +199,9 @@ TEST_F(OutputOptionsTest, ATooSmallFrameRateKeepsTheDialogOpen)
     settings.set(kSettings, kOutputFrameRateIndex, 5);
     settings.set(kSettings, kOutputFrameRate, "0.0004");
     CMainDlg dlg(prompter);
+    const QWidget *optionsWindow = nullptr;
     runOptions(dlg, [&](COutputOptionsDlg &o) {
+        optionsWindow = &o;
         o.okButton()->click();
         o.okButton()->click();
         EXPECT_TRUE(o.isVisible());
@@ -199,6 +209,10 @@ TEST_F(OutputOptionsTest, ATooSmallFrameRateKeepsTheDialogOpen)
     ASSERT_EQ(prompter.shown.size(), 2);
     EXPECT_EQ(prompter.shown[0].text, "The frame rate is too small!");
     EXPECT_EQ(prompter.shown[0].caption, "Sonaweld");
+    // Over the options dialog, not under it; the main window has its boxes
+    // back afterwards.
+    EXPECT_EQ(prompter.shown[0].owner, optionsWindow);
+    EXPECT_EQ(prompter.owner, nullptr);
     EXPECT_FALSE(settings.store().contains(kSettings + "/" + kOutputName));
 }
 
@@ -208,7 +222,9 @@ TEST_F(OutputOptionsTest, BrowseStartsInTheFolderTheDialogOpenedWith)
     CMainDlg dlg(prompter);
     prompter.saveResults.enqueue("/other/b");
     prompter.saveResults.enqueue("");
+    const QWidget *optionsWindow = nullptr;
     runOptions(dlg, [&](COutputOptionsDlg &o) {
+        optionsWindow = &o;
         auto *browse = o.findChild<QPushButton *>("control1024");
         browse->click();
         EXPECT_EQ(o.outputFile()->text(), "/other/b.wav");
@@ -218,6 +234,7 @@ TEST_F(OutputOptionsTest, BrowseStartsInTheFolderTheDialogOpenedWith)
     });
     ASSERT_EQ(prompter.fileDialogs.size(), 2);
     for (const auto &shown : prompter.fileDialogs) {
+        EXPECT_EQ(shown.owner, optionsWindow);
         EXPECT_EQ(shown.title, "Select Output File Name");
         EXPECT_EQ(shown.folder, "/music/set one");
         ASSERT_EQ(shown.filters.size(), 1);
@@ -332,10 +349,37 @@ TEST_F(OptionsJoinTest, ChangingTheFileDuringAJoinDoesNotRedirectIt)
     EXPECT_EQ(dlg.statusText(), "Done. Output File: " + media.path("second.wav"));
 }
 
+// Points the home folder (and so the default Music folder) somewhere else
+// for one test, whatever the machine's own folder settings say.
+class HomeFolderScope
+{
+public:
+    explicit HomeFolderScope(const QString &home)
+        : home_(qgetenv("HOME"))
+        , config_(qgetenv("XDG_CONFIG_HOME"))
+        , hadConfig_(qEnvironmentVariableIsSet("XDG_CONFIG_HOME"))
+    {
+        qputenv("HOME", home.toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", (home + "/.config").toLocal8Bit());
+    }
+    ~HomeFolderScope()
+    {
+        qputenv("HOME", home_);
+        if (hadConfig_)
+            qputenv("XDG_CONFIG_HOME", config_);
+        else
+            qunsetenv("XDG_CONFIG_HOME");
+    }
+
+private:
+    QByteArray home_;
+    QByteArray config_;
+    bool hadConfig_;
+};
+
 TEST_F(OptionsJoinTest, JoinMakesTheMissingMusicFolderButNoOtherFolder)
 {
-    const QByteArray home = qgetenv("HOME");
-    qputenv("HOME", media.dir().toLocal8Bit());
+    const HomeFolderScope home(media.dir());
     const QString music = musicFolder();
     CMainDlg dlg(prompter);
     dlg.items().append(media.constantWav("a.wav", 4410, 44100, 2, 5), kSecond / 10);
@@ -357,5 +401,4 @@ TEST_F(OptionsJoinTest, JoinMakesTheMissingMusicFolderButNoOtherFolder)
     EXPECT_TRUE(waitForIdle(dlg));
     EXPECT_EQ(prompter.shown.size(), 1) << prompter.texts().join('\n').toStdString();
     EXPECT_EQ(readWav(QDir(music).filePath("sonaweld.wav")).frames(), 4410);
-    qputenv("HOME", home);
 }

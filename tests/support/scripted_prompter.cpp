@@ -6,13 +6,13 @@ namespace sonaweld::test {
 
 void ScriptedPrompter::appMessage(const QString &text)
 {
-    shown.append({text, kApplicationName, MessageButtons::Ok, MessageIcon::Exclamation, true});
+    shown.append({text, kApplicationName, MessageButtons::Ok, MessageIcon::Exclamation, true, owner});
 }
 
 Answer ScriptedPrompter::message(const QString &text, const QString &caption,
                                  MessageButtons buttons, MessageIcon icon)
 {
-    shown.append({text, caption, buttons, icon, false});
+    shown.append({text, caption, buttons, icon, false, owner});
     if (buttons == MessageButtons::Ok)
         return Answer::Ok;
     if (answers.isEmpty()) {
@@ -25,14 +25,14 @@ Answer ScriptedPrompter::message(const QString &text, const QString &caption,
 QStringList ScriptedPrompter::openFileNames(const QString &title, const QString &folder,
                                             const QList<FileFilter> &filters)
 {
-    fileDialogs.append({title, folder, filters});
+    fileDialogs.append({title, folder, filters, owner});
     return openResults.isEmpty() ? QStringList() : openResults.dequeue();
 }
 
 QString ScriptedPrompter::saveFileName(const QString &title, const QString &initialPath,
                                        const QList<FileFilter> &filters)
 {
-    fileDialogs.append({title, initialPath, filters});
+    fileDialogs.append({title, initialPath, filters, owner});
     return saveResults.isEmpty() ? QString() : saveResults.dequeue();
 }
 

@@ -19,6 +19,7 @@ public:
         MessageButtons buttons;
         MessageIcon icon;
         bool appBox;
+        QWidget *owner = nullptr;
     };
 
     void appMessage(const QString &text) override;
@@ -39,10 +40,20 @@ public:
         QString title;
         QString folder;
         QList<FileFilter> filters;
+        QWidget *owner = nullptr;
     };
     QList<FileDialog> fileDialogs;
 
     QStringList texts() const;
+
+    QWidget *exchangeOwner(QWidget *next) override
+    {
+        QWidget *previous = owner;
+        owner = next;
+        return previous;
+    }
+    // The window boxes currently belong to.
+    QWidget *owner = nullptr;
 };
 
 } // namespace sonaweld::test
