@@ -10,7 +10,7 @@ build="$root/build"
 
 packages=(
     cmake g++ pkg-config make
-    qt6-base-dev qt6-multimedia-dev libgl-dev
+    qt6-base-dev qt6-multimedia-dev qt6-svg-dev libgl-dev
     libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
     libgtest-dev fonts-dejavu-core
 )

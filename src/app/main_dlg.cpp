@@ -129,14 +129,17 @@ void CMainDlg::createControls()
     for (int i = 0; i + 1 < n; ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
 
-    connect(button(ControlId::kOk), &QToolButton::clicked, this, &CMainDlg::OnExit);
-    connect(button(ControlId::kAdd), &QToolButton::clicked, this, &CMainDlg::OnAdd);
-    connect(button(ControlId::kJoin), &QToolButton::clicked, this, &CMainDlg::OnJoin);
-    connect(button(ControlId::kOptions), &QToolButton::clicked, this, &CMainDlg::OnOptions);
-    connect(button(ControlId::kDelete), &QToolButton::clicked, this, &CMainDlg::OnDeleteSelected);
-    connect(button(ControlId::kDeleteAll), &QToolButton::clicked, this, &CMainDlg::OnDeleteAll);
-    connect(button(ControlId::kMoveUp), &QToolButton::clicked, this, &CMainDlg::OnMoveUp);
-    connect(button(ControlId::kMoveDown), &QToolButton::clicked, this, &CMainDlg::OnMoveDown);
+    connect(button(ControlId::kOk), &CImageButton::clicked, this, &CMainDlg::OnExit);
+    connect(button(ControlId::kAdd), &CImageButton::clicked, this, &CMainDlg::OnAdd);
+    connect(button(ControlId::kJoin), &CImageButton::clicked, this, &CMainDlg::OnJoin);
+    connect(button(ControlId::kOptions), &CImageButton::clicked, this, &CMainDlg::OnOptions);
+    connect(button(ControlId::kHelp), &CImageButton::clicked, this, &CMainDlg::OnHelp);
+    connect(button(ControlId::kHomepage), &CImageButton::clicked, this, &CMainDlg::OnHomepage);
+    connect(button(ControlId::kAbout), &CImageButton::clicked, this, &CMainDlg::OnAbout);
+    connect(button(ControlId::kDelete), &CImageButton::clicked, this, &CMainDlg::OnDeleteSelected);
+    connect(button(ControlId::kDeleteAll), &CImageButton::clicked, this, &CMainDlg::OnDeleteAll);
+    connect(button(ControlId::kMoveUp), &CImageButton::clicked, this, &CMainDlg::OnMoveUp);
+    connect(button(ControlId::kMoveDown), &CImageButton::clicked, this, &CMainDlg::OnMoveDown);
     conversionTimer_.setInterval(kConversionTickMs);
     connect(&conversionTimer_, &QTimer::timeout, this, &CMainDlg::OnTimer);
     setAcceptDrops(true);
@@ -182,8 +185,11 @@ void CMainDlg::setupImageButton(CImageButton *b, int iconResource, const QString
 
 void CMainDlg::setupImageButton(CImageButton *b, const QString &tooltip)
 {
-    b->setTooltipText(tooltip);
-    b->setAlign(CImageButton::IconAboveCaption);
+    b->setSound(kHoverSoundId);
+    b->setTransparent();
+    b->setCursorResource(kHandCursorId, true);
+    b->setTooltipText(tooltip, true);
+    b->setAlign(CImageButton::IconAboveCaption, true);
 }
 
 CImageButton *CMainDlg::button(int controlId) const
@@ -222,6 +228,7 @@ bool CMainDlg::OnClose()
         prompter_.appMessage(QStringLiteral("Please first stop Convert"));
         return false;
     }
+    offerUpdate();
     return true;
 }
 
@@ -251,6 +258,10 @@ void CMainDlg::keyPressEvent(QKeyEvent *event)
             focused->click();
         else
             OnExit();
+        return;
+    }
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        OnHelp();
         return;
     }
     QDialog::keyPressEvent(event);

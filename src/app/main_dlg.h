@@ -99,6 +99,10 @@ public slots:
     void endConversion();
     // Output options (options/options_command.cpp).
     void OnOptions();
+    // Help, Homepage and About (app/help_commands.cpp, app/about_dlg.cpp).
+    void OnHelp();
+    void OnHomepage();
+    void OnAbout();
     // List editing (medialist/list_edit.cpp).
     void OnDeleteSelected();
     void OnDeleteAll();
@@ -132,6 +136,8 @@ private:
     std::string locateMissingSource(const std::string &missing);
     void endConversionWithError(const QString &reason);
     bool ensureOutputFolder(const QString &output);
+    Launcher &launcher() const;
+    void offerUpdate();
 
     Prompter &prompter_;
     media::MediaFactory factory_;

@@ -48,6 +48,11 @@ void SystemLauncher::openWithShell(const QString &path)
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
+bool SystemLauncher::openUrl(const QUrl &url)
+{
+    return QDesktopServices::openUrl(url);
+}
+
 Launcher &systemLauncher()
 {
     static SystemLauncher launcher;

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 namespace sonaweld {
 
@@ -20,6 +21,9 @@ public:
     virtual void startDetached(const QString &program, const QStringList &arguments) = 0;
     // The shell's "open" on `path`: the application associated with its type.
     virtual void openWithShell(const QString &path) = 0;
+    // The shell's "open" on an address: the user's browser for a web page.
+    // False when nothing could be started.
+    virtual bool openUrl(const QUrl &url) = 0;
 };
 
 // Launches for real. Failures are not reported: the user sees whether a
@@ -30,6 +34,7 @@ public:
     QString playerPath() const override;
     void startDetached(const QString &program, const QStringList &arguments) override;
     void openWithShell(const QString &path) override;
+    bool openUrl(const QUrl &url) override;
 };
 
 // The launcher used when none was set.

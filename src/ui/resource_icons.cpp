@@ -1,29 +1,66 @@
 #include "ui/resource_icons.h"
 
-#include <QApplication>
-#include <QStyle>
+#include <QPixmap>
+
+// The resources live in a static library; the executable that links it
+// must register them once.
+static void registerResources()
+{
+    Q_INIT_RESOURCE(sonaweld);
+}
 
 namespace sonaweld {
+namespace {
+
+void ensureResources()
+{
+    static const bool registered = [] {
+        registerResources();
+        return true;
+    }();
+    (void)registered;
+}
+
+const char *iconFile(int resourceId)
+{
+    switch (resourceId) {
+    case IconId::kMainFrame: return ":/icons/app.svg";
+    case IconId::kAdd: return ":/icons/add.svg";
+    case IconId::kOptions: return ":/icons/options.svg";
+    case IconId::kHelp: return ":/icons/help.svg";
+    case IconId::kMoveUp: return ":/icons/move-up.svg";
+    case IconId::kMoveDown: return ":/icons/move-down.svg";
+    case IconId::kDelete: return ":/icons/delete.svg";
+    case IconId::kDeleteAll: return ":/icons/delete-all.svg";
+    case IconId::kExit: return ":/icons/exit.svg";
+    case IconId::kJoin: return ":/icons/join.svg";
+    default: return nullptr;
+    }
+}
+
+} // namespace
 
 QIcon iconForResource(int resourceId)
 {
-    // The style's own images stand in until the product's artwork exists;
-    // they follow the desktop theme, which is what users expect of them.
-    QStyle::StandardPixmap pixmap;
-    switch (resourceId) {
-    case IconId::kMainFrame: pixmap = QStyle::SP_MediaVolume; break;
-    case IconId::kAdd: pixmap = QStyle::SP_DialogOpenButton; break;
-    case IconId::kOptions: pixmap = QStyle::SP_FileDialogDetailedView; break;
-    case IconId::kHelp: pixmap = QStyle::SP_DialogHelpButton; break;
-    case IconId::kMoveUp: pixmap = QStyle::SP_ArrowUp; break;
-    case IconId::kMoveDown: pixmap = QStyle::SP_ArrowDown; break;
-    case IconId::kDelete: pixmap = QStyle::SP_TrashIcon; break;
-    case IconId::kDeleteAll: pixmap = QStyle::SP_DialogDiscardButton; break;
-    case IconId::kExit: pixmap = QStyle::SP_DialogCloseButton; break;
-    case IconId::kJoin: pixmap = QStyle::SP_MediaPlay; break;
-    default: return QIcon();
-    }
-    return QApplication::style()->standardIcon(pixmap);
+    ensureResources();
+    const char *file = iconFile(resourceId);
+    return file ? QIcon(QString::fromLatin1(file)) : QIcon();
+}
+
+QCursor cursorForResource(int resourceId)
+{
+    ensureResources();
+    if (resourceId != kHandCursorId)
+        return QCursor(Qt::PointingHandCursor);
+    const QPixmap hand = QIcon(QStringLiteral(":/cursors/hand.svg")).pixmap(32, 32);
+    // The tip of the index finger is the hot spot.
+    return hand.isNull() ? QCursor(Qt::PointingHandCursor) : QCursor(hand, 13, 2);
+}
+
+QUrl soundForResource(int resourceId)
+{
+    ensureResources();
+    return resourceId == kHoverSoundId ? QUrl(QStringLiteral("qrc:/sounds/hover.wav")) : QUrl();
 }
 
 } // namespace sonaweld

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QCursor>
 #include <QIcon>
+#include <QUrl>
 
 namespace sonaweld {
 
@@ -18,7 +20,15 @@ inline constexpr int kExit = 159;
 inline constexpr int kJoin = 160;
 } // namespace IconId
 
+inline constexpr int kHandCursorId = 141;
+inline constexpr int kHoverSoundId = 144;
+
 // The image of an icon resource; a null icon for an unknown number.
 QIcon iconForResource(int resourceId);
+// The hand shown over buttons and links; the platform's own pointing hand
+// for an unknown number.
+QCursor cursorForResource(int resourceId);
+// Where a sound resource lies, for QSoundEffect; empty for an unknown number.
+QUrl soundForResource(int resourceId);
 
 } // namespace sonaweld

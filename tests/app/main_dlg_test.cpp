@@ -72,8 +72,10 @@ TEST_F(MainDlgTest, ControlsCarryTheirCaptionsTooltipsIconsAndGeometry)
         EXPECT_EQ(b->geometry(), units.map(e.x, e.y, e.w, e.h)) << e.id;
     }
     // Captioned icon buttons put the icon above the caption.
-    EXPECT_EQ(dlg.button(1006)->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
-    EXPECT_EQ(dlg.button(1031)->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    EXPECT_EQ(dlg.button(1006)->align(), CImageButton::IconAboveCaption);
+    EXPECT_FALSE(dlg.button(1006)->icon().isNull());
+    EXPECT_TRUE(dlg.button(1031)->text().isEmpty());
+    EXPECT_FALSE(dlg.button(1031)->icon().isNull());
 
     EXPECT_EQ(dlg.windowTitle(), "Sonaweld");
     EXPECT_FALSE(dlg.windowIcon().isNull());
@@ -213,7 +215,7 @@ TEST_F(MainDlgTest, EnterOnAFocusedButtonPressesThatButton)
     dlg.show();
     QApplication::setActiveWindow(&dlg);
     int clicks = 0;
-    QObject::connect(dlg.button(ControlId::kHomepage), &QToolButton::clicked, [&] { ++clicks; });
+    QObject::connect(dlg.button(ControlId::kHomepage), &CImageButton::clicked, [&] { ++clicks; });
     dlg.button(ControlId::kHomepage)->setFocus();
     pressKey(dlg.button(ControlId::kHomepage), Qt::Key_Return);
     EXPECT_EQ(clicks, 1);

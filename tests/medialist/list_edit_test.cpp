@@ -37,6 +37,11 @@ public:
         launches << "run " + program + " " + arguments.join(" ");
     }
     void openWithShell(const QString &path) override { launches << "open " + path; }
+    bool openUrl(const QUrl &url) override
+    {
+        launches << "url " + url.toString();
+        return true;
+    }
 };
 
 class ListEditTest : public ::testing::Test
