@@ -26,10 +26,16 @@ for f in "Morning Walk.mp3:300:94" "Harbour Lights.flac:500:187" "Evening Rain.w
     ffmpeg -v error -y -f lavfi -i "sine=frequency=$freq:duration=$secs" -ac 2 "$work/media/$name"
 done
 
-export DISPLAY=:97
+# The first free display from :97 on.
+display=97
+while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+export DISPLAY=":$display"
 Xvfb "$DISPLAY" -screen 0 800x600x24 >/dev/null 2>&1 &
 sleep 1
-HOME="$work/home" XDG_RUNTIME_DIR="$work" "$app" >/dev/null 2>&1 &
+# A stored output name, so the picture shows no temporary folder.
+mkdir -p "$work/config/Quillory"
+printf '[Settings]\nOutputName=/home/you/Music/Album.wav\n' >"$work/config/Quillory/Sonaweld.conf"
+HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work" "$app" >/dev/null 2>&1 &
 window=""
 for _ in $(seq 50); do
     window=$(xdotool search --onlyvisible --name '^Sonaweld$' 2>/dev/null | head -1 || true)

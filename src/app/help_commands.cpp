@@ -4,6 +4,7 @@
 
 #include "app/help.h"
 #include "app/paths.h"
+#include "app/prompter.h"
 #include "app/update_prompt.h"
 #include "app/web_links.h"
 #include "medialist/launcher.h"
@@ -43,8 +44,7 @@ void CMainDlg::OnHelp()
 {
     const QString executable = QCoreApplication::applicationFilePath();
 #ifdef _WIN32
-    launcher().startDetached(QStringLiteral("hh.exe"),
-                             {folderOfPath(QDir::toNativeSeparators(executable)) + QStringLiteral("help.chm::/Introduction.htm")});
+    launcher().startCommandLine(helpCommandLine(folderOfPath(QDir::toNativeSeparators(executable))));
 #else
     const QString page = helpIntroductionPage(QFileInfo(executable).absolutePath());
     if (!page.isEmpty())
@@ -59,6 +59,8 @@ void CMainDlg::OnHomepage()
 
 void CMainDlg::offerUpdate()
 {
+    // Its boxes belong to no window: the program is closing.
+    const PrompterOwnerScope owner(prompter_, nullptr);
     showUpdatePrompt(prompter_, launcher(), WebLinks::kProductPage, QDateTime::currentSecsSinceEpoch());
 }
 

@@ -22,13 +22,13 @@ QString SystemLauncher::playerPath() const
 #endif
 }
 
-void SystemLauncher::startDetached(const QString &program, const QStringList &arguments)
+void SystemLauncher::startCommandLine(const QString &commandLine)
 {
 #ifdef Q_OS_WIN
-    // Started the way a program-launch call starts a command line: Qt would
-    // quote the program, whose path has blanks, and the player takes the
-    // rest of its command line as the file.
-    std::wstring line = playerCommandLine(program, arguments.join(QLatin1Char(' '))).toStdWString();
+    // The line goes to the system as it is: Qt would quote a program whose
+    // path has blanks, and the programs started here take the rest of the
+    // line as their file.
+    std::wstring line = commandLine.toStdWString();
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -39,7 +39,11 @@ void SystemLauncher::startDetached(const QString &program, const QStringList &ar
         CloseHandle(started.hProcess);
     }
 #else
-    QProcess::startDetached(program, arguments);
+    QStringList words = QProcess::splitCommand(commandLine);
+    if (!words.isEmpty()) {
+        const QString program = words.takeFirst();
+        QProcess::startDetached(program, words);
+    }
 #endif
 }
 

@@ -16,9 +16,9 @@ public:
 
     // The dedicated player the platform offers; empty when there is none.
     virtual QString playerPath() const = 0;
-    // Starts `program` with `arguments` and does not wait for it. The command
-    // line is the program, one blank and the arguments, unquoted.
-    virtual void startDetached(const QString &program, const QStringList &arguments) = 0;
+    // Starts a whole command line, as the platform's program-launch call
+    // does, and does not wait: nothing in it is quoted for the caller.
+    virtual void startCommandLine(const QString &commandLine) = 0;
     // The shell's "open" on `path`: the application associated with its type.
     virtual void openWithShell(const QString &path) = 0;
     // The shell's "open" on an address: the user's browser for a web page.
@@ -32,7 +32,7 @@ class SystemLauncher : public Launcher
 {
 public:
     QString playerPath() const override;
-    void startDetached(const QString &program, const QStringList &arguments) override;
+    void startCommandLine(const QString &commandLine) override;
     void openWithShell(const QString &path) override;
     bool openUrl(const QUrl &url) override;
 };

@@ -117,7 +117,7 @@ void CMainDlg::OnItemDoubleClick()
         }
         const QString player = launcher.playerPath();
         if (!player.isEmpty() && fileExists(player))
-            launcher.startDetached(player, {path});
+            launcher.startCommandLine(playerCommandLine(player, path));
         else
             launcher.openWithShell(path);
         r = next;

@@ -335,7 +335,7 @@ void CImageButton::paintIcon(QPainter &painter, bool pressed, QRect &captionArea
 {
     const QSize size = iconSize();
     const QRect client = rect();
-    // Integer halves, as the layout is specified in whole pixels.
+    // Integer halves: the layout is in whole pixels.
     QPoint at((client.width() - size.width()) / 2, (client.height() - size.height()) / 2);
     if (!text().isEmpty()) {
         switch (align_) {

@@ -287,6 +287,20 @@ void CLinkLabel::OnHoverTimer()
     // child window; asking where the pointer is never misses.
     if (rect().contains(mapFromGlobal(QCursor::pos())))
         return;
+    endHover();
+}
+
+void CLinkLabel::leaveEvent(QEvent *event)
+{
+    // Where the pointer position stops updating outside the program's own
+    // windows, the timer alone would keep the hover colour for good.
+    if (overControl_)
+        endHover();
+    QLabel::leaveEvent(event);
+}
+
+void CLinkLabel::endHover()
+{
     overControl_ = false;
     hoverTimer_.stop();
     if (underlineMode_ != UnderlineAlways)

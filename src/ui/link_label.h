@@ -138,10 +138,12 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void leaveEvent(QEvent *event) override;
 
 private:
     void OnClicked();
     void OnHoverTimer();
+    void endHover();
     void resizeToText();
     void applyTextColour();
 

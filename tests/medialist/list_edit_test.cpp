@@ -28,14 +28,9 @@ class RecordingLauncher : public Launcher
 public:
     QString player;
     QStringList launches;
-    QStringList programs;
 
     QString playerPath() const override { return player; }
-    void startDetached(const QString &program, const QStringList &arguments) override
-    {
-        programs << program;
-        launches << "run " + program + " " + arguments.join(" ");
-    }
+    void startCommandLine(const QString &commandLine) override { launches << "run " + commandLine; }
     void openWithShell(const QString &path) override { launches << "open " + path; }
     bool openUrl(const QUrl &url) override
     {

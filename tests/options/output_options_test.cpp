@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <functional>
@@ -41,6 +42,11 @@ protected:
     {
         bool acted = false;
         QTimer::singleShot(0, [&] {
+            // However the checks end, the dialog closes, or the test would wait on it.
+            const auto closeDialog = qScopeGuard([] {
+                if (QWidget *open = QApplication::activeModalWidget())
+                    open->close();
+            });
             auto *options = qobject_cast<COutputOptionsDlg *>(QApplication::activeModalWidget());
             ASSERT_NE(options, nullptr) << "the options dialog is not open";
             acted = true;

@@ -312,6 +312,19 @@ TEST_F(LinkLabelTest, PointerStayingOnTheLabelKeepsItHovered)
     ASSERT_TRUE(leave(label));
 }
 
+TEST_F(LinkLabelTest, ALeaveEventEndsTheHoverEvenWhereThePointerCannotBeAsked)
+{
+    CLinkLabel &label = attachLabel("www.quillory.example");
+    hover(label);
+    ASSERT_TRUE(label.isOverControl());
+    // The pointer position still reads inside the label, as it does where
+    // the system stops reporting it once the pointer leaves the program.
+    QEvent leaveEvent(QEvent::Leave);
+    QApplication::sendEvent(&label, &leaveEvent);
+    EXPECT_FALSE(label.isOverControl());
+    EXPECT_EQ(Rendering(label).inkColour(), kBlue);
+}
+
 struct UnderlineCase
 {
     int mode;
