@@ -1,0 +1,2 @@
+// Files that are not what they claim, and paths that are not plain files.
+#include <gtest/gtest.h>

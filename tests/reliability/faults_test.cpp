@@ -1,0 +1,2 @@
+// Faults while joining: the disk, the sources, stops and hung inputs.
+#include <gtest/gtest.h>
