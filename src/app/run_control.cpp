@@ -107,7 +107,25 @@ std::string CMainDlg::locateMissingSource(const std::string &missing)
     const QStringList chosen = prompter_.openFileNames(
         QStringLiteral("Where is %1?").arg(name), QString(),
         {{QStringLiteral("Any Files (*.*)"), QStringLiteral("*.*;")}});
-    return chosen.isEmpty() ? std::string() : chosen.first().toStdString();
+    if (chosen.isEmpty())
+        return {};
+    const QString replacement = chosen.first();
+    // The stand-in passes the same checks as a file the user adds, and it
+    // must not be the file this join is about to write over.
+    // The output was deleted when the user agreed to replace it, so the
+    // names are compared as well as the files.
+    const auto absolute = [](const QString &path) { return QDir::cleanPath(QFileInfo(path).absoluteFilePath()); };
+    if (sameFile(replacement, output_.outputPath) || absolute(replacement) == absolute(output_.outputPath)) {
+        prompter_.error(QStringLiteral("%1 is the output file and cannot stand in for %2.")
+                            .arg(replacement, QString::fromStdString(missing)));
+        return {};
+    }
+    ReferenceTime duration = 0;
+    if (!probeDuration(replacement, duration)) {
+        prompter_.error(QStringLiteral("Can not get the duration of %1").arg(replacement));
+        return {};
+    }
+    return replacement.toStdString();
 }
 
 void CMainDlg::conversionStarted()
@@ -159,8 +177,8 @@ void CMainDlg::OnGraphNotify()
         const QString reason = QString::fromStdString(event.text);
         conversion_.mediaEvent->events().freeEventParams(event);
         if (code == media::EventCode::kComplete) {
-            progress_->setValue(100);
             endConversion();
+            progress_->setValue(100);
         } else if (code == media::EventCode::kErrorAbort) {
             endConversionWithError(reason.isEmpty() ? QString::fromStdString(media::errorText(failure))
                                                     : reason);
@@ -173,6 +191,8 @@ void CMainDlg::endConversion()
     conversionTimer_.stop();
     conversion_.release();
     button(ControlId::kJoin)->setText(QStringLiteral("Join"));
+    // A stopped or failed run leaves no share of a file that will not come.
+    progress_->setValue(0);
     converting_ = 0;
     elapsedSeconds_ = 0;
     setStatusText(QStringLiteral("Done. Output File: %1").arg(output_.outputPath));

@@ -1,17 +1,64 @@
 #include "media/audio_input.h"
 
+#include "media/fs_path.h"
+
+#include <filesystem>
+#include <system_error>
+
 namespace sonaweld::media {
 namespace {
+
+// Opening a pipe waits for a writer and reading a device never ends, so only
+// regular files (or links to them) are opened at all. A path that does not
+// exist is left to the open, which words that failure itself.
+Result refuseUnreadable(const std::string &path)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::status(filePath(path), ec);
+    if (ec || !fs::exists(status))
+        return ok();
+    switch (status.type()) {
+    case fs::file_type::regular: break;
+    case fs::file_type::directory: return fail(Code::kNoAudio, path + " is a folder, not a regular file");
+    case fs::file_type::fifo: return fail(Code::kNoAudio, path + " is a pipe, not a regular file");
+    case fs::file_type::character:
+    case fs::file_type::block: return fail(Code::kNoAudio, path + " is a device, not a regular file");
+    default: return fail(Code::kNoAudio, path + " is not a regular file");
+    }
+    // FFmpeg calls an empty file invalid data, which sounds like damage.
+    if (fs::file_size(filePath(path), ec) == 0 && !ec)
+        return fail(Code::kNoAudio, path + " is empty (0 bytes)");
+    return ok();
+}
 
 int interruptRequested(void *opaque)
 {
     return static_cast<const std::atomic<bool> *>(opaque)->load(std::memory_order_relaxed) ? 1 : 0;
 }
 
+// FFmpeg passes over an audio stream whose header gives no channels or no
+// rate as if it were absent; the file does have sound, its header is wrong.
+std::string describeMissingAudio(const AVFormatContext &format)
+{
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVCodecParameters *par = format.streams[i]->codecpar;
+        if (par->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        if (par->ch_layout.nb_channels <= 0)
+            return "'s sound track is damaged: its header gives 0 channels";
+        if (par->sample_rate <= 0)
+            return "'s sound track is damaged: its header gives a sample rate of 0";
+    }
+    return " has no sound track";
+}
+
 } // namespace
 
 Result openAudioInput(const std::string &path, AudioInput &out, const std::atomic<bool> *cancel)
 {
+    if (Result r = refuseUnreadable(path); r.failed())
+        return r;
     AVFormatContext *raw = avformat_alloc_context();
     if (!raw)
         return fail(Code::kOutOfMemory, "Cannot open " + path + ": out of memory");
@@ -24,8 +71,14 @@ Result openAudioInput(const std::string &path, AudioInput &out, const std::atomi
     raw->protocol_whitelist = av_strdup("file");
     const std::string url = "file:" + path;
     // On failure avformat_open_input frees the context itself.
-    if (const int rc = avformat_open_input(&raw, url.c_str(), nullptr, nullptr); rc < 0)
+    if (const int rc = avformat_open_input(&raw, url.c_str(), nullptr, nullptr); rc < 0) {
+        // Demuxers answer a file that is no media, or a header that makes no
+        // sense, with bare codes ("Invalid argument") that read as our fault.
+        if (rc == AVERROR_INVALIDDATA || rc == AVERROR(EINVAL) || rc == AVERROR_DEMUXER_NOT_FOUND)
+            return fail(rc, "Cannot open " + path + ": it is no sound or video file, or its header is damaged ("
+                                + errorText(rc) + ")");
         return ffmpegFailure(rc, "Cannot open " + path);
+    }
     AVFormatContextUPtr format(raw);
 
     if (const int rc = avformat_find_stream_info(format.get(), nullptr); rc < 0)
@@ -34,7 +87,7 @@ Result openAudioInput(const std::string &path, AudioInput &out, const std::atomi
     const AVCodec *codec = nullptr;
     const int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
     if (index == AVERROR_STREAM_NOT_FOUND)
-        return fail(Code::kNoAudio, path + " has no sound track");
+        return fail(Code::kNoAudio, path + describeMissingAudio(*format));
     if (index < 0 || !codec)
         return fail(Code::kNoAudio, path + " holds no audio stream that can be decoded");
 

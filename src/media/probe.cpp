@@ -32,6 +32,12 @@ bool isOgg(const AudioInput &in)
     return std::strcmp(in.format->iformat->name, "ogg") == 0;
 }
 
+bool isRawAac(const AudioInput &in)
+{
+    const char *name = in.format->iformat->name;
+    return std::strcmp(name, "aac") == 0 || std::strcmp(name, "loas") == 0;
+}
+
 // One sample must be a whole number of ticks, or every packet duration is
 // rounded (Matroska's and ASF's milliseconds, MPEG's 90 kHz clock).
 bool clockResolvesSamples(const AVStream *stream)
@@ -61,6 +67,11 @@ Method chooseMethod(const AudioInput &in)
     // Ogg file's granule claims 128 samples too many). Both decode many
     // hundred times faster than they play.
     if (par->codec_id == AV_CODEC_ID_FLAC || par->codec_id == AV_CODEC_ID_VORBIS)
+        return Method::Decode;
+    // Every ADTS or LATM frame states its own rate and channels, which may
+    // change from one frame to the next (streams joined byte-wise), yet the
+    // demuxer times them all at the first frame's rate.
+    if (isRawAac(in))
         return Method::Decode;
     if (isOgg(in))
         return Method::OggGranule;

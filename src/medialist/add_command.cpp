@@ -84,7 +84,11 @@ private:
 bool CMainDlg::probeDuration(const QString &path, ReferenceTime &duration, const Measurement *measured)
 {
     const Measurement m = measured ? *measured : measureFile(factory_, path);
-    if (m.step == MeasureStep::CannotRender && m.result.code != media::Code::kAbort) {
+    if (m.step == MeasureStep::CannotRender && m.result.code == media::Code::kNoAudio) {
+        // Our own refusals know the reason (no sound track, a pipe, an empty
+        // file); advice about decoders would send the user the wrong way.
+        prompter_.error(QStringLiteral("Cannot open %1.\n%2.").arg(path, QString::fromStdString(m.result.text())));
+    } else if (m.step == MeasureStep::CannotRender && m.result.code != media::Code::kAbort) {
         prompter_.error(QStringLiteral("Cannot open %1. You need to install appropriate decoders.\n"
                                        "Or the file is corrupt.")
                             .arg(path));
@@ -139,8 +143,21 @@ void CMainDlg::OnAdd()
     addFiles(paths, paths.size() > 1);
 }
 
-void CMainDlg::addFiles(const QStringList &paths, bool several)
+void CMainDlg::addFiles(const QStringList &chosen, bool several)
 {
+    // A path the platform cannot hold is refused whole, never cut, and at
+    // once: the user hears of it before a long selection is measured.
+    QStringList paths;
+    for (const QString &path : chosen) {
+        if (pathFits(path)) {
+            paths << path;
+            continue;
+        }
+        prompter_.error(pathTooLongMessage(path));
+        if (!several)
+            return;
+    }
+
     bool cancelled = false;
     const std::vector<Measurement> measured = measureOffThread(paths, cancelled);
     if (cancelled)
@@ -149,13 +166,6 @@ void CMainDlg::addFiles(const QStringList &paths, bool several)
     int notAdded = 0;
     for (int i = 0; i < paths.size(); ++i) {
         const QString &path = paths[i];
-        // A path the platform cannot hold is refused whole, never cut.
-        if (!pathFits(path)) {
-            prompter_.error(pathTooLongMessage(path));
-            if (!several)
-                return;
-            continue;
-        }
         ReferenceTime duration = 0;
         if (!probeDuration(path, duration, &measured[static_cast<size_t>(i)])) {
             if (several) {

@@ -11,6 +11,9 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <chrono>
+#include <thread>
+
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
@@ -148,24 +151,24 @@ TEST_F(AddTest, DroppedFilesAreAddedAsSeveral)
 #ifndef _WIN32
 TEST_F(AddTest, TheDialogTakesNoCommandsWhileMeasuring)
 {
-    // A pipe holds the measurement until the test writes to it.
-    const QString pipe = media.path("slow.mp3");
-    ASSERT_EQ(mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
-    dlg.show();
-    prompter.openResults.enqueue({pipe});
-    QTimer::singleShot(0, &dlg, [&] {
+    // Measuring is held for a while by the framework's fault hook.
+    CMainDlg slow(prompter, media::MediaFactory([](std::string_view operation) {
+        if (operation == "Graph.RenderFile")
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        return 0;
+    }));
+    const QString wav = media.constantWav("a.wav", 4410, 44100, 2, 7);
+    slow.show();
+    prompter.openResults.enqueue({wav});
+    QTimer::singleShot(50, &slow, [&] {
         QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-        QApplication::sendEvent(dlg.itemList(), &enter);
-        dlg.close();
+        QApplication::sendEvent(slow.itemList(), &enter);
+        slow.close();
     });
-    QTimer::singleShot(100, &dlg, [&] {
-        QFile writer(pipe);
-        ASSERT_TRUE(writer.open(QIODevice::WriteOnly));
-        writer.write("no sound here");
-    });
-    dlg.OnAdd();
+    slow.OnAdd();
     QApplication::processEvents();
-    EXPECT_TRUE(dlg.isVisible());
-    EXPECT_EQ(prompter.texts(), QStringList({cannotOpen(pipe), "Can not get the duration of the clip!"}));
+    EXPECT_TRUE(slow.isVisible());
+    EXPECT_TRUE(prompter.texts().isEmpty()) << prompter.texts().join('\n').toStdString();
+    EXPECT_EQ(slow.items().itemCount(), 1);
 }
 #endif

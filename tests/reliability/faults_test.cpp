@@ -1,2 +1,490 @@
 // Faults while joining: the disk, the sources, stops and hung inputs.
+#include "app/main_dlg.h"
+#include "media/export_job.h"
+#include "support/media_fixtures.h"
+#include "support/scripted_prompter.h"
+#include "support/temp_settings.h"
+#include "ui/image_button.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <future>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace sonaweld;
+using namespace sonaweld::media;
+using namespace sonaweld::test;
+
+namespace {
+
+constexpr ReferenceTime kSecond = kUnitsPerSecond;
+
+int countEntries(const char *folder)
+{
+    return static_cast<int>(QDir(QString::fromLatin1(folder)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
+}
+int openDescriptors() { return countEntries("/proc/self/fd"); }
+int threads() { return countEntries("/proc/self/task"); }
+
+// Threads of libraries (Qt, FFmpeg) may still be leaving when a count is
+// taken: give them a moment before calling anything a leak.
+int settledThreads(int expected)
+{
+    for (int i = 0; i < 50 && threads() > expected; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return threads();
+}
+
+// A header that agrees with the file: what a player or an editor trusts.
+void expectConsistentWav(const QString &path)
+{
+    const WavContents w = readWav(path);
+    ASSERT_TRUE(w.valid) << path.toStdString() << ": " << w.error.toStdString();
+    const std::uint64_t pad = w.data.size() & 1;
+    EXPECT_EQ(w.fileSize, 44u + w.data.size() + pad) << path.toStdString();
+    EXPECT_EQ(w.riffSize, 36u + w.data.size() + pad) << path.toStdString();
+}
+
+// Writes past `bytes` fail with EFBIG instead of killing the process, as a
+// full disk fails them; both settings come back when the guard goes.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        savedSignal_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved_;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, savedSignal_);
+    }
+
+private:
+    rlimit saved_{};
+    void (*savedSignal_)(int) = SIG_DFL;
+};
+
+// A FIFO that holds the start of a WAV file and then never delivers more,
+// as a stalled network share or a dead device does. The writing end stays
+// open until the object goes.
+class HungFifo
+{
+public:
+    explicit HungFifo(const QString &path)
+        : path_(path)
+    {
+        ok_ = ::mkfifo(path.toLocal8Bit().constData(), 0644) == 0;
+        if (!ok_)
+            return;
+        writer_ = std::thread([this] {
+            const int fd = ::open(path_.toLocal8Bit().constData(), O_WRONLY);
+            if (fd < 0)
+                return;
+            // A header announcing ten seconds of 44.1 kHz stereo, and no data.
+            const std::uint32_t data = 10 * 44100 * 4;
+            const std::uint8_t header[44] = {
+                'R', 'I', 'F', 'F', std::uint8_t(data + 36), std::uint8_t((data + 36) >> 8),
+                std::uint8_t((data + 36) >> 16), std::uint8_t((data + 36) >> 24), 'W', 'A', 'V', 'E',
+                'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 0x02, 0, 4, 0, 16, 0,
+                'd', 'a', 't', 'a', std::uint8_t(data), std::uint8_t(data >> 8), std::uint8_t(data >> 16),
+                std::uint8_t(data >> 24)};
+            [[maybe_unused]] const ssize_t n = ::write(fd, header, sizeof header);
+            std::unique_lock lock(mutex_);
+            done_.wait(lock, [this] { return quit_; });
+            ::close(fd);
+        });
+    }
+    ~HungFifo()
+    {
+        if (!ok_)
+            return;
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        done_.notify_all();
+        // A writer still waiting for a reader is let through.
+        const int unblock = ::open(path_.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
+        writer_.join();
+        if (unblock >= 0)
+            ::close(unblock);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    QString path_;
+    bool ok_ = false;
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool quit_ = false;
+    std::thread writer_;
+};
+
+class FaultsTest : public ::testing::Test
+{
+protected:
+    TempSettings settings;
+    ScriptedPrompter prompter;
+    MediaFixtures media;
+    CMainDlg dlg{prompter};
+
+    void SetUp() override { dlg.outputSettings().outputPath = media.path("joined.wav"); }
+
+    QString output() { return dlg.outputSettings().outputPath; }
+
+    bool waitForIdle(int ms = 30000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (dlg.converting() && timer.elapsed() < ms)
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        return !dlg.converting();
+    }
+
+    // Idle again, with nothing left of the run on screen but its message.
+    void expectIdle()
+    {
+        EXPECT_EQ(dlg.converting(), 0);
+        EXPECT_EQ(dlg.button(ControlId::kJoin)->text(), "Join");
+        EXPECT_FALSE(dlg.conversionTimerActive());
+        EXPECT_EQ(dlg.progressPercent(), 0);
+    }
+
+    QProcess *startJoin(const QStringList &args)
+    {
+        auto *p = new QProcess();
+        p->setProcessChannelMode(QProcess::SeparateChannels);
+        p->start(QStringLiteral(SONAWELD_JOIN_PATH), args);
+        return p;
+    }
+};
+
+} // namespace
+
+// --- a full disk ---------------------------------------------------------
+
+TEST_F(FaultsTest, AFullDiskEndsTheJoinNamingTheFileAndKeepsWhatWasWritten)
+{
+    dlg.items().append(media.constantWav("a.wav", 5 * 44100, 44100, 2, 321), 5 * kSecond);
+    dlg.items().append(media.constantWav("b.wav", 5 * 44100, 44100, 2, 654), 5 * kSecond);
+    {
+        const FileSizeLimit limit(300000);
+        dlg.OnJoin();
+        ASSERT_EQ(dlg.converting(), 1);
+        ASSERT_TRUE(waitForIdle());
+    }
+    ASSERT_EQ(prompter.shown.size(), 1) << prompter.texts().join('\n').toStdString();
+    EXPECT_EQ(prompter.shown[0].caption, "Error");
+    const QString text = prompter.shown[0].text;
+    EXPECT_TRUE(text.contains(output())) << text.toStdString();
+    EXPECT_TRUE(text.contains("File too large")) << text.toStdString();
+    EXPECT_EQ(dlg.statusText(), "The join failed. Output File: " + output());
+    expectIdle();
+
+    expectConsistentWav(output());
+    const WavContents w = readWav(output());
+    EXPECT_LE(w.fileSize, 300000u);
+    EXPECT_LT(w.frames(), 5 * 44100);
+    // Only the first source's samples, none invented.
+    for (std::int64_t f = 0; f < w.frames(); f += 997)
+        ASSERT_EQ(w.sample(f, 0), 321) << f;
+}
+
+TEST_F(FaultsTest, AFullDiskFailsTheCommandLineJoinNamingTheFile)
+{
+    const QString a = media.constantWav("a.wav", 5 * 44100, 44100, 2, 11);
+    const QString out = media.path("cli.wav");
+    QProcess p;
+    p.setChildProcessModifier([] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited{};
+        getrlimit(RLIMIT_FSIZE, &limited);
+        limited.rlim_cur = 200000;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    });
+    p.start(QStringLiteral(SONAWELD_JOIN_PATH), {"-q", "-o", out, a});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 1);
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_TRUE(err.contains(out)) << err.toStdString();
+    EXPECT_TRUE(err.contains("File too large")) << err.toStdString();
+    expectConsistentWav(out);
+    EXPECT_LE(readWav(out).fileSize, 200000u);
+}
+
+// --- an output folder that cannot be written -----------------------------
+
+TEST_F(FaultsTest, AnUnwritableOutputFolderIsNamedByTheCommandLine)
+{
+    // Permissions do not bind root: the join runs as an unprivileged user.
+    QStringList command;
+    if (::geteuid() == 0) {
+        if (QStandardPaths::findExecutable("setpriv").isEmpty())
+            GTEST_SKIP() << "running as root without setpriv: permissions cannot be tested";
+        command << "setpriv" << "--reuid=65534" << "--regid=65534" << "--clear-groups";
+        // The unprivileged user must reach the program and the source.
+        for (QFileInfo at(QStringLiteral(SONAWELD_JOIN_PATH)); at.absoluteFilePath() != "/";
+             at = QFileInfo(at.absolutePath())) {
+            if (!(at.permissions() & QFileDevice::ExeOther))
+                GTEST_SKIP() << at.absoluteFilePath().toStdString() << " is closed to other users";
+        }
+        ::chmod(media.dir().toLocal8Bit().constData(), 0755);
+    }
+    const QString source = media.constantWav("a.wav", 4410, 44100, 2, 3);
+    const QString locked = media.path("locked");
+    ASSERT_TRUE(QDir().mkdir(locked));
+    ASSERT_EQ(::chmod(locked.toLocal8Bit().constData(), 0555), 0);
+    const QString out = locked + "/out.wav";
+    command << QStringLiteral(SONAWELD_JOIN_PATH) << "-q" << "-o" << out << source;
+
+    QProcess p;
+    p.start(command.takeFirst(), command);
+    ASSERT_TRUE(p.waitForFinished(30000));
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains(out)) << err.toStdString();
+    EXPECT_TRUE(err.contains("Permission denied")) << err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(out));
+    ::chmod(locked.toLocal8Bit().constData(), 0755);
+}
+
+// --- sources that changed after they were added ---------------------------
+
+TEST_F(FaultsTest, ASourceReplacedByALongerFileOfAnotherFormatJoinsItsMeasuredSpan)
+{
+    const QString a = media.constantWav("a.wav", 44100, 44100, 2, 100);
+    dlg.items().append(a, kSecond);
+    // Three seconds of mono 22050 Hz FLAC under the old WAV name.
+    const QString longer = media.constantWav("longer.wav", 3 * 22050, 22050, 1, 3000);
+    const QString flac = media.make("longer.flac", {"-i", longer});
+    ASSERT_TRUE(QFile::remove(a));
+    ASSERT_TRUE(QFile::rename(flac, a));
+
+    dlg.OnJoin();
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_TRUE(prompter.shown.isEmpty()) << prompter.texts().join('\n').toStdString();
+    EXPECT_EQ(dlg.statusText(), "Done. Output File: " + output());
+    const WavContents w = readWav(output());
+    ASSERT_TRUE(w.valid) << w.error.toStdString();
+    EXPECT_EQ(w.frames(), 44100);
+    EXPECT_EQ(w.channels, 2);
+    // Resampled, so a step of rounding either way.
+    EXPECT_NEAR(w.sample(22050, 0), 3000, 2);
+    EXPECT_NEAR(w.sample(22050, 1), 3000, 2);
+}
+
+TEST_F(FaultsTest, TheStandInForAMissingSourceIsMeasuredAndMayNotBeTheOutput)
+{
+    const QString kept = media.constantWav("kept.wav", 4410, 44100, 2, 5);
+    const QString gone = media.constantWav("gone.wav", 4410, 44100, 2, 6);
+    const QString standIn = media.constantWav("stand-in.wav", 4410, 44100, 2, 77);
+    const QString notAudio = media.textFile("notes.wav", "not a sound file at all");
+    dlg.items().append(kept, kSecond / 10);
+    dlg.items().append(gone, kSecond / 10);
+    ASSERT_TRUE(QFile::remove(gone));
+
+    {
+        SCOPED_TRACE("the output file is refused");
+        prompter.openResults.enqueue({media.dir() + "/./joined.wav"});
+        dlg.OnJoin();
+        ASSERT_TRUE(waitForIdle());
+        ASSERT_GE(prompter.shown.size(), 2) << prompter.texts().join('\n').toStdString();
+        EXPECT_TRUE(prompter.shown[0].text.contains("is the output file")) << prompter.shown[0].text.toStdString();
+        EXPECT_TRUE(prompter.shown[0].text.contains(gone));
+        // The run then fails on the missing file.
+        EXPECT_TRUE(prompter.shown.last().text.contains(gone)) << prompter.shown.last().text.toStdString();
+        expectIdle();
+    }
+    {
+        SCOPED_TRACE("a file that cannot be measured is refused");
+        prompter.shown.clear();
+        prompter.answers.enqueue(Answer::Yes); // replace the partial output
+        prompter.openResults.enqueue({notAudio});
+        dlg.OnJoin();
+        ASSERT_TRUE(waitForIdle());
+        EXPECT_TRUE(prompter.texts().contains("Can not get the duration of " + notAudio))
+            << prompter.texts().join('\n').toStdString();
+        EXPECT_TRUE(prompter.shown.last().text.contains(gone)) << prompter.shown.last().text.toStdString();
+        expectIdle();
+    }
+    {
+        SCOPED_TRACE("a sound file stands in");
+        prompter.shown.clear();
+        prompter.answers.enqueue(Answer::Yes);
+        prompter.openResults.enqueue({standIn});
+        dlg.OnJoin();
+        ASSERT_TRUE(waitForIdle());
+        EXPECT_EQ(prompter.texts(), QStringList({output() + " exists. Do you want to replace it?"}));
+        EXPECT_EQ(dlg.statusText(), "Done. Output File: " + output());
+        const WavContents w = readWav(output());
+        ASSERT_EQ(w.frames(), 8820);
+        EXPECT_EQ(w.sample(100, 0), 5);
+        EXPECT_EQ(w.sample(4410 + 100, 0), 77);
+    }
+}
+
+// --- stops at any moment ---------------------------------------------------
+
+TEST_F(FaultsTest, AHundredStopsAtRandomMomentsLeaveValidFilesAndNoLeaks)
+{
+    // Long enough that no run ends by itself within the 30 ms.
+    const std::string a = media.tone("a.mp3", 60.0, 44100, 2, {"-b:a", "64k"}).toStdString();
+    const std::string b = media.tone("b.flac", 5.0, 22050, 1).toStdString();
+    const std::vector<ClipSpec> clips = {{a, 0, 60 * kSecond, 0},
+                                         {b, 60 * kSecond, 65 * kSecond, 0},
+                                         {a, 65 * kSecond, 125 * kSecond, 0}};
+    const QString out = media.path("stopped.wav");
+    {
+        // Whatever FFmpeg sets up once per process is there before counting.
+        ExportJob warm(clips, pcmFormat(44100, 2, 16), out.toStdString());
+        ASSERT_TRUE(warm.start({}));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        warm.stop();
+    }
+    const int fds = openDescriptors();
+    const int tasks = threads();
+
+    std::mt19937 random(20240611);
+    std::uniform_int_distribution<int> delay(0, 30);
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        SCOPED_TRACE(cycle);
+        std::atomic<bool> finished{false};
+        {
+            ExportJob job(clips, pcmFormat(44100, 2, 16), out.toStdString());
+            ASSERT_TRUE(job.start([&](const Result &) { finished = true; }));
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay(random)));
+            const auto before = std::chrono::steady_clock::now();
+            const Result stopped = job.stop();
+            EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1000));
+            EXPECT_FALSE(stopped.failed()) << stopped.text();
+        }
+        EXPECT_FALSE(finished);
+        expectConsistentWav(out);
+        if (::testing::Test::HasFailure())
+            break;
+    }
+    EXPECT_EQ(openDescriptors(), fds);
+    EXPECT_EQ(settledThreads(tasks), tasks);
+}
+
+TEST_F(FaultsTest, AStopInTheDialogResetsItsProgress)
+{
+    dlg.items().append(media.tone("long.mp3", 60.0, 44100, 2, {"-b:a", "64k"}), 60 * kSecond);
+    dlg.OnJoin();
+    ASSERT_EQ(dlg.converting(), 1);
+    QElapsedTimer timer;
+    timer.start();
+    while (dlg.progressPercent() == 0 && dlg.converting() && timer.elapsed() < 5000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        dlg.OnTimer();
+    }
+    ASSERT_GT(dlg.progressPercent(), 0);
+    ASSERT_EQ(dlg.converting(), 1);
+    dlg.OnJoin(); // the button reads Stop
+    expectIdle();
+    expectConsistentWav(output());
+}
+
+TEST_F(FaultsTest, CtrlCAtRandomMomentsStopsTheCommandLineJoinWithAValidFile)
+{
+    const QString source = media.constantWav("long.wav", 20 * 44100, 44100, 2, 9);
+    const QString out = media.path("cli.wav");
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> delay(0, 30);
+    for (int cycle = 0; cycle < 15; ++cycle) {
+        SCOPED_TRACE(cycle);
+        QFile::remove(out);
+        QProcess p;
+        p.start(QStringLiteral(SONAWELD_JOIN_PATH), {"-q", "-o", out, source});
+        ASSERT_TRUE(p.waitForStarted());
+        // Ctrl+C is the join's own once the output exists; before that it
+        // is the shell's default and ends the program outright.
+        QElapsedTimer wait;
+        wait.start();
+        while (!QFileInfo::exists(out) && p.state() == QProcess::Running && wait.elapsed() < 10000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay(random)));
+        ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+        ASSERT_TRUE(p.waitForFinished(10000));
+        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        // A run that ended before the signal came is a success, not a fault.
+        if (p.exitCode() != 0) {
+            EXPECT_EQ(p.exitCode(), 130) << err.toStdString();
+        }
+        expectConsistentWav(out);
+        if (::testing::Test::HasFailure())
+            break;
+    }
+}
+
+// --- inputs that hang ----------------------------------------------------
+
+// A pipe never reaches the decoder: waiting on it could outlast any Stop.
+TEST_F(FaultsTest, ASilentPipeInPlaceOfASourceEndsTheJobNamingIt)
+{
+    const QString fifoPath = media.path("hung.wav");
+    const std::string ok = media.constantWav("ok.wav", 4410, 44100, 2, 4).toStdString();
+    const QString out = media.path("out.wav");
+    const int fds = openDescriptors();
+    const int tasks = threads();
+    {
+        HungFifo fifo(fifoPath);
+        ASSERT_TRUE(fifo.ok());
+        ExportJob job({{ok, 0, kSecond / 10, 0}, {fifoPath.toStdString(), kSecond / 10, 10 * kSecond, 0}},
+                      pcmFormat(44100, 2, 16), out.toStdString());
+        std::promise<Result> ended;
+        auto result = ended.get_future();
+        ASSERT_TRUE(job.start([&](const Result &r) { ended.set_value(r); }));
+        ASSERT_EQ(result.wait_for(std::chrono::seconds(1)), std::future_status::ready);
+        const Result r = result.get();
+        ASSERT_TRUE(r.failed());
+        EXPECT_NE(r.text().find(fifoPath.toStdString()), std::string::npos) << r.text();
+        job.stop();
+    }
+    expectConsistentWav(out);
+    EXPECT_EQ(openDescriptors(), fds);
+    EXPECT_EQ(settledThreads(tasks), tasks);
+}
+
+TEST_F(FaultsTest, TheDialogEndsAJoinOnASilentPipeNamingIt)
+{
+    const QString fifoPath = media.path("hung.wav");
+    HungFifo fifo(fifoPath);
+    ASSERT_TRUE(fifo.ok());
+    dlg.items().append(media.constantWav("ok.wav", 4410, 44100, 2, 4), kSecond / 10);
+    // Measured as a file, turned into a pipe afterwards.
+    dlg.items().append(fifoPath, 10 * kSecond);
+    dlg.OnJoin();
+    ASSERT_TRUE(waitForIdle(1000));
+    ASSERT_EQ(prompter.shown.size(), 1) << prompter.texts().join('\n').toStdString();
+    EXPECT_TRUE(prompter.shown[0].text.contains(fifoPath)) << prompter.shown[0].text.toStdString();
+    EXPECT_EQ(dlg.statusText(), "The join failed. Output File: " + output());
+    expectIdle();
+    expectConsistentWav(output());
+}
