@@ -44,5 +44,8 @@ seed a.mka -c:a libvorbis
 seed a.mpg -f mpeg -c:a mp2 -b:a 64k
 [ -d "$root/fuzz/regressions" ] && cp -n "$root/fuzz/regressions/"* "$corpus/" 2>/dev/null || true
 
-"$build/media_fuzzer" "$corpus" -max_total_time="$seconds" -jobs="$jobs" -workers="$jobs" \
+parallel=()
+[ "$jobs" -gt 1 ] && parallel=(-jobs="$jobs" -workers="$jobs")
+cd "$build"
+"$build/media_fuzzer" "$corpus" -max_total_time="$seconds" "${parallel[@]}" \
     -max_len=65536 -timeout=30 -rss_limit_mb=2048 -artifact_prefix="$root/fuzz/crashes/" -print_final_stats=1

@@ -42,8 +42,15 @@ run)
     ;;
 test)
     cmake --build "$build" --parallel "$(nproc)"
-    cd "$build"
-    QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$(nproc)"
+    (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$(nproc)")
+    # The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer:
+    # a memory error, undefined behaviour or a leak fails the test it shows in.
+    sanitize="$root/build-sanitize"
+    cmake -S "$root" -B "$sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONAWELD_SANITIZE=ON >/dev/null
+    cmake --build "$sanitize" --parallel "$(nproc)"
+    cd "$sanitize"
+    QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        ctest --output-on-failure --parallel "$(nproc)"
     ;;
 build)
     cmake --build "$build" --parallel "$(nproc)"
