@@ -135,7 +135,7 @@ int readFailure(const AudioInput &in, int rc)
 
 bool isDamagedPacket(int rc)
 {
-    return rc < 0 && rc != AVERROR(ENOMEM) && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF;
+    return rc < 0 && !isFatalDecodeFailure(rc) && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF;
 }
 
 } // namespace sonaweld::media

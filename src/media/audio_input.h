@@ -38,5 +38,10 @@ int readFailure(const AudioInput &in, int rc);
 // data, "not yet implemented" for bits that look like an unknown feature);
 // only running out of memory makes going on pointless.
 bool isDamagedPacket(int rc);
+// The one decoder failure that ends the file's decoding.
+inline bool isFatalDecodeFailure(int rc)
+{
+    return rc == AVERROR(ENOMEM);
+}
 
 } // namespace sonaweld::media

@@ -198,12 +198,13 @@ Result decodedLength(AudioInput &in, const std::string &path, const std::atomic<
             runSamples += frame->nb_samples;
             av_frame_unref(frame.get());
         }
-        if (rc < 0 && !isDamagedPacket(rc) && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF && failure == 0)
+        if (isFatalDecodeFailure(rc) && failure == 0)
             failure = rc;
     };
     const auto send = [&](const AVPacket *p) {
         const int rc = avcodec_send_packet(decoder.get(), p);
-        if (rc < 0 && !isDamagedPacket(rc) && rc != AVERROR_EOF && failure == 0)
+        // Wanting output first cannot happen here, as every send is drained.
+        if ((isFatalDecodeFailure(rc) || rc == AVERROR(EAGAIN)) && failure == 0)
             failure = rc;
         drain();
     };

@@ -1,4 +1,5 @@
 #include "app/main_dlg.h"
+#include "support/dialog_waits.h"
 #include "support/media_fixtures.h"
 #include "support/scripted_prompter.h"
 #include "support/temp_settings.h"
@@ -31,14 +32,7 @@ protected:
     QString output() { return dlg.outputSettings().outputPath; }
 
     // Lets queued graph events arrive until the join ends.
-    bool waitForIdle(int ms = 60000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (dlg.converting() && timer.elapsed() < ms)
-            QApplication::processEvents(QEventLoop::AllEvents, 50);
-        return !dlg.converting();
-    }
+    bool waitForIdle(int ms = 60000) { return waitUntilIdle(dlg, ms); }
 
     void seedDecoderValue()
     {

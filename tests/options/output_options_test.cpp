@@ -2,6 +2,7 @@
 #include "app/main_dlg.h"
 #include "app/settings_store.h"
 #include "options/output_options_dlg.h"
+#include "support/dialog_waits.h"
 #include "support/media_fixtures.h"
 #include "support/scripted_prompter.h"
 #include "support/temp_settings.h"
@@ -297,14 +298,7 @@ class OptionsJoinTest : public OutputOptionsTest
 protected:
     MediaFixtures media;
 
-    bool waitForIdle(CMainDlg &dlg)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (dlg.converting() && timer.elapsed() < 60000)
-            QApplication::processEvents(QEventLoop::AllEvents, 50);
-        return !dlg.converting();
-    }
+    bool waitForIdle(CMainDlg &dlg) { return waitUntilIdle(dlg); }
 };
 
 TEST_F(OptionsJoinTest, TheChosenFormatReachesTheWrittenFile)

@@ -1,6 +1,7 @@
 // Faults while joining: the disk, the sources, stops and hung inputs.
 #include "app/main_dlg.h"
 #include "media/export_job.h"
+#include "support/dialog_waits.h"
 #include "support/media_fixtures.h"
 #include "support/scripted_prompter.h"
 #include "support/temp_settings.h"
@@ -156,14 +157,7 @@ protected:
 
     QString output() { return dlg.outputSettings().outputPath; }
 
-    bool waitForIdle(int ms = 30000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (dlg.converting() && timer.elapsed() < ms)
-            QApplication::processEvents(QEventLoop::AllEvents, 50);
-        return !dlg.converting();
-    }
+    bool waitForIdle(int ms = 30000) { return waitUntilIdle(dlg, ms); }
 
     // Idle again, with nothing left of the run on screen but its message.
     void expectIdle()
