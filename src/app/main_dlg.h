@@ -96,7 +96,8 @@ public slots:
     void OnJoin();
     void OnTimer();
     void OnGraphNotify();
-    void endConversion();
+    // Returns what stopping the graph found wrong, if anything.
+    media::Result endConversion();
     // Output options (options/options_command.cpp).
     void OnOptions();
     // Help, Homepage and About (app/help_commands.cpp, app/about_dlg.cpp).
@@ -135,6 +136,7 @@ private:
     std::vector<Measurement> measureOffThread(const QStringList &paths, bool &cancelled);
     std::string locateMissingSource(const std::string &missing);
     void endConversionWithError(const QString &reason);
+    void reportFailedJoin(const QString &reason);
     bool ensureOutputFolder(const QString &output);
     Launcher &launcher() const;
     void offerUpdate();

@@ -34,7 +34,10 @@ void CMainDlg::OnJoin()
         return;
     }
     if (converting_ != 0) {
-        endConversion();
+        // Stop: a source whose read never returned is named, since the
+        // file then ends where that source hung rather than where Stop was.
+        if (const media::Result stopped = endConversion(); stopped.failed())
+            reportFailedJoin(QString::fromStdString(stopped.text()));
         return;
     }
 
@@ -186,21 +189,27 @@ void CMainDlg::OnGraphNotify()
     }
 }
 
-void CMainDlg::endConversion()
+media::Result CMainDlg::endConversion()
 {
     conversionTimer_.stop();
-    conversion_.release();
+    const media::Result stopped = conversion_.release();
     button(ControlId::kJoin)->setText(QStringLiteral("Join"));
     // A stopped or failed run leaves no share of a file that will not come.
     progress_->setValue(0);
     converting_ = 0;
     elapsedSeconds_ = 0;
     setStatusText(QStringLiteral("Done. Output File: %1").arg(output_.outputPath));
+    return stopped;
 }
 
 void CMainDlg::endConversionWithError(const QString &reason)
 {
     endConversion();
+    reportFailedJoin(reason);
+}
+
+void CMainDlg::reportFailedJoin(const QString &reason)
+{
     setStatusText(QStringLiteral("The join failed. Output File: %1").arg(output_.outputPath));
     prompter_.error(QStringLiteral("The join stopped because of an error:\n%1").arg(reason));
 }

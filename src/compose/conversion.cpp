@@ -2,10 +2,11 @@
 
 namespace sonaweld {
 
-void Conversion::release()
+media::Result Conversion::release()
 {
+    media::Result stopped;
     if (mediaControl)
-        mediaControl->stop();
+        stopped = mediaControl->stop();
     if (mediaEvent)
         mediaEvent->setNotify(nullptr);
     mediaEvent.reset();
@@ -14,6 +15,7 @@ void Conversion::release()
         exportEngine->scrapIt();
     exportEngine.reset();
     timeline.reset();
+    return stopped;
 }
 
 } // namespace sonaweld

@@ -32,8 +32,9 @@ struct Conversion
     std::shared_ptr<media::FilterGraph> mediaEvent;
 
     // Stops the graph (the file is left valid), ends notifications and
-    // releases everything.
-    void release();
+    // releases everything. Returns what the stop found wrong: a failure to
+    // close the file, or a source that did not answer.
+    media::Result release();
     bool active() const { return mediaControl != nullptr; }
 };
 

@@ -29,13 +29,14 @@ std::int64_t earlyEndTolerance(const AVCodecContext &decoder, int outputRate)
 } // namespace
 
 ClipReader::ClipReader(std::string path, const WaveFormatEx &output, std::int64_t skipFrames,
-                       std::int64_t frames, const std::atomic<bool> &cancel)
+                       std::int64_t frames, const std::atomic<bool> &cancel, SharedFaultHook faults)
     : path_(std::move(path))
     , output_(output)
     , outputFormat_(output.bitsPerSample == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16)
     , skipFrames_(skipFrames)
     , frames_(frames)
     , cancel_(cancel)
+    , faults_(std::move(faults))
 {
     av_channel_layout_default(outputLayout_.get(), output.channels);
 }
@@ -163,6 +164,10 @@ Result ClipReader::decodeMore()
 Result ClipReader::feedDecoder()
 {
     for (;;) {
+        if (faults_) {
+            if (const int injected = injectedFault(faults_, "ClipReader.Read:" + path_); injected < 0)
+                return ffmpegFailure(injected, "Cannot read " + path_);
+        }
         const int rc = av_read_frame(input_.format.get(), packet_.get());
         if (rc < 0) {
             if (cancel_.load(std::memory_order_relaxed))

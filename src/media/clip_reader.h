@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/audio_input.h"
+#include "media/fault_hook.h"
 #include "media/ffmpeg_ptr.h"
 #include "media/wave_format.h"
 
@@ -20,7 +21,7 @@ class ClipReader
 {
 public:
     ClipReader(std::string path, const WaveFormatEx &output, std::int64_t skipFrames,
-               std::int64_t frames, const std::atomic<bool> &cancel);
+               std::int64_t frames, const std::atomic<bool> &cancel, SharedFaultHook faults = {});
 
     ClipReader(const ClipReader &) = delete;
     ClipReader &operator=(const ClipReader &) = delete;
@@ -57,6 +58,7 @@ private:
     // Output frames that damaged packets would have filled.
     std::int64_t concealedFrames_ = 0;
     const std::atomic<bool> &cancel_;
+    SharedFaultHook faults_;
 
     AudioInput input_;
     AVCodecContextUPtr decoder_;

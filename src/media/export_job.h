@@ -1,13 +1,16 @@
 #pragma once
 
+#include "media/fault_hook.h"
 #include "media/media_error.h"
 #include "media/wav_file.h"
 #include "media/wave_format.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,7 +46,15 @@ struct ExportOptions
     int workers = 0; // 0: one per core
     std::uint64_t rf64Threshold = WavFile::kRiffLimit;
     int chunkFrames = 16384;
+    // A source that yields nothing for this long has stopped answering (a
+    // drive or share that hangs); the join fails naming it instead of
+    // waiting forever.
+    std::chrono::milliseconds stallTimeout{60000};
+    // Asked "ClipReader.Read:<path>" before each read of a source.
+    SharedFaultHook faults;
 };
+
+class ExportRun;
 
 // Renders a group of clips into a WAV file on worker threads. Every segment's
 // place in the file is known before the run, so segments are decoded in
@@ -68,47 +79,21 @@ public:
     Result start(Finished finished);
     // Stops the workers, leaves a valid file of the fully written prefix and
     // returns once the file is closed: the failure of cutting or closing it,
-    // when this stop ended the run. Harmless after the end, also from the
-    // Finished callback.
+    // when this stop ended the run, or the source whose read did not return
+    // in time (that read is left behind). Harmless after the end, also from
+    // the Finished callback.
     Result stop();
 
-    std::int64_t totalFrames() const { return totalFrames_; }
+    std::int64_t totalFrames() const;
     // Frames of the fully written prefix.
     std::int64_t framesDone() const;
 
+    // Workers left behind in a read that never returned, still blocked.
+    static int abandonedWorkers();
+
 private:
-    void coordinate();
-    void work();
-    Result renderSegment(std::size_t index);
-    Result renderSilence(std::size_t index, std::vector<std::uint8_t> &buffer);
-    Result renderClip(std::size_t index, std::vector<std::uint8_t> &buffer);
-    Result renderMix(std::size_t index, std::vector<std::uint8_t> &buffer);
-    Result writeSpan(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames);
-    void recordFailure(const Result &r);
-
-    std::vector<ClipSpec> clips_;
-    WaveFormatEx format_;
-    std::string outputPath_;
-    ExportOptions options_;
-    std::vector<Segment> segments_;
-    std::int64_t totalFrames_ = 0;
-
-    WavFile file_;
-    std::unique_ptr<std::atomic<std::int64_t>[]> progress_; // frames written per segment
-    std::atomic<std::size_t> nextSegment_{0};
-    std::atomic<bool> cancel_{false};
-    std::atomic<int> activeWorkers_{0};
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    Result failure_;
-    Result stoppedClose_;
-    bool failed_ = false;
-    bool stopRequested_ = false;
-
-    Finished finished_;
+    std::shared_ptr<ExportRun> run_;
     std::thread coordinator_;
-    std::vector<std::thread> workers_;
 };
 
 } // namespace sonaweld::media

@@ -9,8 +9,11 @@ namespace sonaweld::media {
 
 FilterGraph::FilterGraph(SharedFaultHook faults, ExportOptions options)
     : faults_(std::move(faults))
-    , options_(options)
+    , options_(std::move(options))
 {
+    // The sources' reads answer to the same hook as the graph's own steps.
+    if (!options_.faults)
+        options_.faults = faults_;
 }
 
 FilterGraph::~FilterGraph()

@@ -39,6 +39,7 @@ const char *ownText(int code)
     case Code::kNotStopped: return "The operation cannot be performed because the filter graph is running.";
     case Code::kNoAudio: return "The file holds no audio stream that can be decoded.";
     case Code::kDiskFull: return "There is not enough space on the disk.";
+    case Code::kTimeout: return "This operation returned because the timeout period expired.";
     default: return nullptr;
     }
 }

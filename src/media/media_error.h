@@ -22,6 +22,7 @@ inline constexpr int kTypeNotAccepted = static_cast<int>(0x8004022Au);
 inline constexpr int kNotStopped = static_cast<int>(0x80040224u);
 inline constexpr int kNoAudio = static_cast<int>(0x80040256u);
 inline constexpr int kDiskFull = static_cast<int>(0x80070070u);
+inline constexpr int kTimeout = static_cast<int>(0x800705B4u);
 } // namespace Code
 
 // Text for a bare failure code, at most kMaxErrorText bytes and cut only

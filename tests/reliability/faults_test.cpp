@@ -482,3 +482,162 @@ TEST_F(FaultsTest, TheDialogEndsAJoinOnASilentPipeNamingIt)
     expectIdle();
     expectConsistentWav(output());
 }
+
+namespace {
+
+// Makes the reads of one source block until released, ignoring every stop
+// as a read from a drive or share that stopped answering does. Shared, so a
+// worker left behind in it can still leave once the test releases it.
+struct ReadThatNeverReturns
+{
+    struct Gate
+    {
+        std::mutex mutex;
+        std::condition_variable opened;
+        bool open = false;
+        std::atomic<int> blocked{0};
+    };
+    std::shared_ptr<Gate> gate = std::make_shared<Gate>();
+    std::string path;
+
+    FaultHook hook() const
+    {
+        return [gate = gate, name = "ClipReader.Read:" + path](std::string_view operation) {
+            if (operation != name)
+                return 0;
+            ++gate->blocked;
+            std::unique_lock lock(gate->mutex);
+            gate->opened.wait(lock, [&] { return gate->open; });
+            --gate->blocked;
+            return 0;
+        };
+    }
+    bool waitUntilBlocked(int ms = 10000) const
+    {
+        for (int waited = 0; gate->blocked.load() == 0 && waited < ms; waited += 5)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return gate->blocked.load() > 0;
+    }
+    // Lets the read return and waits until no worker is left inside it.
+    bool release() const
+    {
+        {
+            std::lock_guard lock(gate->mutex);
+            gate->open = true;
+        }
+        gate->opened.notify_all();
+        for (int i = 0; i < 500 && ExportJob::abandonedWorkers() > 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return ExportJob::abandonedWorkers() == 0;
+    }
+};
+
+ExportOptions hangingOptions(const ReadThatNeverReturns &hang)
+{
+    ExportOptions options;
+    options.faults = std::make_shared<const FaultHook>(hang.hook());
+    return options;
+}
+
+} // namespace
+
+// A read that never returns cannot be interrupted; the join must not wait
+// for it: Stop answers in time, names the source, and keeps the file valid.
+TEST_F(FaultsTest, StopLeavesBehindAReadThatNeverReturnsAndNamesItsFile)
+{
+    const std::string first = media.constantWav("first.wav", 44100, 44100, 2, 21).toStdString();
+    const std::string hung = media.constantWav("hung.wav", 44100, 44100, 2, 22).toStdString();
+    const QString out = media.path("out.wav");
+    ReadThatNeverReturns hang{.path = hung};
+    const int fds = openDescriptors();
+    const int tasks = threads();
+    {
+        ExportOptions options = hangingOptions(hang);
+        options.workers = 1; // the first clip is written before the hang
+        ExportJob job({{first, 0, kSecond, 0}, {hung, kSecond, 2 * kSecond, 0}}, pcmFormat(44100, 2, 16),
+                      out.toStdString(), options);
+        ASSERT_TRUE(job.start({}));
+        ASSERT_TRUE(hang.waitUntilBlocked());
+        // A worker only slow to notice the stop is not called hung.
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        const auto before = std::chrono::steady_clock::now();
+        auto stopping = std::async(std::launch::async, [&] { return job.stop(); });
+        if (stopping.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+            hang.release();
+            FAIL() << "Stop waited for the read that never returns";
+        }
+        const Result stopped = stopping.get();
+        const auto took = std::chrono::steady_clock::now() - before;
+        EXPECT_LT(took, std::chrono::milliseconds(200));
+        EXPECT_EQ(stopped.code, Code::kTimeout);
+        EXPECT_EQ(stopped.text(), hung + " is not responding: reading it did not return when the join was "
+                                         "stopped (a drive or network share that hangs?)");
+        EXPECT_EQ(ExportJob::abandonedWorkers(), 1);
+    }
+    // The file is closed and valid while the read still hangs.
+    const WavContents w = readWav(out);
+    ASSERT_TRUE(w.valid) << w.error.toStdString();
+    EXPECT_EQ(w.frames(), 44100);
+    EXPECT_EQ(w.sample(44099, 1), 21);
+    ASSERT_TRUE(hang.release());
+    // What the late read did after waking went nowhere.
+    EXPECT_EQ(readWav(out).data, w.data);
+    EXPECT_EQ(openDescriptors(), fds);
+    EXPECT_EQ(settledThreads(tasks), tasks);
+}
+
+// Without anyone to press Stop (the command line in a script), a source
+// that stops answering ends the join after the stall timeout.
+TEST_F(FaultsTest, ASourceThatStopsAnsweringFailsTheJoinAfterTheStallTimeout)
+{
+    const std::string hung = media.constantWav("hung.wav", 44100, 44100, 2, 5).toStdString();
+    const std::string fine = media.constantWav("fine.wav", 44100, 44100, 2, 6).toStdString();
+    const QString out = media.path("out.wav");
+    ReadThatNeverReturns hang{.path = hung};
+    {
+        ExportOptions options = hangingOptions(hang);
+        options.stallTimeout = std::chrono::milliseconds(300);
+        ExportJob job({{fine, 0, kSecond, 0}, {hung, kSecond, 2 * kSecond, 0}}, pcmFormat(44100, 2, 16),
+                      out.toStdString(), options);
+        std::promise<Result> ended;
+        auto result = ended.get_future();
+        ASSERT_TRUE(job.start([&](const Result &r) { ended.set_value(r); }));
+        ASSERT_EQ(result.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+        const Result r = result.get();
+        EXPECT_EQ(r.code, Code::kTimeout);
+        EXPECT_EQ(r.text(), hung + " is not responding: nothing was read from it for 0.3 seconds (a drive or "
+                                   "network share that hangs?)");
+        EXPECT_FALSE(job.stop().failed());
+    }
+    expectConsistentWav(out);
+    ASSERT_TRUE(hang.release());
+}
+
+TEST_F(FaultsTest, TheDialogStopsAJoinWhoseSourceHangsAndNamesIt)
+{
+    const QString hungPath = media.constantWav("hung.wav", 5 * 44100, 44100, 2, 3);
+    ReadThatNeverReturns hang{.path = hungPath.toStdString()};
+    {
+        CMainDlg hanging(prompter, media::MediaFactory(hang.hook()));
+        hanging.outputSettings().outputPath = media.path("hanging.wav");
+        hanging.items().append(hungPath, 5 * kSecond);
+        hanging.OnJoin();
+        ASSERT_EQ(hanging.converting(), 1);
+        ASSERT_TRUE(hang.waitUntilBlocked());
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        QElapsedTimer timer;
+        timer.start();
+        hanging.OnJoin(); // the button reads Stop
+        EXPECT_LT(timer.elapsed(), 200);
+        EXPECT_EQ(hanging.converting(), 0);
+        EXPECT_EQ(hanging.button(ControlId::kJoin)->text(), "Join");
+        EXPECT_EQ(hanging.progressPercent(), 0);
+        EXPECT_EQ(hanging.statusText(), "The join failed. Output File: " + media.path("hanging.wav"));
+        ASSERT_EQ(prompter.shown.size(), 1);
+        EXPECT_TRUE(prompter.shown[0].text.startsWith("The join stopped because of an error:\n" + hungPath
+                                                      + " is not responding"))
+            << prompter.shown[0].text.toStdString();
+        expectConsistentWav(media.path("hanging.wav"));
+    }
+    ASSERT_TRUE(hang.release());
+}

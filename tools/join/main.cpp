@@ -264,10 +264,11 @@ int runJob(media::ExportJob &job, Ending &ending, const Options &o)
             const media::Result closed = job.stop();
             if (showBar)
                 std::fputc('\n', stderr);
-            if (closed.failed()) {
+            // A source that hung is named; the file is still valid.
+            if (closed.failed())
                 say(closed.text());
+            if (closed.failed() && closed.code != media::Code::kTimeout)
                 return kExitFailed;
-            }
             say("stopped; " + o.output.toStdString() + " holds what was joined so far");
             return kExitInterrupted;
         }

@@ -1,0 +1,478 @@
+#include "media/export_run.h"
+
+#include "media/clip_reader.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+
+namespace sonaweld::media {
+namespace {
+
+// How often the header is brought up to the written prefix.
+constexpr auto kHeaderInterval = std::chrono::milliseconds(500);
+// How long workers get to notice a stop before a read that has not
+// returned is left behind, so Stop answers within 200 ms.
+constexpr auto kStopGrace = std::chrono::milliseconds(120);
+// A worker left behind that gave a sign of life more recently than this
+// was only slow to notice the stop (a loaded machine), and is not named.
+constexpr auto kHungAfter = std::chrono::milliseconds(500);
+// Workers left behind in such a read, over all runs.
+std::atomic<int> abandonedCount{0};
+
+std::string secondsText(std::chrono::milliseconds span)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(span.count()) / 1000.0);
+    return text;
+}
+
+// One clip of a mixed segment, with the output samples it covers.
+struct MixInput
+{
+    std::unique_ptr<ClipReader> reader;
+    int clip = -1;
+    std::int64_t begin = 0;
+    std::int64_t end = 0;
+};
+
+Result openMixInputs(const std::vector<ClipSpec> &clips, const Segment &segment,
+                     const WaveFormatEx &format, const std::atomic<bool> &cancel,
+                     const SharedFaultHook &faults, const std::function<void(int)> &opening,
+                     std::vector<MixInput> &inputs)
+{
+    const int rate = static_cast<int>(format.samplesPerSec);
+    for (int c : segment.clips) {
+        const ClipSpec &clip = clips[c];
+        opening(c);
+        MixInput input;
+        input.clip = c;
+        input.begin = sampleAt(clip.start, rate);
+        input.end = sampleAt(clip.stop, rate);
+        input.reader = std::make_unique<ClipReader>(clip.path, format, sampleAt(clip.mediaStart, rate),
+                                                    input.end - input.begin, cancel, faults);
+        if (Result r = input.reader->open(); r.failed())
+            return r;
+        inputs.push_back(std::move(input));
+    }
+    return ok();
+}
+
+// A reader hands over less than asked only before failing, so asking again
+// either fills the rest or returns that failure.
+Result readFully(ClipReader &reader, std::uint8_t *out, int frames, int blockAlign)
+{
+    for (int done = 0; done < frames;) {
+        int produced = 0;
+        if (Result r = reader.read(out + static_cast<std::int64_t>(done) * blockAlign, frames - done,
+                                   produced);
+            r.failed())
+            return r;
+        if (produced == 0)
+            return fail(Code::kUnexpected, "A mixed clip ended inside its own span");
+        done += produced;
+    }
+    return ok();
+}
+
+void mixInto(std::int32_t *sum, const std::uint8_t *pcm, std::int64_t samples, bool eightBit)
+{
+    if (eightBit) {
+        for (std::int64_t s = 0; s < samples; ++s)
+            sum[s] += static_cast<std::int32_t>(pcm[s]) - 128;
+    } else {
+        const auto *wide = reinterpret_cast<const std::int16_t *>(pcm);
+        for (std::int64_t s = 0; s < samples; ++s)
+            sum[s] += wide[s];
+    }
+}
+
+// Sums past full scale are clipped rather than wrapped into a loud click.
+void storeClipped(const std::int32_t *sum, std::uint8_t *pcm, std::int64_t samples, bool eightBit)
+{
+    if (eightBit) {
+        for (std::int64_t s = 0; s < samples; ++s)
+            pcm[s] = static_cast<std::uint8_t>(std::clamp(sum[s], -128, 127) + 128);
+    } else {
+        auto *wide = reinterpret_cast<std::int16_t *>(pcm);
+        for (std::int64_t s = 0; s < samples; ++s)
+            wide[s] = static_cast<std::int16_t>(std::clamp(sum[s], -32768, 32767));
+    }
+}
+
+} // namespace
+
+std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate)
+{
+    struct Span
+    {
+        std::int64_t begin, end;
+        int clip;
+    };
+    std::vector<Span> spans;
+    for (int i = 0; i < static_cast<int>(clips.size()); ++i) {
+        const std::int64_t begin = sampleAt(clips[i].start, rate);
+        const std::int64_t end = sampleAt(clips[i].stop, rate);
+        if (end > begin)
+            spans.push_back({begin, end, i});
+    }
+    std::stable_sort(spans.begin(), spans.end(),
+                     [](const Span &a, const Span &b) { return a.begin < b.begin; });
+
+    std::vector<Segment> segments;
+    std::int64_t cursor = 0;
+    for (const Span &s : spans) {
+        if (!segments.empty() && !segments.back().clips.empty() && s.begin < segments.back().end) {
+            Segment &mix = segments.back();
+            mix.end = std::max(mix.end, s.end);
+            mix.clips.push_back(s.clip);
+            cursor = mix.end;
+            continue;
+        }
+        if (s.begin > cursor)
+            segments.push_back({cursor, s.begin, {}});
+        segments.push_back({s.begin, s.end, {s.clip}});
+        cursor = s.end;
+    }
+    return segments;
+}
+
+
+ExportRun::ExportRun(std::vector<ClipSpec> clips, WaveFormatEx format, std::string outputPath,
+                     ExportOptions options)
+    : clips_(std::move(clips))
+    , format_(format)
+    , outputPath_(std::move(outputPath))
+    , options_(std::move(options))
+{
+    segments_ = planSegments(clips_, static_cast<int>(format_.samplesPerSec));
+    totalFrames_ = segments_.empty() ? 0 : segments_.back().end;
+    progress_ = std::make_unique<std::atomic<std::int64_t>[]>(segments_.size());
+    for (std::size_t i = 0; i < segments_.size(); ++i)
+        progress_[i].store(0);
+}
+
+int ExportRun::abandonedWorkers()
+{
+    return abandonedCount.load();
+}
+
+void ExportRun::requestStop()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stopRequested_ = true;
+        cancelLocked();
+    }
+    wake_.notify_all();
+}
+
+Result ExportRun::stoppedClose()
+{
+    std::lock_guard lock(mutex_);
+    return stoppedClose_;
+}
+
+void ExportRun::cancelLocked()
+{
+    if (!cancel_.exchange(true))
+        cancelledAt_ = Clock::now();
+}
+
+std::int64_t ExportRun::framesDone() const
+{
+    std::int64_t done = 0;
+    for (std::size_t i = 0; i < segments_.size(); ++i) {
+        const std::int64_t written = progress_[i].load(std::memory_order_acquire);
+        done += written;
+        if (written < segments_[i].end - segments_[i].begin)
+            break;
+    }
+    return done;
+}
+
+void ExportRun::coordinate()
+{
+    int count = options_.workers > 0 ? options_.workers
+                                     : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    count = std::min<int>(count, static_cast<int>(segments_.size()));
+    slots_ = std::make_unique<WorkerSlot[]>(static_cast<std::size_t>(std::max(count, 0)));
+    {
+        std::lock_guard lock(mutex_);
+        activeWorkers_ = count;
+    }
+    const Clock::rep now = Clock::now().time_since_epoch().count();
+    for (int i = 0; i < count; ++i) {
+        slots_[i].beat = now;
+        workers_.emplace_back([self = shared_from_this(), i] { self->work(static_cast<std::size_t>(i)); });
+    }
+
+    superviseWorkers();
+    joinWorkers();
+
+    bool stopped;
+    Result outcome;
+    std::string hung;
+    {
+        std::lock_guard lock(mutex_);
+        stopped = stopRequested_ && !failed_;
+        outcome = failed_ ? failure_ : ok();
+        hung = hungFile_;
+    }
+    const std::int64_t frames = outcome.failed() || stopped ? framesDone() : totalFrames_;
+    Result closed = closeFile(frames);
+    if (stopped) {
+        // Nobody is called back after a stop; stop() hands this over.
+        if (closed && !hung.empty())
+            closed = fail(Code::kTimeout, hung + " is not responding: reading it did not return when the "
+                                                 "join was stopped (a drive or network share that hangs?)");
+        std::lock_guard lock(mutex_);
+        stoppedClose_ = closed;
+        return;
+    }
+    if (outcome && closed.failed())
+        outcome = closed;
+    if (finished_)
+        finished_(outcome);
+}
+
+// Waits for the workers while keeping the header current. A worker that
+// shows no sign of life for the stall timeout fails the run; once the run
+// is cancelled, workers still inside a read after the grace are left behind.
+void ExportRun::superviseWorkers()
+{
+    Clock::time_point nextCommit = Clock::now() + kHeaderInterval;
+    std::unique_lock lock(mutex_);
+    while (activeWorkers_ > 0) {
+        const Clock::time_point now = Clock::now();
+        if (cancel_.load() && now >= cancelledAt_ + kStopGrace) {
+            hungFile_ = abandonHungLocked();
+            return;
+        }
+        if (!cancel_.load()) {
+            if (std::string stalled = stalledFileLocked(now); !stalled.empty()) {
+                failed_ = true;
+                failure_ = fail(Code::kTimeout, stalled + " is not responding: nothing was read from it for "
+                                                    + secondsText(options_.stallTimeout)
+                                                    + " seconds (a drive or network share that hangs?)");
+                cancelLocked();
+                continue;
+            }
+        }
+        if (now >= nextCommit) {
+            lock.unlock();
+            if (Result r = file_.commitPrefix(framesDone()); r.failed())
+                recordFailure(r);
+            lock.lock();
+            nextCommit = Clock::now() + kHeaderInterval;
+            continue;
+        }
+        Clock::time_point until = nextCommit;
+        if (cancel_.load())
+            until = std::min(until, cancelledAt_ + kStopGrace);
+        else
+            until = std::min(until, now + std::chrono::milliseconds(100));
+        wake_.wait_until(lock, until);
+    }
+}
+
+std::string ExportRun::stalledFileLocked(Clock::time_point now) const
+{
+    for (std::size_t i = 0; i < workers_.size(); ++i) {
+        const WorkerSlot &slot = slots_[i];
+        if (slot.done)
+            continue;
+        const Clock::time_point last{Clock::duration(slot.beat.load())};
+        const int clip = slot.clip.load();
+        if (clip >= 0 && now - last > options_.stallTimeout)
+            return clips_[static_cast<std::size_t>(clip)].path;
+    }
+    return {};
+}
+
+std::string ExportRun::abandonHungLocked()
+{
+    std::string named;
+    for (std::size_t i = 0; i < workers_.size(); ++i) {
+        WorkerSlot &slot = slots_[i];
+        if (slot.done)
+            continue;
+        slot.abandoned = true;
+        ++abandonedCount;
+        const int clip = slot.clip.load();
+        const Clock::time_point last{Clock::duration(slot.beat.load())};
+        if (named.empty() && clip >= 0 && Clock::now() - last > kHungAfter)
+            named = clips_[static_cast<std::size_t>(clip)].path;
+    }
+    return named;
+}
+
+void ExportRun::joinWorkers()
+{
+    std::vector<std::thread> workers = std::move(workers_);
+    workers_.clear();
+    std::vector<bool> leave;
+    {
+        std::lock_guard lock(mutex_);
+        for (std::size_t i = 0; i < workers.size(); ++i)
+            leave.push_back(slots_[i].abandoned);
+    }
+    for (std::size_t i = 0; i < workers.size(); ++i) {
+        // A worker left behind holds this run alive itself and ends when
+        // its read returns at last.
+        if (leave[i])
+            workers[i].detach();
+        else
+            workers[i].join();
+    }
+}
+
+Result ExportRun::closeFile(std::int64_t frames)
+{
+    std::unique_lock gate(fileGate_);
+    fileClosed_ = true;
+    return file_.finish(frames);
+}
+
+void ExportRun::work(std::size_t slot)
+{
+    for (;;) {
+        if (cancel_.load())
+            break;
+        const std::size_t index = nextSegment_.fetch_add(1);
+        if (index >= segments_.size())
+            break;
+        if (Result r = renderSegment(slot, index); r.failed()) {
+            recordFailure(r);
+            break;
+        }
+    }
+    {
+        std::lock_guard lock(mutex_);
+        --activeWorkers_;
+        slots_[slot].done = true;
+        if (slots_[slot].abandoned)
+            --abandonedCount;
+    }
+    wake_.notify_all();
+}
+
+void ExportRun::beat(std::size_t slot, int clip)
+{
+    slots_[slot].clip.store(clip);
+    slots_[slot].beat.store(Clock::now().time_since_epoch().count());
+}
+
+void ExportRun::recordFailure(const Result &r)
+{
+    {
+        std::lock_guard lock(mutex_);
+        // A worker that gave up because of a stop has nothing to report.
+        if (failed_ || stopRequested_)
+            return;
+        failed_ = true;
+        failure_ = r;
+        cancelLocked();
+    }
+    wake_.notify_all();
+}
+
+Result ExportRun::writeSpan(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames)
+{
+    std::shared_lock gate(fileGate_);
+    if (fileClosed_)
+        return fail(Code::kAbort);
+    if (Result r = file_.writeFrames(segments_[index].begin + at, data, frames); r.failed())
+        return r;
+    progress_[index].fetch_add(frames, std::memory_order_release);
+    return ok();
+}
+
+Result ExportRun::renderSegment(std::size_t slot, std::size_t index)
+{
+    std::vector<std::uint8_t> buffer(static_cast<size_t>(options_.chunkFrames) * format_.blockAlign);
+    // The composer lays clips back to back, but the timeline accepts them
+    // anywhere: gaps and overlaps are rendered as placed rather than written
+    // as a file that differs from its timeline.
+    switch (segments_[index].clips.size()) {
+    case 0: return renderSilence(slot, index, buffer);
+    case 1: return renderClip(slot, index, buffer);
+    default: return renderMix(slot, index, buffer);
+    }
+}
+
+Result ExportRun::renderSilence(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer)
+{
+    std::memset(buffer.data(), silenceByte(format_), buffer.size());
+    const std::int64_t length = segments_[index].end - segments_[index].begin;
+    for (std::int64_t at = 0; at < length;) {
+        if (cancel_.load())
+            return fail(Code::kAbort);
+        beat(slot, -1);
+        const std::int64_t n = std::min<std::int64_t>(options_.chunkFrames, length - at);
+        if (Result r = writeSpan(index, at, buffer.data(), n); r.failed())
+            return r;
+        at += n;
+    }
+    return ok();
+}
+
+Result ExportRun::renderClip(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer)
+{
+    const Segment &segment = segments_[index];
+    const ClipSpec &clip = clips_[segment.clips.front()];
+    const int rate = static_cast<int>(format_.samplesPerSec);
+    beat(slot, segment.clips.front());
+    ClipReader reader(clip.path, format_, sampleAt(clip.mediaStart, rate), segment.end - segment.begin,
+                      cancel_, options_.faults);
+    if (Result r = reader.open(); r.failed())
+        return r;
+    for (std::int64_t at = 0; reader.remaining() > 0;) {
+        beat(slot, segment.clips.front());
+        int produced = 0;
+        if (Result r = reader.read(buffer.data(), options_.chunkFrames, produced); r.failed())
+            return r;
+        if (Result r = writeSpan(index, at, buffer.data(), produced); r.failed())
+            return r;
+        at += produced;
+    }
+    return ok();
+}
+
+Result ExportRun::renderMix(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer)
+{
+    const Segment &segment = segments_[index];
+    std::vector<MixInput> inputs;
+    if (Result r = openMixInputs(clips_, segment, format_, cancel_, options_.faults,
+                                 [this, slot](int clip) { beat(slot, clip); }, inputs);
+        r.failed())
+        return r;
+
+    const int channels = format_.channels;
+    const bool eightBit = format_.bitsPerSample == 8;
+    std::vector<std::int32_t> sum(static_cast<size_t>(options_.chunkFrames) * channels);
+    std::vector<std::uint8_t> part(buffer.size());
+    for (std::int64_t pos = segment.begin; pos < segment.end;) {
+        const std::int64_t n = std::min<std::int64_t>(options_.chunkFrames, segment.end - pos);
+        std::fill(sum.begin(), sum.begin() + n * channels, 0);
+        for (MixInput &input : inputs) {
+            const std::int64_t lo = std::max(pos, input.begin);
+            const std::int64_t hi = std::min(pos + n, input.end);
+            if (lo >= hi)
+                continue;
+            beat(slot, input.clip);
+            if (Result r = readFully(*input.reader, part.data(), static_cast<int>(hi - lo), format_.blockAlign);
+                r.failed())
+                return r;
+            mixInto(sum.data() + (lo - pos) * channels, part.data(), (hi - lo) * channels, eightBit);
+        }
+        storeClipped(sum.data(), buffer.data(), n * channels, eightBit);
+        if (Result r = writeSpan(index, pos - segment.begin, buffer.data(), n); r.failed())
+            return r;
+        pos += n;
+    }
+    return ok();
+}
+
+} // namespace sonaweld::media

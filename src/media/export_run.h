@@ -1,0 +1,91 @@
+#pragma once
+
+#include "media/export_job.h"
+
+#include <chrono>
+#include <memory>
+#include <shared_mutex>
+
+namespace sonaweld::media {
+
+// The state of one export that its threads share. Workers hold it by
+// shared pointer: a worker stuck inside a read that never returns (a drive
+// or network share that stopped answering) is left behind when the run
+// ends, and whatever it touches when it wakes must still exist.
+class ExportRun : public std::enable_shared_from_this<ExportRun>
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    ExportRun(std::vector<ClipSpec> clips, WaveFormatEx format, std::string outputPath, ExportOptions options);
+
+    Result createFile() { return file_.create(outputPath_, format_, totalFrames_, options_.rf64Threshold); }
+    void setFinished(ExportJob::Finished finished) { finished_ = std::move(finished); }
+    // Runs on the coordinator thread until the file is closed.
+    void coordinate();
+    // Asks the workers to stop; returns at once.
+    void requestStop();
+    Result stoppedClose();
+
+    std::int64_t totalFrames() const { return totalFrames_; }
+    std::int64_t framesDone() const;
+
+    static int abandonedWorkers();
+
+private:
+    // What one worker is doing, for naming the file it is stuck on.
+    struct WorkerSlot
+    {
+        std::atomic<int> clip{-1};
+        std::atomic<Clock::rep> beat{0};
+        bool done = false;      // under mutex_
+        bool abandoned = false; // under mutex_
+    };
+
+    void work(std::size_t slot);
+    void beat(std::size_t slot, int clip);
+    Result renderSegment(std::size_t slot, std::size_t index);
+    Result renderSilence(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
+    Result renderClip(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
+    Result renderMix(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
+    Result writeSpan(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames);
+    void recordFailure(const Result &r);
+    void cancelLocked();
+    void superviseWorkers();
+    std::string stalledFileLocked(Clock::time_point now) const;
+    std::string abandonHungLocked();
+    void joinWorkers();
+    Result closeFile(std::int64_t frames);
+
+    const std::vector<ClipSpec> clips_;
+    const WaveFormatEx format_;
+    const std::string outputPath_;
+    const ExportOptions options_;
+    std::vector<Segment> segments_;
+    std::int64_t totalFrames_ = 0;
+
+    WavFile file_;
+    // Writers hold it shared; closing the file takes it alone, after which
+    // a worker that wakes late writes nothing.
+    std::shared_mutex fileGate_;
+    bool fileClosed_ = false;
+    std::unique_ptr<std::atomic<std::int64_t>[]> progress_; // frames written per segment
+    std::atomic<std::size_t> nextSegment_{0};
+    std::atomic<bool> cancel_{false};
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    int activeWorkers_ = 0;
+    Clock::time_point cancelledAt_;
+    Result failure_;
+    Result stoppedClose_;
+    std::string hungFile_;
+    bool failed_ = false;
+    bool stopRequested_ = false;
+
+    ExportJob::Finished finished_;
+    std::unique_ptr<WorkerSlot[]> slots_;
+    std::vector<std::thread> workers_;
+};
+
+} // namespace sonaweld::media
