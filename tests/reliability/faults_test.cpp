@@ -13,7 +13,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -263,6 +265,68 @@ TEST_F(FaultsTest, AnUnwritableOutputFolderIsNamedByTheCommandLine)
     EXPECT_EQ(p.exitCode(), 1) << err.toStdString();
     EXPECT_TRUE(err.contains(out)) << err.toStdString();
     EXPECT_TRUE(err.contains("Permission denied")) << err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(out));
+    ::chmod(locked.toLocal8Bit().constData(), 0755);
+}
+
+namespace {
+
+// Permissions do not bind root, so as root a test runs itself again as an
+// unprivileged user. Returns why it cannot, or an empty text once the run
+// has been checked.
+QString rerunUnprivileged(const QString &test)
+{
+    if (QStandardPaths::findExecutable("setpriv").isEmpty())
+        return "running as root without setpriv: permissions cannot be tested";
+    const QString self = QFileInfo("/proc/self/exe").symLinkTarget();
+    for (QFileInfo at(self); at.absoluteFilePath() != "/"; at = QFileInfo(at.absolutePath())) {
+        if (!(at.permissions() & QFileDevice::ExeOther))
+            return at.absoluteFilePath() + " is closed to other users";
+    }
+    QTemporaryDir home;
+    ::chmod(home.path().toLocal8Bit().constData(), 0777);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.remove("XDG_RUNTIME_DIR");
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", self, "--gtest_filter=" + test});
+    EXPECT_TRUE(p.waitForFinished(60000));
+    const QString log = QString::fromLocal8Bit(p.readAll());
+    EXPECT_EQ(p.exitCode(), 0) << log.toStdString();
+    EXPECT_TRUE(log.contains("[  PASSED  ] 1 test")) << log.toStdString();
+    return {};
+}
+
+} // namespace
+
+TEST_F(FaultsTest, TheDialogNamesAnOutputFolderItCannotWrite)
+{
+    if (::geteuid() == 0) {
+        if (const QString why = rerunUnprivileged("FaultsTest.TheDialogNamesAnOutputFolderItCannotWrite");
+            !why.isEmpty())
+            GTEST_SKIP() << why.toStdString();
+        return;
+    }
+    const QString locked = media.path("locked");
+    ASSERT_TRUE(QDir().mkdir(locked));
+    ASSERT_EQ(::chmod(locked.toLocal8Bit().constData(), 0555), 0);
+    const QString out = locked + "/out.wav";
+    dlg.outputSettings().outputPath = out;
+    dlg.items().append(media.constantWav("a.wav", 4410, 44100, 2, 3), kSecond / 10);
+    dlg.OnJoin();
+    ASSERT_TRUE(waitForIdle(5000));
+    // The run's own message, then the reason naming the file.
+    ASSERT_EQ(prompter.shown.size(), 2) << prompter.texts().join('\n').toStdString();
+    EXPECT_EQ(prompter.shown[0].text, "can not pControl->Run()!!!");
+    EXPECT_EQ(prompter.shown[1].text, "Cannot create " + out + ": Permission denied");
+    // Never started: no clock, no progress shown.
+    EXPECT_EQ(dlg.converting(), 0);
+    EXPECT_EQ(dlg.button(ControlId::kJoin)->text(), "Join");
+    EXPECT_FALSE(dlg.conversionTimerActive());
+    EXPECT_LE(dlg.progressPercent(), 0);
     EXPECT_FALSE(QFileInfo::exists(out));
     ::chmod(locked.toLocal8Bit().constData(), 0755);
 }
