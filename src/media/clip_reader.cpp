@@ -1,6 +1,7 @@
 #include "media/clip_reader.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -18,6 +19,9 @@ namespace {
 // keeps a few back at its edges. The larger of 100 ms and one codec frame
 // also covers a decoder that trims its last frame differently from the
 // measurement, yet is far less than a file that was cut or replaced loses.
+// About this many output frames are made from one slice of a decoded frame.
+constexpr std::int64_t kSliceOutputFrames = 1 << 16;
+
 std::int64_t earlyEndTolerance(const AVCodecContext &decoder, int outputRate)
 {
     std::int64_t frame = 0;
@@ -75,6 +79,8 @@ Result ClipReader::ensureResampler(const AVFrame *frame)
     if (Result r = makeResampler(inLayout, frame); r.failed())
         return r;
     resamplerLayout_ = std::move(inLayout);
+    sliceSamples_ = static_cast<int>(std::clamp<std::int64_t>(
+        av_rescale(kSliceOutputFrames, std::max(frame->sample_rate, 1), output_.samplesPerSec), 1, INT_MAX));
     resamplerRate_ = frame->sample_rate;
     resamplerFormat_ = frame->format;
     return ok();
@@ -101,9 +107,10 @@ Result ClipReader::makeResampler(ChannelLayout &inLayout, const AVFrame *frame)
     return ok();
 }
 
-Result ClipReader::convert(const AVFrame *frame)
+// `in` null flushes the resampler.
+Result ClipReader::convert(const std::uint8_t **in, int count)
 {
-    const int capacity = swr_get_out_samples(resampler_.get(), frame ? frame->nb_samples : 0);
+    const int capacity = swr_get_out_samples(resampler_.get(), count);
     if (capacity < 0)
         return ffmpegFailure(capacity, "Cannot convert " + path_);
     if (capacity == 0)
@@ -112,9 +119,7 @@ Result ClipReader::convert(const AVFrame *frame)
         return ffmpegFailure(rc, "Cannot convert " + path_);
     scratch_.resize(std::max(scratch_.size(), static_cast<size_t>(capacity) * output_.blockAlign));
     std::uint8_t *planes[1] = {scratch_.data()};
-    const int converted = swr_convert(resampler_.get(), planes, capacity,
-                                      frame ? const_cast<const std::uint8_t **>(frame->extended_data) : nullptr,
-                                      frame ? frame->nb_samples : 0);
+    const int converted = swr_convert(resampler_.get(), planes, capacity, in, count);
     if (converted < 0)
         return ffmpegFailure(converted, "Cannot convert " + path_);
     void *data[1] = {scratch_.data()};
@@ -123,10 +128,35 @@ Result ClipReader::convert(const AVFrame *frame)
     return ok();
 }
 
+// The held frame goes to the resampler a slice at a time: a header may
+// claim any rate, and a frame at 1 Hz played at 44.1 kHz would otherwise
+// become hundreds of megabytes at once. Ordinary rates fit a whole frame
+// in one slice.
+Result ClipReader::convertHeldSlice()
+{
+    const AVFrame &frame = *frame_;
+    const int count = std::min(frame.nb_samples - heldOffset_, sliceSamples_);
+    const auto format = static_cast<AVSampleFormat>(frame.format);
+    const bool planar = av_sample_fmt_is_planar(format);
+    const int channels = std::max(frame.ch_layout.nb_channels, 1);
+    const std::int64_t step = static_cast<std::int64_t>(av_get_bytes_per_sample(format)) * (planar ? 1 : channels);
+    slicePlanes_.resize(static_cast<size_t>(planar ? channels : 1));
+    for (std::size_t p = 0; p < slicePlanes_.size(); ++p)
+        slicePlanes_[p] = frame.extended_data[p] + step * heldOffset_;
+    if (Result r = convert(slicePlanes_.data(), count); r.failed())
+        return r;
+    heldOffset_ += count;
+    if (heldOffset_ >= frame.nb_samples) {
+        av_frame_unref(frame_.get());
+        holdingFrame_ = false;
+    }
+    return ok();
+}
+
 Result ClipReader::drainResampler()
 {
     // Flushing hands over the samples the filter still holds back.
-    Result r = convert(nullptr);
+    Result r = convert(nullptr, 0);
     resampler_.reset();
     return r;
 }
@@ -138,11 +168,13 @@ Result ClipReader::decodeMore()
             return fail(Code::kAbort);
         const int got = avcodec_receive_frame(decoder_.get(), frame_.get());
         if (got >= 0) {
-            Result r = ensureResampler(frame_.get());
-            if (r)
-                r = convert(frame_.get());
-            av_frame_unref(frame_.get());
-            return r;
+            if (Result r = ensureResampler(frame_.get()); r.failed()) {
+                av_frame_unref(frame_.get());
+                return r;
+            }
+            holdingFrame_ = true;
+            heldOffset_ = 0;
+            return convertHeldSlice();
         }
         // A decoder that wanted input after the end has nothing left either.
         if (got == AVERROR_EOF || (got == AVERROR(EAGAIN) && endOfInput_)) {
@@ -225,6 +257,11 @@ Result ClipReader::read(std::uint8_t *out, int maxFrames, int &produced)
     produced = 0;
     const int want = static_cast<int>(std::min<std::int64_t>(maxFrames, remaining()));
     while (produced < want) {
+        if (av_audio_fifo_size(fifo_.get()) == 0 && holdingFrame_) {
+            if (Result r = convertHeldSlice(); r.failed())
+                return r;
+            continue;
+        }
         if (av_audio_fifo_size(fifo_.get()) == 0 && !decoderDrained_) {
             if (Result r = decodeMore(); r.failed())
                 return r;

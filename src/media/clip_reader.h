@@ -6,6 +6,7 @@
 #include "media/wave_format.h"
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,7 +40,8 @@ public:
 private:
     Result decodeMore();
     Result feedDecoder();
-    Result convert(const AVFrame *frame);
+    Result convert(const std::uint8_t **in, int count);
+    Result convertHeldSlice();
     Result ensureResampler(const AVFrame *frame);
     Result makeResampler(ChannelLayout &inLayout, const AVFrame *frame);
     Result drainResampler();
@@ -71,6 +73,11 @@ private:
     int resamplerRate_ = 0;
     int resamplerFormat_ = -1;
     std::vector<std::uint8_t> scratch_;
+    // The decoded frame being converted, from sample heldOffset_ on.
+    bool holdingFrame_ = false;
+    int heldOffset_ = 0;
+    int sliceSamples_ = INT_MAX;
+    std::vector<const std::uint8_t *> slicePlanes_;
     bool endOfInput_ = false;
     bool decoderDrained_ = false;
 };

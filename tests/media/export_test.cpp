@@ -274,6 +274,31 @@ TEST_F(ExportTest, ResamplingIsContinuousAcrossChunks)
     EXPECT_GT(worst, 1000);
 }
 
+TEST_F(ExportTest, FramesConvertedInSlicesMatchFfmpegsResampler)
+{
+    // At 1000 Hz into 44100 Hz a decoded frame outgrows one slice, so it is
+    // handed over in pieces, with the same resampler settings as the ffmpeg
+    // tool's: its output, sample for sample, is the reference.
+    const QString tone = media.tone("low.wav", 4.0, 1000, 1);
+    const QString reference = media.make("reference.wav", {"-i", tone, "-ar", "44100", "-c:a", "pcm_s16le"});
+    const WavContents w = join({{tone.toStdString(), 0, 4 * kSecond, 0}}, pcmFormat(44100, 1, 16));
+    const WavContents r = readWav(reference);
+    ASSERT_TRUE(w.valid && r.valid);
+    EXPECT_EQ(w.frames(), 4 * 44100);
+    const std::int64_t common = std::min(w.frames(), r.frames());
+    ASSERT_GT(common, 4 * 44100 - 64);
+    int worst = 0;
+    std::int64_t at = -1;
+    for (std::int64_t f = 0; f < common; ++f) {
+        const int d = std::abs(w.sample(f, 0) - r.sample(f, 0));
+        if (d > worst) {
+            worst = d;
+            at = f;
+        }
+    }
+    EXPECT_EQ(worst, 0) << "at frame " << at;
+}
+
 TEST_F(ExportTest, StopLeavesAValidFileOfWhatWasWritten)
 {
     const QString longTone = media.tone("long.mp3", 60.0, 44100, 2, {"-b:a", "128k"});
