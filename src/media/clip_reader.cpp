@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 extern "C" {
@@ -13,15 +14,18 @@ extern "C" {
 namespace sonaweld::media {
 namespace {
 
+// The highest rate any recording or converter uses.
+constexpr int kMaxInputRate = 768000;
+
+// About this many output frames are made from one slice of a decoded frame.
+constexpr std::int64_t kSliceOutputFrames = 1 << 16;
+
 // Lengths are measured as what the decoder yields, so a source that is
 // still the measured file falls short of its span by a few samples at
 // most: the span's ends are floored to output samples and a resampler
 // keeps a few back at its edges. The larger of 100 ms and one codec frame
 // also covers a decoder that trims its last frame differently from the
 // measurement, yet is far less than a file that was cut or replaced loses.
-// About this many output frames are made from one slice of a decoded frame.
-constexpr std::int64_t kSliceOutputFrames = 1 << 16;
-
 std::int64_t earlyEndTolerance(const AVCodecContext &decoder, int outputRate)
 {
     std::int64_t frame = 0;
@@ -47,6 +51,10 @@ ClipReader::ClipReader(std::string path, const WaveFormatEx &output, std::int64_
 
 Result ClipReader::open()
 {
+    if (faults_) {
+        if (const int injected = injectedFault(faults_, "ClipReader.Open:" + path_); injected < 0)
+            return ffmpegFailure(injected, "Cannot open " + path_);
+    }
     if (Result r = openAudioInput(path_, input_, &cancel_); r.failed())
         return r;
     // Clips already run in parallel, one per core.
@@ -88,6 +96,12 @@ Result ClipReader::ensureResampler(const AVFrame *frame)
 
 Result ClipReader::makeResampler(ChannelLayout &inLayout, const AVFrame *frame)
 {
+    // A damaged header may claim hundreds of megahertz; building a filter
+    // for that takes seconds and then runs out of memory.
+    if (frame->sample_rate > kMaxInputRate)
+        return fail(Code::kFail, "Cannot convert " + path_ + ": a sample rate of "
+                                     + std::to_string(frame->sample_rate) + " Hz is not audio (rates above "
+                                     + std::to_string(kMaxInputRate) + " Hz are refused)");
     SwrContext *raw = nullptr;
     int rc = swr_alloc_set_opts2(&raw, outputLayout_.get(), outputFormat_, output_.samplesPerSec,
                                  inLayout.get(), static_cast<AVSampleFormat>(frame->format),
@@ -196,6 +210,9 @@ Result ClipReader::decodeMore()
 Result ClipReader::feedDecoder()
 {
     for (;;) {
+        // Packets of other streams come first in some files.
+        if (cancel_.load(std::memory_order_relaxed))
+            return fail(Code::kAbort);
         if (faults_) {
             if (const int injected = injectedFault(faults_, "ClipReader.Read:" + path_); injected < 0)
                 return ffmpegFailure(injected, "Cannot read " + path_);

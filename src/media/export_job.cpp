@@ -45,7 +45,7 @@ Result ExportJob::stop()
     // waits long for a worker once stopped, so neither does this.
     if (coordinator_.joinable() && coordinator_.get_id() != std::this_thread::get_id())
         coordinator_.join();
-    return run_->stoppedClose();
+    return run_->outcome();
 }
 
 std::int64_t ExportJob::totalFrames() const

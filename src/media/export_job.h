@@ -50,7 +50,9 @@ struct ExportOptions
     // drive or share that hangs); the join fails naming it instead of
     // waiting forever.
     std::chrono::milliseconds stallTimeout{60000};
-    // Asked "ClipReader.Read:<path>" before each read of a source.
+    // Asked "ClipReader.Open:<path>" and "ClipReader.Read:<path>" before
+    // opening and each read of a source, "ExportRun.Write:<path>" before
+    // each write of its output (an empty path for silence).
     SharedFaultHook faults;
 };
 
@@ -78,10 +80,10 @@ public:
 
     Result start(Finished finished);
     // Stops the workers, leaves a valid file of the fully written prefix and
-    // returns once the file is closed: the failure of cutting or closing it,
-    // when this stop ended the run, or the source whose read did not return
-    // in time (that read is left behind). Harmless after the end, also from
-    // the Finished callback.
+    // returns once the file is closed, with how the run ended: the failure
+    // that ended it, the failure of cutting or closing the file, or the
+    // source whose read did not return in time (that read is left behind).
+    // Harmless after the end, also from the Finished callback.
     Result stop();
 
     std::int64_t totalFrames() const;

@@ -14,10 +14,10 @@ namespace {
 constexpr auto kHeaderInterval = std::chrono::milliseconds(500);
 // How long workers get to notice a stop before a read that has not
 // returned is left behind, so Stop answers within 200 ms.
-constexpr auto kStopGrace = std::chrono::milliseconds(120);
-// A worker left behind that gave a sign of life more recently than this
-// was only slow to notice the stop (a loaded machine), and is not named.
-constexpr auto kHungAfter = std::chrono::milliseconds(500);
+constexpr auto kStopGrace = std::chrono::milliseconds(100);
+// A worker left behind inside a call into its source that began less
+// than this ago may only be slow (a loaded machine), and is not named.
+constexpr auto kHungAfter = std::chrono::milliseconds(200);
 // Workers left behind in such a read, over all runs.
 std::atomic<int> abandonedCount{0};
 
@@ -39,20 +39,19 @@ struct MixInput
 
 Result openMixInputs(const std::vector<ClipSpec> &clips, const Segment &segment,
                      const WaveFormatEx &format, const std::atomic<bool> &cancel,
-                     const SharedFaultHook &faults, const std::function<void(int)> &opening,
+                     const SharedFaultHook &faults, const std::function<Result(int, ClipReader &)> &open,
                      std::vector<MixInput> &inputs)
 {
     const int rate = static_cast<int>(format.samplesPerSec);
     for (int c : segment.clips) {
         const ClipSpec &clip = clips[c];
-        opening(c);
         MixInput input;
         input.clip = c;
         input.begin = sampleAt(clip.start, rate);
         input.end = sampleAt(clip.stop, rate);
         input.reader = std::make_unique<ClipReader>(clip.path, format, sampleAt(clip.mediaStart, rate),
                                                     input.end - input.begin, cancel, faults);
-        if (Result r = input.reader->open(); r.failed())
+        if (Result r = open(c, *input.reader); r.failed())
             return r;
         inputs.push_back(std::move(input));
     }
@@ -168,10 +167,10 @@ void ExportRun::requestStop()
     wake_.notify_all();
 }
 
-Result ExportRun::stoppedClose()
+Result ExportRun::outcome()
 {
     std::lock_guard lock(mutex_);
-    return stoppedClose_;
+    return ended_;
 }
 
 void ExportRun::cancelLocked()
@@ -202,9 +201,7 @@ void ExportRun::coordinate()
         std::lock_guard lock(mutex_);
         activeWorkers_ = count;
     }
-    const Clock::rep now = Clock::now().time_since_epoch().count();
     for (int i = 0; i < count; ++i) {
-        slots_[i].beat = now;
         workers_.emplace_back([self = shared_from_this(), i] { self->work(static_cast<std::size_t>(i)); });
     }
 
@@ -221,19 +218,18 @@ void ExportRun::coordinate()
         hung = hungFile_;
     }
     const std::int64_t frames = outcome.failed() || stopped ? framesDone() : totalFrames_;
-    Result closed = closeFile(frames);
-    if (stopped) {
-        // Nobody is called back after a stop; stop() hands this over.
-        if (closed && !hung.empty())
-            closed = fail(Code::kTimeout, hung + " is not responding: reading it did not return when the "
-                                                 "join was stopped (a drive or network share that hangs?)");
-        std::lock_guard lock(mutex_);
-        stoppedClose_ = closed;
-        return;
-    }
-    if (outcome && closed.failed())
+    const Result closed = closeFile(frames);
+    if (stopped && closed && !hung.empty())
+        outcome = fail(Code::kTimeout, hung + " is not responding: reading it did not return when the "
+                                              "join was stopped (a drive or network share that hangs?)");
+    else if (outcome)
         outcome = closed;
-    if (finished_)
+    {
+        std::lock_guard lock(mutex_);
+        ended_ = outcome;
+    }
+    // Nobody is called back after a stop; stop() hands the outcome over.
+    if (!stopped && finished_)
         finished_(outcome);
 }
 
@@ -277,22 +273,28 @@ void ExportRun::superviseWorkers()
     }
 }
 
+// The clip a worker has been inside a call into for longer than `limit`.
+std::string ExportRun::stuckClipLocked(const WorkerSlot &slot, Clock::time_point now, Clock::duration limit) const
+{
+    const Clock::rep since = slot.inSourceSince.load();
+    const int clip = slot.clip.load();
+    if (slot.done || since == 0 || clip < 0 || now - Clock::time_point(Clock::duration(since)) <= limit)
+        return {};
+    return clips_[static_cast<std::size_t>(clip)].path;
+}
+
 std::string ExportRun::stalledFileLocked(Clock::time_point now) const
 {
     for (std::size_t i = 0; i < workers_.size(); ++i) {
-        const WorkerSlot &slot = slots_[i];
-        if (slot.done)
-            continue;
-        const Clock::time_point last{Clock::duration(slot.beat.load())};
-        const int clip = slot.clip.load();
-        if (clip >= 0 && now - last > options_.stallTimeout)
-            return clips_[static_cast<std::size_t>(clip)].path;
+        if (std::string path = stuckClipLocked(slots_[i], now, options_.stallTimeout); !path.empty())
+            return path;
     }
     return {};
 }
 
 std::string ExportRun::abandonHungLocked()
 {
+    const Clock::time_point now = Clock::now();
     std::string named;
     for (std::size_t i = 0; i < workers_.size(); ++i) {
         WorkerSlot &slot = slots_[i];
@@ -300,10 +302,8 @@ std::string ExportRun::abandonHungLocked()
             continue;
         slot.abandoned = true;
         ++abandonedCount;
-        const int clip = slot.clip.load();
-        const Clock::time_point last{Clock::duration(slot.beat.load())};
-        if (named.empty() && clip >= 0 && Clock::now() - last > kHungAfter)
-            named = clips_[static_cast<std::size_t>(clip)].path;
+        if (named.empty())
+            named = stuckClipLocked(slot, now, kHungAfter);
     }
     return named;
 }
@@ -358,10 +358,16 @@ void ExportRun::work(std::size_t slot)
     wake_.notify_all();
 }
 
-void ExportRun::beat(std::size_t slot, int clip)
+ExportRun::SourceCall::SourceCall(WorkerSlot &slot, int clip)
+    : slot_(slot)
 {
-    slots_[slot].clip.store(clip);
-    slots_[slot].beat.store(Clock::now().time_since_epoch().count());
+    slot.clip.store(clip);
+    slot.inSourceSince.store(std::max<Clock::rep>(Clock::now().time_since_epoch().count(), 1));
+}
+
+ExportRun::SourceCall::~SourceCall()
+{
+    slot_.inSourceSince.store(0);
 }
 
 void ExportRun::recordFailure(const Result &r)
@@ -380,6 +386,12 @@ void ExportRun::recordFailure(const Result &r)
 
 Result ExportRun::writeSpan(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames)
 {
+    if (options_.faults) {
+        const std::vector<int> &clips = segments_[index].clips;
+        const std::string source = clips.empty() ? std::string() : clips_[static_cast<std::size_t>(clips[0])].path;
+        if (const int injected = injectedFault(options_.faults, "ExportRun.Write:" + source); injected < 0)
+            return fail(injected);
+    }
     std::shared_lock gate(fileGate_);
     if (fileClosed_)
         return fail(Code::kAbort);
@@ -396,20 +408,19 @@ Result ExportRun::renderSegment(std::size_t slot, std::size_t index)
     // anywhere: gaps and overlaps are rendered as placed rather than written
     // as a file that differs from its timeline.
     switch (segments_[index].clips.size()) {
-    case 0: return renderSilence(slot, index, buffer);
+    case 0: return renderSilence(index, buffer);
     case 1: return renderClip(slot, index, buffer);
     default: return renderMix(slot, index, buffer);
     }
 }
 
-Result ExportRun::renderSilence(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer)
+Result ExportRun::renderSilence(std::size_t index, std::vector<std::uint8_t> &buffer)
 {
     std::memset(buffer.data(), silenceByte(format_), buffer.size());
     const std::int64_t length = segments_[index].end - segments_[index].begin;
     for (std::int64_t at = 0; at < length;) {
         if (cancel_.load())
             return fail(Code::kAbort);
-        beat(slot, -1);
         const std::int64_t n = std::min<std::int64_t>(options_.chunkFrames, length - at);
         if (Result r = writeSpan(index, at, buffer.data(), n); r.failed())
             return r;
@@ -423,15 +434,17 @@ Result ExportRun::renderClip(std::size_t slot, std::size_t index, std::vector<st
     const Segment &segment = segments_[index];
     const ClipSpec &clip = clips_[segment.clips.front()];
     const int rate = static_cast<int>(format_.samplesPerSec);
-    beat(slot, segment.clips.front());
+    const int clipIndex = segment.clips.front();
     ClipReader reader(clip.path, format_, sampleAt(clip.mediaStart, rate), segment.end - segment.begin,
                       cancel_, options_.faults);
-    if (Result r = reader.open(); r.failed())
+    if (Result r = SourceCall(slots_[slot], clipIndex).run([&] { return reader.open(); }); r.failed())
         return r;
     for (std::int64_t at = 0; reader.remaining() > 0;) {
-        beat(slot, segment.clips.front());
         int produced = 0;
-        if (Result r = reader.read(buffer.data(), options_.chunkFrames, produced); r.failed())
+        if (Result r = SourceCall(slots_[slot], clipIndex).run([&] {
+                return reader.read(buffer.data(), options_.chunkFrames, produced);
+            });
+            r.failed())
             return r;
         if (Result r = writeSpan(index, at, buffer.data(), produced); r.failed())
             return r;
@@ -444,9 +457,10 @@ Result ExportRun::renderMix(std::size_t slot, std::size_t index, std::vector<std
 {
     const Segment &segment = segments_[index];
     std::vector<MixInput> inputs;
-    if (Result r = openMixInputs(clips_, segment, format_, cancel_, options_.faults,
-                                 [this, slot](int clip) { beat(slot, clip); }, inputs);
-        r.failed())
+    const auto open = [&](int clip, ClipReader &reader) {
+        return SourceCall(slots_[slot], clip).run([&] { return reader.open(); });
+    };
+    if (Result r = openMixInputs(clips_, segment, format_, cancel_, options_.faults, open, inputs); r.failed())
         return r;
 
     const int channels = format_.channels;
@@ -461,8 +475,9 @@ Result ExportRun::renderMix(std::size_t slot, std::size_t index, std::vector<std
             const std::int64_t hi = std::min(pos + n, input.end);
             if (lo >= hi)
                 continue;
-            beat(slot, input.clip);
-            if (Result r = readFully(*input.reader, part.data(), static_cast<int>(hi - lo), format_.blockAlign);
+            if (Result r = SourceCall(slots_[slot], input.clip).run([&] {
+                    return readFully(*input.reader, part.data(), static_cast<int>(hi - lo), format_.blockAlign);
+                });
                 r.failed())
                 return r;
             mixInto(sum.data() + (lo - pos) * channels, part.data(), (hi - lo) * channels, eightBit);

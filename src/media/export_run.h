@@ -25,7 +25,9 @@ public:
     void coordinate();
     // Asks the workers to stop; returns at once.
     void requestStop();
-    Result stoppedClose();
+    // How the run ended, once it has: the failure that ended it, a
+    // failure to close the file, or the source that hung at a stop.
+    Result outcome();
 
     std::int64_t totalFrames() const { return totalFrames_; }
     std::int64_t framesDone() const;
@@ -37,21 +39,42 @@ private:
     struct WorkerSlot
     {
         std::atomic<int> clip{-1};
-        std::atomic<Clock::rep> beat{0};
+        // When the call into the clip's source began; 0 outside one.
+        std::atomic<Clock::rep> inSourceSince{0};
         bool done = false;      // under mutex_
         bool abandoned = false; // under mutex_
     };
 
+    // Marks a worker as inside a call into a source (opening or reading
+    // it): the one place it can hang on someone else's drive. Time spent
+    // writing the output or waiting for the processor does not count.
+    class SourceCall
+    {
+    public:
+        SourceCall(WorkerSlot &slot, int clip);
+        ~SourceCall();
+        SourceCall(const SourceCall &) = delete;
+        SourceCall &operator=(const SourceCall &) = delete;
+        template <typename Call>
+        Result run(Call call)
+        {
+            return call();
+        }
+
+    private:
+        WorkerSlot &slot_;
+    };
+
     void work(std::size_t slot);
-    void beat(std::size_t slot, int clip);
     Result renderSegment(std::size_t slot, std::size_t index);
-    Result renderSilence(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
+    Result renderSilence(std::size_t index, std::vector<std::uint8_t> &buffer);
     Result renderClip(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
     Result renderMix(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
     Result writeSpan(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames);
     void recordFailure(const Result &r);
     void cancelLocked();
     void superviseWorkers();
+    std::string stuckClipLocked(const WorkerSlot &slot, Clock::time_point now, Clock::duration limit) const;
     std::string stalledFileLocked(Clock::time_point now) const;
     std::string abandonHungLocked();
     void joinWorkers();
@@ -78,7 +101,7 @@ private:
     int activeWorkers_ = 0;
     Clock::time_point cancelledAt_;
     Result failure_;
-    Result stoppedClose_;
+    Result ended_;
     std::string hungFile_;
     bool failed_ = false;
     bool stopRequested_ = false;

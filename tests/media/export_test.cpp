@@ -276,27 +276,39 @@ TEST_F(ExportTest, ResamplingIsContinuousAcrossChunks)
 
 TEST_F(ExportTest, FramesConvertedInSlicesMatchFfmpegsResampler)
 {
-    // At 1000 Hz into 44100 Hz a decoded frame outgrows one slice, so it is
-    // handed over in pieces, with the same resampler settings as the ffmpeg
-    // tool's: its output, sample for sample, is the reference.
-    const QString tone = media.tone("low.wav", 4.0, 1000, 1);
-    const QString reference = media.make("reference.wav", {"-i", tone, "-ar", "44100", "-c:a", "pcm_s16le"});
-    const WavContents w = join({{tone.toStdString(), 0, 4 * kSecond, 0}}, pcmFormat(44100, 1, 16));
-    const WavContents r = readWav(reference);
-    ASSERT_TRUE(w.valid && r.valid);
-    EXPECT_EQ(w.frames(), 4 * 44100);
-    const std::int64_t common = std::min(w.frames(), r.frames());
-    ASSERT_GT(common, 4 * 44100 - 64);
-    int worst = 0;
-    std::int64_t at = -1;
-    for (std::int64_t f = 0; f < common; ++f) {
-        const int d = std::abs(w.sample(f, 0) - r.sample(f, 0));
-        if (d > worst) {
-            worst = d;
-            at = f;
+    // At 100 Hz into 44100 Hz every decoded frame outgrows a slice (148
+    // input samples) and is handed to the resampler in pieces. The ffmpeg
+    // tool resamples with the same settings in one go: its output, sample
+    // for sample and side for side, is the reference. Left and right differ,
+    // and the sources decode to packed (PCM) and planar (IMA ADPCM) samples.
+    const QStringList stereo = {"-f", "lavfi", "-i", "sine=frequency=9:sample_rate=100:duration=12",
+                                "-f", "lavfi", "-i", "sine=frequency=31:sample_rate=100:duration=12",
+                                "-filter_complex", "[0:a][1:a]amerge=inputs=2"};
+    for (const QStringList &codec : {QStringList{"-c:a", "pcm_s16le"}, QStringList{"-c:a", "adpcm_ima_wav"}}) {
+        SCOPED_TRACE(codec.last().toStdString());
+        const QString source = media.make(codec.last() + ".wav", stereo + codec);
+        const QString reference =
+            media.make(codec.last() + "-ref.wav", {"-i", source, "-ar", "44100", "-c:a", "pcm_s16le"});
+        const ReferenceTime length = measured(source, 100);
+        const WavContents w = join({{source.toStdString(), 0, length, 0}}, pcmFormat(44100, 2, 16));
+        const WavContents r = readWav(reference);
+        ASSERT_TRUE(w.valid && r.valid);
+        const std::int64_t common = std::min(w.frames(), r.frames());
+        ASSERT_GT(common, 11 * 44100);
+        int worst = 0;
+        std::int64_t at = -1;
+        for (std::int64_t f = 0; f < common; ++f) {
+            for (int c = 0; c < 2; ++c) {
+                const int d = std::abs(w.sample(f, c) - r.sample(f, c));
+                if (d > worst) {
+                    worst = d;
+                    at = f;
+                }
+            }
         }
+        EXPECT_EQ(worst, 0) << "at frame " << at;
+        EXPECT_NE(w.sample(50000, 0), w.sample(50000, 1));
     }
-    EXPECT_EQ(worst, 0) << "at frame " << at;
 }
 
 TEST_F(ExportTest, StopLeavesAValidFileOfWhatWasWritten)

@@ -44,12 +44,14 @@ TEST(FuzzRegressions, EveryKeptInputEndsQuicklyInBoundedMemory)
     for (const QString &name : inputs) {
         SCOPED_TRACE(name.toStdString());
         const std::string path = QDir(QStringLiteral(SONAWELD_FUZZ_REGRESSIONS)).filePath(name).toStdString();
-        const bool measurable = resetPeakResident();
+        if (!resetPeakResident() || peakResidentKb() == 0)
+            GTEST_SKIP() << "the peak memory of this process cannot be reset or read";
         const long before = peakResidentKb();
 
+        // Each was kept because it got as far as the export.
         ReferenceTime length = 0;
-        if (probeDuration(path, length).failed() || length <= 0)
-            continue;
+        ASSERT_FALSE(probeDuration(path, length).failed());
+        ASSERT_GT(length, 0);
         const ReferenceTime span = std::min<ReferenceTime>(length, kUnitsPerSecond / 4);
         ExportOptions options;
         options.workers = 1;
@@ -58,11 +60,12 @@ TEST(FuzzRegressions, EveryKeptInputEndsQuicklyInBoundedMemory)
         std::promise<Result> ended;
         auto result = ended.get_future();
         ASSERT_TRUE(job.start([&](const Result &r) { ended.set_value(r); }));
-        ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        // A few milliseconds each today; one once took 7 s building a
+        // filter for a rate of 383 MHz.
+        ASSERT_EQ(result.wait_for(std::chrono::seconds(3)), std::future_status::ready);
         result.get();
         // A damaged header may make a file nonsense, never a memory hog: a
         // frame claimed at 1 Hz and played at 22,050 Hz once took 725 MB.
-        if (measurable)
-            EXPECT_LT(peakResidentKb() - before, 200 * 1024) << "kB more at the peak";
+        EXPECT_LT(peakResidentKb() - before, 200 * 1024) << "kB more at the peak";
     }
 }

@@ -258,7 +258,7 @@ int runJob(media::ExportJob &job, Ending &ending, const Options &o)
     const bool showBar = !o.quiet && isatty(fileno(stderr));
     std::unique_lock lock(ending.mutex);
     while (!ending.result) {
-        ending.wake.wait_for(lock, std::chrono::milliseconds(100));
+        ending.wake.wait_for(lock, std::chrono::milliseconds(20));
         if (interrupted && !ending.result) {
             lock.unlock();
             const media::Result closed = job.stop();
