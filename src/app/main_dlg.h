@@ -132,6 +132,9 @@ private:
     void setupImageButton(CImageButton *button, const QString &tooltip);
     void appendAboutToSystemMenu();
 
+    // Each folder among `paths` stands for the media files directly inside
+    // it, in natural name order; a folder without any is reported.
+    QStringList expandFolders(const QStringList &paths);
     std::vector<Measurement> measureOffThread(const QStringList &paths, bool &cancelled);
     std::string locateMissingSource(const std::string &missing);
     void endConversionWithError(const QString &reason);
