@@ -82,6 +82,9 @@ public:
     // Appends the files that can be measured, in the given order, as the Add
     // command does; `several` selects the wording of the several-files case.
     void addFiles(const QStringList &paths, bool several);
+    // Files and folders named on the command line, as the desktop's "Open
+    // with" passes them: added as Add adds a choice of that many files.
+    void addCommandLineFiles(const QStringList &paths);
 
     static bool fileExists(const QString &path);
 

@@ -211,6 +211,13 @@ QStringList CMainDlg::expandFolders(const QStringList &paths)
     return files;
 }
 
+void CMainDlg::addCommandLineFiles(const QStringList &paths)
+{
+    const QStringList files = expandFolders(paths);
+    if (!files.isEmpty())
+        addFiles(files, files.size() > 1);
+}
+
 void CMainDlg::dropEvent(QDropEvent *event)
 {
     QStringList paths;
