@@ -164,6 +164,10 @@ TEST(AppStream, DescribesThisVersionAndTheMenuEntry)
     EXPECT_TRUE(screenshot.startsWith("https://")) << screenshot.toStdString();
     EXPECT_TRUE(QFile::exists(kSourceDir + "/docs/screenshots/" + screenshot.section('/', -1)))
         << screenshot.toStdString();
+
+    const QString changelog = readText(kSourceDir + "/packaging/debian/changelog");
+    EXPECT_TRUE(changelog.startsWith(QStringLiteral("sonaweld (%1) ").arg(SONAWELD_VERSION)))
+        << "the package's changelog must start with the version being built";
 }
 
 TEST(ManPage, NamesEveryOptionOfTheHelpTextAndOnlyOptionsTheProgramTakes)

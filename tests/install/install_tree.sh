@@ -30,6 +30,8 @@ expect "share/icons/hicolor/scalable/apps/$id.svg"
 for size in "${sizes[@]}"; do
     expect "share/icons/hicolor/${size}x${size}/apps/$id.png"
 done
+expect share/doc/sonaweld/copyright
+expect share/doc/sonaweld/changelog.gz
 
 # Help looks for its pages in ../share/sonaweld/help from the program.
 diff -r "$source/res/help" "$prefix/share/sonaweld/help" >&2 || fail "help pages differ from res/help"
