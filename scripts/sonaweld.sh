@@ -6,7 +6,8 @@ set -euo pipefail
 
 mode=${1:-run}
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build"
+# SONAWELD_BUILD names another build folder, for a second tree beside build/.
+build=${SONAWELD_BUILD:-$root/build}
 
 packages=(
     cmake g++ pkg-config make
@@ -14,24 +15,15 @@ packages=(
     libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
     libgtest-dev fonts-dejavu-core
 )
-# The tests make their media with the encoders of the ffmpeg tool.
+# The tests make their media with the encoders of the ffmpeg tool, check the
+# desktop files with the desktop's own validators and the MIME database, and
+# build and check the Debian package.
 if [ "$mode" = test ]; then
-    packages+=(ffmpeg)
+    packages+=(ffmpeg desktop-file-utils appstream shared-mime-info dpkg-dev)
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$p")
-    fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+. "$root/scripts/debian-packages.sh"
+install_missing "${packages[@]}"
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 
@@ -43,6 +35,9 @@ run)
 test)
     cmake --build "$build" --parallel "$(nproc)"
     (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$(nproc)")
+    # The package from the same build, checked as the README's packaging
+    # command checks it, less lintian and the many packages it brings.
+    bash "$root/scripts/package.sh" --no-lintian
     # The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer:
     # a memory error, undefined behaviour or a leak fails the test it shows in.
     sanitize="$root/build-sanitize"

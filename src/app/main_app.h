@@ -1,13 +1,29 @@
 #pragma once
 
+#include <QDir>
+#include <QString>
+#include <QStringList>
+
 namespace sonaweld {
+
+class Prompter;
+
+// The files named on the command line, given as QCoreApplication::arguments()
+// lists them (the program first, the toolkit's own options already taken
+// out): every other argument is a file or a folder, made absolute against
+// `currentFolder`, in the order given.
+QStringList filesFromArguments(const QStringList &arguments, const QString &currentFolder = QDir::currentPath());
 
 // Starts the program: one modal main dialog, then the end.
 class CMainApp
 {
 public:
-    // Runs the main dialog to its end; the result is the process exit code.
+    // Runs the main dialog to its end with the real message boxes and the
+    // process's own arguments; the result is the process exit code.
     int InitInstance();
+    // The same with the given boxes and arguments. Files among the arguments
+    // are added once the dialog shows, as Add adds them.
+    int InitInstance(Prompter &prompter, const QStringList &arguments);
 };
 
 } // namespace sonaweld

@@ -82,6 +82,9 @@ public:
     // Appends the files that can be measured, in the given order, as the Add
     // command does; `several` selects the wording of the several-files case.
     void addFiles(const QStringList &paths, bool several);
+    // Files and folders named on the command line, as the desktop's "Open
+    // with" passes them: added as Add adds a choice of that many files.
+    void addCommandLineFiles(const QStringList &paths);
 
     static bool fileExists(const QString &path);
 
@@ -133,6 +136,9 @@ private:
     void setupImageButton(CImageButton *button, const QString &tooltip);
     void appendAboutToSystemMenu();
 
+    // Each folder among `paths` stands for the media files directly inside
+    // it, in natural name order; a folder without any is reported.
+    QStringList expandFolders(const QStringList &paths);
     std::vector<Measurement> measureOffThread(const QStringList &paths, bool &cancelled);
     std::string locateMissingSource(const std::string &missing);
     void endConversionWithError(const QString &reason);

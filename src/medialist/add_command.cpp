@@ -4,12 +4,14 @@
 #include "app/paths.h"
 #include "app/prompter.h"
 #include "app/settings_store.h"
+#include "medialist/media_files.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QProgressDialog>
@@ -19,18 +21,6 @@
 
 namespace sonaweld {
 namespace {
-
-const QList<FileFilter> kMediaFilters{
-    {QStringLiteral("Media Files (all types)"),
-     QStringLiteral("*.asf;*.wma;*.wmv;*.avi;*.vob;*.qt;*.mov;*.mpg;*.mpeg;*.dat;*.mp4;*.divx;*.div;"
-                    "*.ogm;*.wav;*.mpa;*.mp2;*.mp3;*.au;*.aif;*.aiff;*.snd;*.ogg;*.ac3")},
-    {QStringLiteral("Audio files (*.mp3;*.wav;*.ac3;*.ogg;*.mpa;*.mp2;*.au;*.aif;*.aiff;*.snd)"),
-     QStringLiteral("*.mp3; *.wav; *.ac3; *.ogg; *.mpa; *.mp2; *.au; *.aif; *.aiff; *.snd")},
-    {QStringLiteral("Video Files (*.avi;*.mpg;*.mpeg;*.vob;*.dat;*.mp4;*.divx;*.div;*.ogm;*.qt;*.mov)"),
-     QStringLiteral("*.avi; *.vob; *.qt; *.mov; *.mpg; *.mpeg; *.dat; *.mp4; *.divx; *.div; *.ogm")},
-    {QStringLiteral("Windows Media Files (*.asf;*.wma;*.wmv)"), QStringLiteral("*.asf; *.wma; *.wmv")},
-    {QStringLiteral("Any Files (*.*)"), QStringLiteral("*.*;")},
-};
 
 // Measuring that takes longer than this shows a progress window.
 constexpr int kProgressDelayMs = 500;
@@ -137,7 +127,7 @@ void CMainDlg::OnAdd()
     const QString folder = SettingsStore::getProfileString(SettingsKeys::kOption,
                                                            SettingsKeys::kLastPhotoFolder, QString());
     const QStringList paths = prompter_.openFileNames(QStringLiteral("Select Media Files..."), folder,
-                                                      kMediaFilters);
+                                                      mediaFileFilters());
     if (paths.isEmpty())
         return;
     addFiles(paths, paths.size() > 1);
@@ -205,6 +195,29 @@ void CMainDlg::dragEnterEvent(QDragEnterEvent *event)
     }
 }
 
+QStringList CMainDlg::expandFolders(const QStringList &paths)
+{
+    QStringList files;
+    for (const QString &path : paths) {
+        if (!QFileInfo(path).isDir()) {
+            files << path;
+            continue;
+        }
+        const QStringList inside = mediaFilesInFolder(path);
+        if (inside.isEmpty())
+            prompter_.appMessage(QStringLiteral("There are no media files in %1.").arg(path));
+        files << inside;
+    }
+    return files;
+}
+
+void CMainDlg::addCommandLineFiles(const QStringList &paths)
+{
+    const QStringList files = expandFolders(paths);
+    if (!files.isEmpty())
+        addFiles(files, files.size() > 1);
+}
+
 void CMainDlg::dropEvent(QDropEvent *event)
 {
     QStringList paths;
@@ -215,9 +228,11 @@ void CMainDlg::dropEvent(QDropEvent *event)
     if (paths.isEmpty())
         return;
     event->acceptProposedAction();
+    const QStringList files = expandFolders(paths);
     // A drop is treated as a choice of several files, whatever their number:
     // a failure is reported by name.
-    addFiles(paths, true);
+    if (!files.isEmpty())
+        addFiles(files, true);
 }
 
 } // namespace sonaweld

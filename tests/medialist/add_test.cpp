@@ -6,7 +6,9 @@
 #include "support/temp_settings.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QDropEvent>
+#include <QWindow>
 #include <QMimeData>
 #include <QTimer>
 #include <QUrl>
@@ -54,7 +56,8 @@ TEST_F(AddTest, OffersTheMediaFiltersFromTheRememberedFolder)
     ASSERT_EQ(d.filters.size(), 5);
     EXPECT_EQ(d.filters[0].description, "Media Files (all types)");
     EXPECT_TRUE(d.filters[0].patterns.startsWith("*.asf;*.wma;*.wmv;"));
-    EXPECT_TRUE(d.filters[0].patterns.endsWith(";*.ogg;*.ac3"));
+    EXPECT_TRUE(d.filters[0].patterns.contains(";*.ogg;*.ac3;"));
+    EXPECT_TRUE(d.filters[0].patterns.endsWith(";*.flac;*.m4a;*.aac;*.opus;*.webm;*.mka;*.mkv;*.wv"));
     EXPECT_EQ(d.filters[1].patterns, "*.mp3; *.wav; *.ac3; *.ogg; *.mpa; *.mp2; *.au; *.aif; *.aiff; *.snd");
     EXPECT_EQ(d.filters[3].description, "Windows Media Files (*.asf;*.wma;*.wmv)");
     EXPECT_EQ(d.filters[4].description, "Any Files (*.*)");
@@ -146,6 +149,86 @@ TEST_F(AddTest, DroppedFilesAreAddedAsSeveral)
     EXPECT_EQ(prompter.texts(), QStringList({cannotOpen(bad), "Can not get the duration of " + bad}));
     ASSERT_EQ(dlg.items().itemCount(), 1);
     EXPECT_EQ(dlg.items().pathAt(0), a);
+}
+
+namespace {
+
+// Drags `urls` over the middle of the item list and drops them there. The
+// events go to the window, as the platform delivers them, so the widget
+// that takes the drop is the one a real drop onto the list reaches.
+bool dropOnList(CMainDlg &dlg, const QList<QUrl> &urls)
+{
+    dlg.show();
+    QMimeData mime;
+    mime.setUrls(urls);
+    ItemListView *list = dlg.itemList();
+    const QPoint at = list->mapTo(&dlg, list->rect().center());
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(dlg.windowHandle(), &enter);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(dlg.windowHandle(), &drop);
+    return enter.isAccepted() && drop.isAccepted();
+}
+
+QStringList pathsInList(CMainDlg &dlg)
+{
+    QStringList paths;
+    for (int i = 0; i < dlg.items().itemCount(); ++i)
+        paths << dlg.items().pathAt(i);
+    return paths;
+}
+
+} // namespace
+
+TEST_F(AddTest, ADroppedFolderAddsItsMediaFilesInNaturalOrder)
+{
+    const QDir album(media.path("Album"));
+    ASSERT_TRUE(album.mkpath("bonus"));
+    // Five tracks whose plain name order would be 1, 10, 2, 20, 3.
+    media.constantWav("Album/track 10.wav", 4410, 44100, 2, 1);
+    media.constantWav("Album/Track 2.WAV", 4410, 44100, 2, 1);
+    media.tone("Album/track 20.flac", 0.2);
+    media.constantWav("Album/track 1.wav", 4410, 44100, 2, 1);
+    media.tone("Album/Track 3.m4a", 0.2, 44100, 2, {"-c:a", "aac"});
+    // Neither these nor the sub-folder's track are part of the drop.
+    media.textFile("Album/cover.jpg", "not a picture");
+    media.textFile("Album/notes.txt", "liner notes");
+    media.constantWav("Album/bonus/track 0.wav", 4410, 44100, 2, 1);
+
+    ASSERT_TRUE(dropOnList(dlg, {QUrl::fromLocalFile(album.path())}));
+
+    EXPECT_TRUE(prompter.texts().isEmpty()) << prompter.texts().join('\n').toStdString();
+    EXPECT_EQ(pathsInList(dlg),
+              QStringList({album.filePath("track 1.wav"), album.filePath("Track 2.WAV"),
+                           album.filePath("Track 3.m4a"), album.filePath("track 10.wav"),
+                           album.filePath("track 20.flac")}));
+    ASSERT_EQ(dlg.itemList()->rowCount(), 5);
+    EXPECT_EQ(dlg.itemList()->item(3, 0)->text(), "track 10.wav");
+    EXPECT_EQ(lastFolder(), album.path() + "/");
+}
+
+TEST_F(AddTest, DroppedFilesAreTriedWhateverTheirNameAndAnEmptyFolderIsNamedOnce)
+{
+    // Sound under a name no pattern knows is still sound; a text file under
+    // such a name is refused as any unreadable file is.
+    const QString take = media.constantWav("take.raw1", 44100, 44100, 2, 3);
+    const QString notes = media.textFile("notes.doc", "not audio");
+    const QDir root(media.dir());
+    ASSERT_TRUE(root.mkpath("empty"));
+    ASSERT_TRUE(root.mkpath("pictures"));
+    media.textFile("pictures/cover.jpg", "x");
+    const QString first = media.constantWav("first.wav", 4410, 44100, 2, 1);
+
+    ASSERT_TRUE(dropOnList(dlg, {QUrl::fromLocalFile(first), QUrl::fromLocalFile(root.filePath("empty")),
+                                 QUrl::fromLocalFile(take), QUrl::fromLocalFile(root.filePath("pictures")),
+                                 QUrl::fromLocalFile(notes)}));
+
+    EXPECT_EQ(prompter.texts(),
+              QStringList({"There are no media files in " + root.filePath("empty") + ".",
+                           "There are no media files in " + root.filePath("pictures") + ".",
+                           cannotOpen(notes), "Can not get the duration of " + notes}));
+    EXPECT_EQ(pathsInList(dlg), QStringList({first, take}));
+    EXPECT_EQ(dlg.items().durationAt(1), kUnitsPerSecond);
 }
 
 #ifndef _WIN32
