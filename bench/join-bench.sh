@@ -2,8 +2,11 @@
 # Joins a generated corpus (32 files, about 89 minutes: 192 kbit/s MP3s, Vorbis,
 # AAC, 96 kHz FLAC, AC-3 5.1, mono WAV and two videos) to 44100 Hz stereo
 # 16-bit with sonaweld-join, with ffmpeg's concat filter and, on the MP3 subset,
-# with sox. Runs alternate; prints median wall times, their ratios and peak
-# memory.   bench/join-bench.sh [runs]
+# with sox. Then the long-files case: one 40-minute MP3 against
+# `ffmpeg -i long.mp3 out.wav`, with one worker and with the default (one per
+# core, long files decoded in pieces), and two 40-minute files plus three
+# short ones against the concat filter. Runs alternate; prints median wall
+# times, their ratios and peak memory.   bench/join-bench.sh [runs]
 set -euo pipefail
 
 runs=${1:-3}
@@ -46,6 +49,17 @@ for v in 1 2; do
         -c:a aac -b:a 128k "$corpus/video$v.mp4"
 done
 
+long="$work/long"
+mkdir -p "$long"
+if [ ! -s "$long/long1.mp3" ]; then
+    echo "Preparing two 40-minute files in $long ..."
+    ffmpeg -v error -y -f lavfi -i "aevalsrc=0.3*sin(2*PI*330*t)*(0.6+0.4*sin(2*PI*0.3*t)):s=44100:d=2400" \
+        -ac 2 -b:a 192k "$long/long1.mp3"
+    ffmpeg -v error -y -f lavfi -i "aevalsrc=0.3*sin(2*PI*495*t)*(0.6+0.4*sin(2*PI*0.2*t)):s=48000:d=2400" \
+        -ac 2 "$long/long2.flac"
+fi
+longlist=("$long/long1.mp3" "$long/long2.flac" "$corpus/song01.mp3" "$corpus/mono.wav" "$corpus/song02.mp3")
+
 mapfile -t all < <(ls "$corpus"/* | sort)
 mapfile -t mp3s < <(ls "$corpus"/*.mp3 | sort)
 echo "Corpus: ${#all[@]} files, $(du -sh "$corpus" | cut -f1)"
@@ -78,6 +92,13 @@ for ((r = 1; r <= runs; r++)); do
         -c:a pcm_s16le "$work/out.wav"
     measure sonaweld-mp3 "$join" -q -y -o "$work/out.wav" "${mp3s[@]}"
     measure sox sox "${mp3s[@]}" -r 44100 -c 2 -b 16 "$work/out.wav"
+    measure long-sonaweld "$join" -q -y -o "$work/out.wav" "$long/long1.mp3"
+    measure long-sonaweld-j1 "$join" -q -y -j 1 -o "$work/out.wav" "$long/long1.mp3"
+    measure long-ffmpeg ffmpeg -v error -y -i "$long/long1.mp3" -c:a pcm_s16le "$work/out.wav"
+    measure list-sonaweld "$join" -q -y -o "$work/out.wav" "${longlist[@]}"
+    measure list-ffmpeg ffmpeg -v error -y -i "${longlist[0]}" -i "${longlist[1]}" -i "${longlist[2]}" \
+        -i "${longlist[3]}" -i "${longlist[4]}" -filter_complex "$(concat_filter 5)" -map "[out]" \
+        -c:a pcm_s16le "$work/out.wav"
 done
 
 median() { # label field
@@ -86,7 +107,7 @@ median() { # label field
 }
 echo
 printf '%-14s %10s %14s\n' tool "median s" "peak MB"
-for l in sonaweld ffmpeg sonaweld-mp3 sox; do
+for l in sonaweld ffmpeg sonaweld-mp3 sox long-sonaweld long-sonaweld-j1 long-ffmpeg list-sonaweld list-ffmpeg; do
     printf '%-14s %10.2f %14.1f\n' "$l" "$(median "$l" 2)" "$(echo "$(median "$l" 3) / 1024" | bc -l)"
 done
 echo
@@ -94,3 +115,10 @@ printf 'sonaweld / ffmpeg (all files): %.3f  (target <= 0.55)\n' \
     "$(echo "$(median sonaweld 2) / $(median ffmpeg 2)" | bc -l)"
 printf 'sonaweld / sox (MP3 subset):   %.3f\n' "$(echo "$(median sonaweld-mp3 2) / $(median sox 2)" | bc -l)"
 printf 'sonaweld peak memory:          %.1f MB (target <= 120)\n' "$(echo "$(median sonaweld 3) / 1024" | bc -l)"
+ratio() { echo "$(median "$1" 2) / $(median "$2" 2)" | bc -l; }
+printf 'one 40-min MP3 / ffmpeg -i:     %.3f  (target <= 0.5)\n' "$(ratio long-sonaweld long-ffmpeg)"
+printf 'one worker / default, same MP3: %.2f  (the speed-up of cutting it into pieces)\n' \
+    "$(ratio long-sonaweld-j1 long-sonaweld)"
+printf 'two long + three short / concat: %.3f\n' "$(ratio list-sonaweld list-ffmpeg)"
+printf 'peak memory, long file / list:  %.1f / %.1f MB\n' "$(echo "$(median long-sonaweld 3) / 1024" | bc -l)" \
+    "$(echo "$(median list-sonaweld 3) / 1024" | bc -l)"

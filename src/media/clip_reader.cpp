@@ -37,7 +37,8 @@ std::int64_t earlyEndTolerance(const AVCodecContext &decoder, int outputRate)
 } // namespace
 
 ClipReader::ClipReader(std::string path, const WaveFormatEx &output, std::int64_t skipFrames,
-                       std::int64_t frames, const std::atomic<bool> &cancel, SharedFaultHook faults)
+                       std::int64_t frames, const std::atomic<bool> &cancel, SharedFaultHook faults,
+                       PieceStart piece)
     : path_(std::move(path))
     , output_(output)
     , outputFormat_(output.bitsPerSample == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16)
@@ -45,6 +46,7 @@ ClipReader::ClipReader(std::string path, const WaveFormatEx &output, std::int64_
     , frames_(frames)
     , cancel_(cancel)
     , faults_(std::move(faults))
+    , piece_(std::move(piece))
 {
     av_channel_layout_default(outputLayout_.get(), output.channels);
 }
@@ -61,6 +63,10 @@ Result ClipReader::open()
     if (Result r = openDecoder(input_, path_, decoder_, 1); r.failed())
         return r;
     earlyEndTolerance_ = earlyEndTolerance(*decoder_, static_cast<int>(output_.samplesPerSec));
+    if (piece_.index) {
+        if (Result r = seekToPiece(); r.failed())
+            return r;
+    }
     fifo_.reset(av_audio_fifo_alloc(outputFormat_, output_.channels, 4096));
     packet_.reset(av_packet_alloc());
     frame_.reset(av_frame_alloc());
@@ -175,6 +181,86 @@ Result ClipReader::drainResampler()
     return r;
 }
 
+// The resampler's output at a whole output second depends only on the
+// input from a whole input second on, so a fresh resampler started one
+// input second early (its first second of output discarded) gives exactly
+// the samples of the one that ran from the start. The decoder starts a few
+// packets earlier still, so that its state has settled by then.
+Result ClipReader::seekToPiece()
+{
+    const PacketIndex &index = *piece_.index;
+    const std::int64_t outRate = output_.samplesPerSec;
+    const std::int64_t inRate = index.sampleRate;
+    const std::int64_t seconds = piece_.outputFrom / outRate;
+    const std::int64_t lead = inRate == outRate ? 0 : 1;
+    const std::int64_t first = (seconds - lead) * inRate;
+    const std::ptrdiff_t packet = index.packetHolding(first) - warmUpPackets(*input_.stream->codecpar);
+    if (first < 0 || packet <= 0) {
+        // Close to the start: decoding from it costs no more.
+        skipFrames_ += piece_.outputFrom;
+        piece_.index.reset();
+        return ok();
+    }
+    skipFrames_ += lead * outRate;
+    pieceInputFrom_ = first;
+    pieceFirstPacket_ = index.pos[static_cast<std::size_t>(packet)];
+    // A container with its own index (MP4, AVI, a FLAC seek table) finds a
+    // time directly. Without one (a plain MP3) a seek by time would read
+    // every packet before the place, so the packet's byte is sought.
+    AVFormatContext *format = input_.format.get();
+    const bool byBytes = avformat_index_get_entries_count(input_.stream) == 0
+                         && !(format->iformat->flags & AVFMT_NO_BYTE_SEEK);
+    const int rc = byBytes ? av_seek_frame(format, input_.stream->index, pieceFirstPacket_, AVSEEK_FLAG_BYTE)
+                           : av_seek_frame(format, input_.stream->index,
+                                           index.timestamp[static_cast<std::size_t>(packet)], AVSEEK_FLAG_BACKWARD);
+    return rc < 0 ? fail(Code::kNotImpl) : ok();
+}
+
+// The decoder trims the ends of the stream as the demuxer tells it with
+// each packet; a demuxer that has sought times packets by estimate and
+// would trim elsewhere, so each packet carries what it carried when read
+// from the start.
+Result ClipReader::trimAsFromStart()
+{
+    size_t size = 0;
+    if (uint8_t *trim = av_packet_get_side_data(packet_.get(), AV_PKT_DATA_SKIP_SAMPLES, &size); trim && size > 0)
+        std::memset(trim, 0, size);
+    const std::vector<std::uint8_t> *recorded = piece_.index->trimAt(packet_->pos);
+    if (!recorded)
+        return ok();
+    if (uint8_t *trim = av_packet_get_side_data(packet_.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
+        trim && size == recorded->size()) {
+        std::memcpy(trim, recorded->data(), size);
+        return ok();
+    }
+    uint8_t *added = av_packet_new_side_data(packet_.get(), AV_PKT_DATA_SKIP_SAMPLES, recorded->size());
+    if (!added)
+        return fail(Code::kOutOfMemory, "Cannot read " + path_ + ": out of memory");
+    std::memcpy(added, recorded->data(), recorded->size());
+    return ok();
+}
+
+// Where a decoded frame falls relative to the piece's first input sample:
+// frames before it only warm the decoder up, the one holding it is cut.
+Result ClipReader::placeFrame(bool &keep)
+{
+    const PacketIndex &index = *piece_.index;
+    const std::ptrdiff_t packet = index.packetAt(frame_->pkt_pos);
+    // A frame the index cannot place, or at a rate the index was not
+    // made for (a decoder that doubles it), cannot be put exactly.
+    if (packet < 0 || frame_->sample_rate != index.sampleRate)
+        return fail(Code::kNotImpl);
+    const std::int64_t start = index.firstSample[static_cast<std::size_t>(packet)];
+    keep = start + frame_->nb_samples > pieceInputFrom_;
+    if (!keep)
+        return ok();
+    if (start > pieceInputFrom_)
+        return fail(Code::kNotImpl); // a gap: samples missing before the piece
+    heldOffset_ = static_cast<int>(pieceInputFrom_ - start);
+    pieceInputFrom_ = -1;
+    return ok();
+}
+
 Result ClipReader::decodeMore()
 {
     for (;;) {
@@ -182,12 +268,21 @@ Result ClipReader::decodeMore()
             return fail(Code::kAbort);
         const int got = avcodec_receive_frame(decoder_.get(), frame_.get());
         if (got >= 0) {
+            heldOffset_ = 0;
+            if (pieceInputFrom_ >= 0) {
+                bool keep = false;
+                if (Result r = placeFrame(keep); r.failed() || !keep) {
+                    av_frame_unref(frame_.get());
+                    if (r.failed())
+                        return r;
+                    continue;
+                }
+            }
             if (Result r = ensureResampler(frame_.get()); r.failed()) {
                 av_frame_unref(frame_.get());
                 return r;
             }
             holdingFrame_ = true;
-            heldOffset_ = 0;
             return convertHeldSlice();
         }
         // A decoder that wanted input after the end has nothing left either.
@@ -229,7 +324,25 @@ Result ClipReader::feedDecoder()
                 return ffmpegFailure(sent, "Cannot decode " + path_);
             return ok();
         }
-        const bool ours = packet_->stream_index == input_.stream->index;
+        bool ours = packet_->stream_index == input_.stream->index;
+        if (ours && pieceFirstPacket_ >= 0) {
+            // The seek lands at or before the packet the decoder starts with;
+            // one that lands after it cannot give that packet's state.
+            if (packet_->pos > pieceFirstPacket_) {
+                av_packet_unref(packet_.get());
+                return fail(Code::kNotImpl);
+            }
+            if (packet_->pos < pieceFirstPacket_)
+                ours = false;
+            else
+                pieceFirstPacket_ = -1;
+        }
+        if (ours && piece_.index) {
+            if (Result r = trimAsFromStart(); r.failed()) {
+                av_packet_unref(packet_.get());
+                return r;
+            }
+        }
         const int sent = ours ? avcodec_send_packet(decoder_.get(), packet_.get()) : 0;
         const std::int64_t packetDuration = packet_->duration;
         av_packet_unref(packet_.get());

@@ -3,11 +3,13 @@
 #include "media/audio_input.h"
 #include "media/fault_hook.h"
 #include "media/ffmpeg_ptr.h"
+#include "media/packet_index.h"
 #include "media/wave_format.h"
 
 #include <atomic>
 #include <climits>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,11 +20,27 @@ namespace sonaweld::media {
 // span's end. A source a few samples short of its span is padded with
 // silence; one that ends clearly early has changed since it was measured,
 // and reading it fails.
+// Where a piece of a long source starts when it is decoded apart from the
+// rest: a whole number of output seconds from the source's start.
+struct PieceStart
+{
+    std::shared_ptr<const PacketIndex> index;
+    std::int64_t outputFrom = 0;
+};
+
 class ClipReader
 {
 public:
+    // With `piece`, the reader seeks to a little before the piece and
+    // decodes and converts from there so that its samples are exactly those
+    // a reader from the start would give at that place. Where the source
+    // cannot be entered as its index says, open() or read() fails with
+    // Code::kNotImpl before any sample is delivered.
     ClipReader(std::string path, const WaveFormatEx &output, std::int64_t skipFrames,
-               std::int64_t frames, const std::atomic<bool> &cancel, SharedFaultHook faults = {});
+               std::int64_t frames, const std::atomic<bool> &cancel, SharedFaultHook faults = {},
+               PieceStart piece = {});
+
+    const std::string &path() const { return path_; }
 
     ClipReader(const ClipReader &) = delete;
     ClipReader &operator=(const ClipReader &) = delete;
@@ -38,6 +56,9 @@ public:
     std::int64_t remaining() const { return frames_ - delivered_; }
 
 private:
+    Result seekToPiece();
+    Result trimAsFromStart();
+    Result placeFrame(bool &keep);
     Result decodeMore();
     Result feedDecoder();
     Result convert(const std::uint8_t **in, int count);
@@ -78,6 +99,11 @@ private:
     int heldOffset_ = 0;
     int sliceSamples_ = INT_MAX;
     std::vector<const std::uint8_t *> slicePlanes_;
+    PieceStart piece_;
+    // Until the piece's first input sample is reached: that sample, and
+    // the packet the demuxer must come to before any is decoded.
+    std::int64_t pieceInputFrom_ = -1;
+    std::int64_t pieceFirstPacket_ = -1;
     bool endOfInput_ = false;
     bool decoderDrained_ = false;
 };

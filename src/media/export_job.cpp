@@ -58,6 +58,11 @@ std::int64_t ExportJob::framesDone() const
     return run_->framesDone();
 }
 
+ExportJob::PieceCounts ExportJob::pieceCounts() const
+{
+    return run_->pieceCounts();
+}
+
 int ExportJob::abandonedWorkers()
 {
     return ExportRun::abandonedWorkers();

@@ -34,12 +34,19 @@ struct Segment
     std::int64_t begin = 0;
     std::int64_t end = 0;
     std::vector<int> clips; // indexes into the clip list; empty for silence
+    // A piece of a long clip: its number within the clip and where it
+    // starts, in output frames from the clip's own start. -1: whole.
+    int piece = -1;
+    std::int64_t clipOffset = 0;
 };
 
 // Clip i covers samples [floor(start*R/10^7), floor(stop*R/10^7)); clips that
 // overlap are mixed in one segment, and time covered by no clip is silence.
-// The output ends with the last clip.
-std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate);
+// The output ends with the last clip. With `pieceFrames` (a whole number of
+// seconds at `rate`), a clip played from its start that is longer than two
+// pieces is cut into pieces of that length, so several workers can decode
+// it at once.
+std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate, std::int64_t pieceFrames = 0);
 
 struct ExportOptions
 {
@@ -50,6 +57,9 @@ struct ExportOptions
     // drive or share that hangs); the join fails naming it instead of
     // waiting forever.
     std::chrono::milliseconds stallTimeout{60000};
+    // Long clips are decoded in pieces of this many seconds by several
+    // workers at once, when there are several; 0 keeps every clip whole.
+    int pieceSeconds = 30;
     // Asked "ClipReader.Open:<path>" and "ClipReader.Read:<path>" before
     // opening and each read of a source, "ExportRun.Write:<path>" before
     // each write of its output (an empty path for silence).
@@ -92,6 +102,15 @@ public:
 
     // Workers left behind in a read that never returned, still blocked.
     static int abandonedWorkers();
+
+    // Pieces of long clips decoded apart from the start of their source,
+    // and those that had to be decoded from the start after all.
+    struct PieceCounts
+    {
+        int apart = 0;
+        int fromStart = 0;
+    };
+    PieceCounts pieceCounts() const;
 
 private:
     std::shared_ptr<ExportRun> run_;

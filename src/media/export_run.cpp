@@ -1,11 +1,13 @@
 #include "media/export_run.h"
 
 #include "media/clip_reader.h"
+#include "media/packet_index.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <numeric>
 
 namespace sonaweld::media {
 namespace {
@@ -18,6 +20,9 @@ constexpr auto kStopGrace = std::chrono::milliseconds(100);
 // A worker left behind inside a call into its source that began less
 // than this ago may only be slow (a loaded machine), and is not named.
 constexpr auto kHungAfter = std::chrono::milliseconds(200);
+// The resampler returns to the same phase at every output second only when
+// it keeps one phase per output sample of the reduced rate ratio.
+constexpr std::int64_t kMaxResamplerPhases = 1024;
 // Workers left behind in such a read, over all runs.
 std::atomic<int> abandonedCount{0};
 
@@ -102,7 +107,28 @@ void storeClipped(const std::int32_t *sum, std::uint8_t *pcm, std::int64_t sampl
 
 } // namespace
 
-std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate)
+namespace {
+
+void appendClip(std::vector<Segment> &segments, std::int64_t begin, std::int64_t end, int clip,
+                bool fromStart, std::int64_t pieceFrames)
+{
+    if (pieceFrames <= 0 || !fromStart || end - begin <= 2 * pieceFrames) {
+        segments.push_back({begin, end, {clip}});
+        return;
+    }
+    int piece = 0;
+    for (std::int64_t at = begin; at < end; at += pieceFrames, ++piece) {
+        // The last piece takes the remainder rather than leaving a sliver.
+        const std::int64_t stop = end - at < 2 * pieceFrames ? end : at + pieceFrames;
+        segments.push_back({at, stop, {clip}, piece, at - begin});
+        if (stop == end)
+            break;
+    }
+}
+
+} // namespace
+
+std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate, std::int64_t pieceFrames)
 {
     struct Span
     {
@@ -131,7 +157,12 @@ std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate)
         }
         if (s.begin > cursor)
             segments.push_back({cursor, s.begin, {}});
-        segments.push_back({s.begin, s.end, {s.clip}});
+        // A clip that later turns out to overlap the next is mixed whole.
+        const bool overlapped = std::any_of(spans.begin(), spans.end(), [&](const Span &o) {
+            return o.clip != s.clip && o.begin < s.end && s.begin < o.end;
+        });
+        appendClip(segments, s.begin, s.end, s.clip, clips[s.clip].mediaStart == 0 && !overlapped,
+                   pieceFrames);
         cursor = s.end;
     }
     return segments;
@@ -145,11 +176,26 @@ ExportRun::ExportRun(std::vector<ClipSpec> clips, WaveFormatEx format, std::stri
     , outputPath_(std::move(outputPath))
     , options_(std::move(options))
 {
-    segments_ = planSegments(clips_, static_cast<int>(format_.samplesPerSec));
+    workerCount_ = options_.workers > 0 ? options_.workers
+                                        : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const std::int64_t rate = format_.samplesPerSec;
+    // One worker decodes every clip whole and in order anyway.
+    const std::int64_t pieceFrames = workerCount_ > 1 ? options_.pieceSeconds * rate : 0;
+    segments_ = planSegments(clips_, static_cast<int>(rate), pieceFrames);
     totalFrames_ = segments_.empty() ? 0 : segments_.back().end;
     progress_ = std::make_unique<std::atomic<std::int64_t>[]>(segments_.size());
-    for (std::size_t i = 0; i < segments_.size(); ++i)
+    for (std::size_t i = 0; i < segments_.size(); ++i) {
         progress_[i].store(0);
+        const Segment &segment = segments_[i];
+        if (segment.piece < 0)
+            continue;
+        if (segment.piece == 0)
+            pieced_.emplace_back(std::make_unique<PiecedClip>());
+        PiecedClip &clip = *pieced_.back();
+        clip.segments.push_back(i);
+        ++clip.piecesLeft;
+        pieceOf_.emplace(i, pieced_.size() - 1);
+    }
 }
 
 int ExportRun::abandonedWorkers()
@@ -193,9 +239,7 @@ std::int64_t ExportRun::framesDone() const
 
 void ExportRun::coordinate()
 {
-    int count = options_.workers > 0 ? options_.workers
-                                     : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    count = std::min<int>(count, static_cast<int>(segments_.size()));
+    const int count = std::min<int>(workerCount_, static_cast<int>(segments_.size()));
     slots_ = std::make_unique<WorkerSlot[]>(static_cast<std::size_t>(std::max(count, 0)));
     {
         std::lock_guard lock(mutex_);
@@ -407,6 +451,8 @@ Result ExportRun::renderSegment(std::size_t slot, std::size_t index)
     // The composer lays clips back to back, but the timeline accepts them
     // anywhere: gaps and overlaps are rendered as placed rather than written
     // as a file that differs from its timeline.
+    if (segments_[index].piece >= 0)
+        return renderPiece(slot, index, buffer);
     switch (segments_[index].clips.size()) {
     case 0: return renderSilence(index, buffer);
     case 1: return renderClip(slot, index, buffer);
@@ -486,6 +532,143 @@ Result ExportRun::renderMix(std::size_t slot, std::size_t index, std::vector<std
         if (Result r = writeSpan(index, pos - segment.begin, buffer.data(), n); r.failed())
             return r;
         pos += n;
+    }
+    return ok();
+}
+
+ExportJob::PieceCounts ExportRun::pieceCounts() const
+{
+    return {piecesApart_.load(), piecesFromStart_.load()};
+}
+
+// Decides once per long clip, on whichever worker gets there first, whether
+// its pieces can be decoded apart: only when every sample's place in the
+// source is known exactly and the resampler's phase returns to the same
+// value at every output second.
+void ExportRun::decidePieces(int clip, PiecedClip &pieced)
+{
+    auto index = std::make_shared<PacketIndex>();
+    const Result built = buildPacketIndex(clips_[static_cast<std::size_t>(clip)].path, cancel_, *index);
+    if (built.code == Code::kNotImpl)
+        return; // decoded in order by one worker
+    if (built.failed()) {
+        pieced.decided = built;
+        return;
+    }
+    const std::int64_t out = format_.samplesPerSec;
+    if (out / std::gcd<std::int64_t>(index->sampleRate, out) > kMaxResamplerPhases)
+        return;
+    pieced.index = std::move(index);
+}
+
+Result ExportRun::renderPiece(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer)
+{
+    const Segment &segment = segments_[index];
+    PiecedClip &pieced = *pieced_[pieceOf_.at(index)];
+    const int clip = segment.clips.front();
+    Result r;
+    if (segment.piece == 0) {
+        // The first piece is decoded from the start in any case, without
+        // waiting for the decision; for a clip that cannot be cut, its
+        // reader simply goes on through the other pieces.
+        r = renderFromStart(slot, pieced);
+    } else {
+        {
+            SourceCall call(slots_[slot], clip);
+            std::call_once(pieced.once, [&] { decidePieces(clip, pieced); });
+        }
+        if (pieced.decided.failed())
+            r = pieced.decided;
+        else if (pieced.index)
+            r = renderPieceApart(slot, index, pieced.index, buffer);
+    }
+    // The index is let go with the clip's last piece; a long list of long
+    // files holds one index per clip under way, not one per file.
+    if (--pieced.piecesLeft == 0)
+        pieced.index.reset();
+    return r;
+}
+
+Result ExportRun::renderFromStart(std::size_t slot, PiecedClip &pieced)
+{
+    std::vector<std::uint8_t> buffer(static_cast<size_t>(options_.chunkFrames) * format_.blockAlign);
+    const Segment &first = segments_[pieced.segments.front()];
+    const Segment &last = segments_[pieced.segments.back()];
+    const int clip = first.clips.front();
+    ClipReader reader(clips_[static_cast<std::size_t>(clip)].path, format_, 0, last.end - first.begin, cancel_,
+                      options_.faults);
+    if (Result r = SourceCall(slots_[slot], clip).run([&] { return reader.open(); }); r.failed())
+        return r;
+    for (std::size_t n = 0; n < pieced.segments.size(); ++n) {
+        if (n == 1) {
+            {
+                SourceCall call(slots_[slot], clip);
+                std::call_once(pieced.once, [&] { decidePieces(clip, pieced); });
+            }
+            if (pieced.decided.failed() || pieced.index)
+                return ok(); // the failure is the other pieces' to report
+        }
+        const std::size_t index = pieced.segments[n];
+        const std::int64_t length = segments_[index].end - segments_[index].begin;
+        for (std::int64_t at = 0; at < length;) {
+            int produced = 0;
+            const int want = static_cast<int>(std::min<std::int64_t>(options_.chunkFrames, length - at));
+            if (Result r = SourceCall(slots_[slot], clip).run([&] { return reader.read(buffer.data(), want, produced); });
+                r.failed())
+                return r;
+            if (produced == 0)
+                return fail(Code::kUnexpected, "Reading " + reader.path() + " ended inside its span");
+            if (Result r = writeSpan(index, at, buffer.data(), produced); r.failed())
+                return r;
+            at += produced;
+        }
+    }
+    return ok();
+}
+
+Result ExportRun::renderPieceApart(std::size_t slot, std::size_t index, std::shared_ptr<const PacketIndex> packets,
+                                   std::vector<std::uint8_t> &buffer)
+{
+    const Segment &segment = segments_[index];
+    const int clip = segment.clips.front();
+    const std::string &path = clips_[static_cast<std::size_t>(clip)].path;
+    const std::int64_t length = segment.end - segment.begin;
+    std::int64_t at = 0;
+    {
+        ClipReader reader(path, format_, 0, length, cancel_, options_.faults, {packets, segment.clipOffset});
+        Result r = SourceCall(slots_[slot], clip).run([&] { return reader.open(); });
+        while (r && reader.remaining() > 0) {
+            int produced = 0;
+            r = SourceCall(slots_[slot], clip).run([&] {
+                return reader.read(buffer.data(), options_.chunkFrames, produced);
+            });
+            if (r)
+                r = writeSpan(index, at, buffer.data(), produced);
+            at += produced;
+        }
+        // The source could not be entered where the index said (a seek
+        // that lands elsewhere, a packet the index does not know): this
+        // piece is decoded from the start instead, as a single worker would.
+        if (r.code != Code::kNotImpl || at > 0) {
+            if (r)
+                ++piecesApart_;
+            return r;
+        }
+    }
+    ++piecesFromStart_;
+    ClipReader reader(path, format_, segment.clipOffset, length, cancel_, options_.faults);
+    if (Result r = SourceCall(slots_[slot], clip).run([&] { return reader.open(); }); r.failed())
+        return r;
+    for (; reader.remaining() > 0;) {
+        int produced = 0;
+        if (Result r = SourceCall(slots_[slot], clip).run([&] {
+                return reader.read(buffer.data(), options_.chunkFrames, produced);
+            });
+            r.failed())
+            return r;
+        if (Result r = writeSpan(index, at, buffer.data(), produced); r.failed())
+            return r;
+        at += produced;
     }
     return ok();
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "media/export_job.h"
+#include "media/packet_index.h"
 
 #include <chrono>
 #include <memory>
 #include <shared_mutex>
+#include <unordered_map>
 
 namespace sonaweld::media {
 
@@ -33,6 +35,7 @@ public:
     std::int64_t framesDone() const;
 
     static int abandonedWorkers();
+    ExportJob::PieceCounts pieceCounts() const;
 
 private:
     // What one worker is doing, for naming the file it is stuck on.
@@ -65,11 +68,26 @@ private:
         WorkerSlot &slot_;
     };
 
+    // A long clip cut into pieces.
+    struct PiecedClip
+    {
+        std::once_flag once;
+        Result decided;                            // a source that cannot be read at all
+        std::shared_ptr<const PacketIndex> index;  // null: decoded whole, in order
+        std::atomic<int> piecesLeft{0};
+        std::vector<std::size_t> segments;
+    };
+
     void work(std::size_t slot);
     Result renderSegment(std::size_t slot, std::size_t index);
     Result renderSilence(std::size_t index, std::vector<std::uint8_t> &buffer);
     Result renderClip(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
     Result renderMix(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
+    Result renderPiece(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
+    void decidePieces(int clip, PiecedClip &pieced);
+    Result renderFromStart(std::size_t slot, PiecedClip &pieced);
+    Result renderPieceApart(std::size_t slot, std::size_t index, std::shared_ptr<const PacketIndex> packets,
+                            std::vector<std::uint8_t> &buffer);
     Result writeSpan(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames);
     void recordFailure(const Result &r);
     void cancelLocked();
@@ -84,8 +102,13 @@ private:
     const WaveFormatEx format_;
     const std::string outputPath_;
     const ExportOptions options_;
+    int workerCount_ = 1;
     std::vector<Segment> segments_;
     std::int64_t totalFrames_ = 0;
+    std::vector<std::unique_ptr<PiecedClip>> pieced_;
+    std::unordered_map<std::size_t, std::size_t> pieceOf_; // segment → pieced_ entry
+    std::atomic<int> piecesApart_{0};
+    std::atomic<int> piecesFromStart_{0};
 
     WavFile file_;
     // Writers hold it shared; closing the file takes it alone, after which

@@ -77,6 +77,33 @@ TEST(PlanSegments, EmptyClipsAddNothing)
               "[0,10)0 [10,20)2 ");
 }
 
+TEST(PlanSegments, LongClipsAreCutAtWholeSecondsOfTheirOwn)
+{
+    // At 10 samples a second, pieces of 2 s (20 samples). The first clip
+    // starts off a second of the output: its pieces count from its own
+    // start. A remainder shorter than a piece joins the last one.
+    const std::vector<ClipSpec> clips{clip(5 * kSecond / 10, 75 * kSecond / 10), clip(75 * kSecond / 10, 9 * kSecond)};
+    const auto segments = planSegments(clips, 10, 20);
+    EXPECT_EQ(picture(segments), "[0,5) [5,25)0 [25,45)0 [45,75)0 [75,90)1 ");
+    ASSERT_EQ(segments.size(), 5u);
+    EXPECT_EQ(segments[1].piece, 0);
+    EXPECT_EQ(segments[3].piece, 2);
+    EXPECT_EQ(segments[3].clipOffset, 40);
+    EXPECT_EQ(segments[4].piece, -1);
+    // No pieces without a piece length, or for a clip at most two long.
+    EXPECT_EQ(picture(planSegments(clips, 10)), "[0,5) [5,75)0 [75,90)1 ");
+    EXPECT_EQ(picture(planSegments({clip(0, 4 * kSecond)}, 10, 20)), "[0,40)0 ");
+}
+
+TEST(PlanSegments, ClipsThatAreMixedOrStartInsideTheirSourceStayWhole)
+{
+    ClipSpec late = clip(0, 8 * kSecond);
+    late.mediaStart = kSecond;
+    EXPECT_EQ(picture(planSegments({late}, 10, 20)), "[0,80)0 ");
+    const std::vector<ClipSpec> overlapping{clip(0, 8 * kSecond), clip(7 * kSecond, 9 * kSecond)};
+    EXPECT_EQ(picture(planSegments(overlapping, 10, 20)), "[0,90)01 ");
+}
+
 TEST(CompressorCategories, ListTheEncodersByName)
 {
     const auto audio = compressorNames(CompressorCategory::Audio);

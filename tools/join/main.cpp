@@ -40,7 +40,7 @@ constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
 const char kUsage[] =
-    "usage: sonaweld-join [-o OUT.wav] [-r 44100|22050|11025|8000] [-c 2|1] [-b 16|8] [-y] [-q] FILE...\n"
+    "usage: sonaweld-join [-o OUT.wav] [-r 44100|22050|11025|8000] [-c 2|1] [-b 16|8] [-j N] [-y] [-q] FILE...\n"
     "       sonaweld-join --probe FILE...\n"
     "\n"
     "Joins the files, each played from its beginning for its measured length,\n"
@@ -49,6 +49,8 @@ const char kUsage[] =
     "  -r RATE     samples per second (default 44100)\n"
     "  -c N        2 for stereo (default), 1 for mono\n"
     "  -b BITS     16 (default) or 8 bits per sample\n"
+    "  -j N        decode with N workers (default: one per core); a long file\n"
+    "              is decoded in pieces by several at once, to the same bytes\n"
     "  -y          replace an existing output file\n"
     "  -q          no progress display\n"
     "  --probe     print each file's length in 100-ns units, a tab and its path\n"
@@ -68,6 +70,7 @@ struct Options
     bool probe = false;
     bool replace = false;
     bool quiet = false;
+    int workers = 0; // one per core
     QString output = QStringLiteral("sonaweld.wav");
     OutputSettings settings;
     QStringList inputs;
@@ -147,14 +150,20 @@ int parse(int argc, char **argv, Options &o)
         } else if (std::strcmp(a, "-q") == 0) {
             o.quiet = true;
         } else if (std::strcmp(a, "-o") == 0 || std::strcmp(a, "-r") == 0 || std::strcmp(a, "-c") == 0
-                   || std::strcmp(a, "-b") == 0) {
+                   || std::strcmp(a, "-b") == 0 || std::strcmp(a, "-j") == 0) {
             if (i + 1 >= argc)
                 return usageError("missing value after", a);
             const char *v = argv[++i];
-            if (std::strcmp(a, "-o") == 0)
+            if (std::strcmp(a, "-o") == 0) {
                 o.output = QString::fromLocal8Bit(v);
-            else if (const int rc = parseFormat(a, v, o.settings); rc >= 0)
+            } else if (std::strcmp(a, "-j") == 0) {
+                bool number = false;
+                o.workers = QString::fromLatin1(v).toInt(&number);
+                if (!number || o.workers < 1 || o.workers > 256)
+                    return usageError("workers must be a number from 1 to 256, not", v);
+            } else if (const int rc = parseFormat(a, v, o.settings); rc >= 0) {
                 return rc;
+            }
         } else {
             return usageError("unknown option", a);
         }
@@ -310,7 +319,9 @@ int join(const Options &o)
     // The ending outlives the job, whose thread may still be leaving the
     // callback when the result is seen.
     Ending ending;
-    media::ExportJob job(layBackToBack(o.inputs, *lengths), format, o.output.toStdString());
+    media::ExportOptions options;
+    options.workers = o.workers;
+    media::ExportJob job(layBackToBack(o.inputs, *lengths), format, o.output.toStdString(), options);
     return runJob(job, ending, o);
 }
 

@@ -1,0 +1,142 @@
+#include "media/packet_index.h"
+
+#include <algorithm>
+
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
+
+namespace sonaweld::media {
+namespace {
+
+bool clockResolvesSamples(const AVStream &stream)
+{
+    const std::int64_t rate = stream.codecpar->sample_rate;
+    const AVRational tb = stream.time_base;
+    return rate > 0 && tb.num > 0 && tb.den % (tb.num * rate) == 0;
+}
+
+int fixedFrameLength(const AVCodecParameters &par)
+{
+    switch (par.codec_id) {
+    case AV_CODEC_ID_MP1:
+    case AV_CODEC_ID_MP2:
+    case AV_CODEC_ID_MP3: return par.frame_size;
+    default: return 0;
+    }
+}
+
+bool changesParameters(const AVPacket &p)
+{
+    return av_packet_get_side_data(&p, AV_PKT_DATA_PARAM_CHANGE, nullptr)
+           || av_packet_get_side_data(&p, AV_PKT_DATA_NEW_EXTRADATA, nullptr);
+}
+
+std::int64_t leadTrimOf(const AVPacket &p)
+{
+    size_t size = 0;
+    const uint8_t *skip = av_packet_get_side_data(&p, AV_PKT_DATA_SKIP_SAMPLES, &size);
+    return skip && size >= 4 ? AV_RL32(skip) : 0;
+}
+
+} // namespace
+
+std::ptrdiff_t PacketIndex::packetAt(std::int64_t position) const
+{
+    const auto it = std::lower_bound(pos.begin(), pos.end(), position);
+    return it != pos.end() && *it == position ? it - pos.begin() : -1;
+}
+
+std::ptrdiff_t PacketIndex::packetHolding(std::int64_t sample) const
+{
+    const auto it = std::upper_bound(firstSample.begin(), firstSample.end(), sample);
+    return (it - firstSample.begin()) - 1;
+}
+
+const std::vector<std::uint8_t> *PacketIndex::trimAt(std::int64_t position) const
+{
+    for (const auto &[at, trim] : trims) {
+        if (at == position)
+            return &trim;
+    }
+    return nullptr;
+}
+
+int warmUpPackets(const AVCodecParameters &par)
+{
+    const AVCodecID id = par.codec_id;
+    // Every frame stands alone.
+    if (id == AV_CODEC_ID_FLAC || (id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT))
+        return 0;
+    // A frame's data may begin up to 511 bytes back in earlier frames, and
+    // the filter bank overlaps one granule: at 8 kbit/s that is eight
+    // frames, so thirty leave a wide margin.
+    if (id == AV_CODEC_ID_MP3 || id == AV_CODEC_ID_MP2 || id == AV_CODEC_ID_MP1)
+        return 30;
+    // AAC (noise substitution) and AC-3 (dither of coarse mantissas) draw
+    // on a random generator whose state runs through the whole stream, so
+    // a decoder started later never gives exactly the same samples; Vorbis
+    // and Opus in Ogg share packet positions, which the index cannot place.
+    return -1;
+}
+
+Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel, PacketIndex &out)
+{
+    AudioInput in;
+    if (Result r = openAudioInput(path, in, &cancel); r.failed())
+        return r;
+    const AVStream &stream = *in.stream;
+    // MP3 in AVI is timed on one tick per frame, which does not resolve a
+    // sample; but its parser hands over one frame per packet, and the
+    // frames have a fixed length.
+    const int fixedFrame = fixedFrameLength(*stream.codecpar);
+    if (warmUpPackets(*stream.codecpar) < 0 || (!clockResolvesSamples(stream) && fixedFrame <= 0))
+        return fail(Code::kNotImpl);
+
+    PacketIndex index;
+    index.sampleRate = stream.codecpar->sample_rate;
+    index.streamIndex = stream.index;
+    AVPacketUPtr packet(av_packet_alloc());
+    if (!packet)
+        return fail(Code::kOutOfMemory, "Cannot read " + path + ": out of memory");
+    std::int64_t ticks = 0;
+    std::int64_t leadTrim = 0;
+    bool exact = true;
+    int rc = 0;
+    while (exact && (rc = av_read_frame(in.format.get(), packet.get())) >= 0) {
+        if (packet->stream_index == stream.index) {
+            const std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            exact = packet->pos >= 0 && packet->duration > 0 && ts != AV_NOPTS_VALUE && !changesParameters(*packet)
+                    && (index.pos.empty() || packet->pos > index.pos.back());
+            if (index.pos.empty())
+                leadTrim = leadTrimOf(*packet);
+            size_t size = 0;
+            if (const uint8_t *trim = av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
+                trim && size > 0) {
+                // A demuxer trims the two ends only; more means a file the
+                // index should not pretend to know.
+                exact = exact && index.trims.size() < 16;
+                index.trims.emplace_back(packet->pos, std::vector<std::uint8_t>(trim, trim + size));
+            }
+            index.pos.push_back(packet->pos);
+            index.timestamp.push_back(ts);
+            index.firstSample.push_back(
+                (fixedFrame > 0 ? ticks : av_rescale_q(ticks, stream.time_base, AVRational{1, index.sampleRate}))
+                - leadTrim);
+            ticks += fixedFrame > 0 ? fixedFrame : packet->duration;
+        }
+        av_packet_unref(packet.get());
+        if (cancel.load(std::memory_order_relaxed))
+            return fail(Code::kAbort);
+    }
+    if (!exact)
+        return fail(Code::kNotImpl);
+    if (const int failure = readFailure(in, rc); failure < 0)
+        return ffmpegFailure(failure, "Cannot read " + path);
+    if (index.pos.empty())
+        return fail(Code::kNotImpl);
+    out = std::move(index);
+    return ok();
+}
+
+} // namespace sonaweld::media

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "media/audio_input.h"
+#include "media/media_error.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace sonaweld::media {
+
+// Where each packet of a source's audio stream lies in the file and which
+// decoded sample it starts with, so that a worker can start decoding in
+// the middle of the source and still know the exact place of every sample
+// it decodes. Built only for sources where that knowledge is exact.
+struct PacketIndex
+{
+    int sampleRate = 0;
+    int streamIndex = -1;
+    std::vector<std::int64_t> pos;         // byte position, strictly increasing
+    std::vector<std::int64_t> timestamp;   // in the stream's time base, for seeking
+    std::vector<std::int64_t> firstSample; // decoded samples before the packet, less the start's trim
+    // The trim the demuxer asked of the decoder for the few packets that
+    // carry one, as read from the start: after a seek a demuxer may time
+    // packets differently and trim elsewhere.
+    std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>> trims; // by position
+
+    // The packet at byte `position`, or -1.
+    std::ptrdiff_t packetAt(std::int64_t position) const;
+    // The last packet whose first sample is at or before `sample`.
+    std::ptrdiff_t packetHolding(std::int64_t sample) const;
+    // The trim recorded for the packet at `position`, or null.
+    const std::vector<std::uint8_t> *trimAt(std::int64_t position) const;
+};
+
+// Packets decoded before the wanted ones so that the decoder's state is
+// exactly what it would be after decoding from the start (MP3's bit
+// reservoir, the overlap of transform codecs); -1 for codecs whose state
+// never settles to the exact value (prediction across frames).
+int warmUpPackets(const AVCodecParameters &par);
+
+// Reads every packet of `path`'s audio stream without decoding. Fails with
+// Code::kNotImpl, and no message, when the source cannot be indexed
+// exactly: a codec whose state does not settle, packets without position
+// or duration, positions shared by several packets, a clock that does not
+// resolve one sample, or a stream that changes its parameters.
+Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel, PacketIndex &out);
+
+} // namespace sonaweld::media

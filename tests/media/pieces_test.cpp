@@ -1,0 +1,120 @@
+// Long clips decoded in pieces by several workers must give the bytes one
+// worker decoding each clip from its start gives.
+#include "media/export_job.h"
+#include "media/probe.h"
+#include "support/media_fixtures.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+
+using namespace sonaweld::media;
+using namespace sonaweld::test;
+
+namespace {
+
+struct Joined
+{
+    QByteArray bytes;
+    ExportJob::PieceCounts pieces;
+};
+
+Joined joinAlone(const QString &source, const WaveFormatEx &format, int workers, const QString &out)
+{
+    ReferenceTime length = 0;
+    EXPECT_FALSE(probeDuration(source.toStdString(), length).failed());
+    ExportOptions options;
+    options.workers = workers;
+    options.pieceSeconds = 2;
+    ExportJob job({{source.toStdString(), 0, length, 0}}, format, out.toStdString(), options);
+    std::promise<Result> ended;
+    auto result = ended.get_future();
+    EXPECT_TRUE(job.start([&](const Result &r) { ended.set_value(r); }));
+    EXPECT_EQ(result.wait_for(std::chrono::seconds(120)), std::future_status::ready);
+    const Result r = result.get();
+    EXPECT_FALSE(r.failed()) << r.text();
+    QFile file(out);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return {file.readAll(), job.pieceCounts()};
+}
+
+// The largest difference between two WAV files' samples, and where the
+// first one is: the figure to report when bytes differ.
+QString firstDifference(const QString &a, const QString &b)
+{
+    const WavContents x = readWav(a);
+    const WavContents y = readWav(b);
+    if (!x.valid || !y.valid || x.frames() != y.frames() || x.channels != y.channels)
+        return QStringLiteral("the files differ in format or length");
+    int worst = 0;
+    std::int64_t first = -1;
+    for (std::int64_t f = 0; f < x.frames(); ++f) {
+        for (int c = 0; c < x.channels; ++c) {
+            const int d = std::abs(x.sample(f, c) - y.sample(f, c));
+            if (d > 0 && first < 0)
+                first = f;
+            worst = std::max(worst, d);
+        }
+    }
+    return QStringLiteral("first difference at frame %1, largest %2").arg(first).arg(worst);
+}
+
+struct Source
+{
+    const char *name;
+    QStringList encoder;
+    bool cutApart; // decoded in pieces; the others are decoded whole by one worker
+};
+
+} // namespace
+
+// Nine seconds in pieces of two: the pieces at 2, 4 and 6 s start with a
+// real seek beyond the decoder's and the resampler's warm-up.
+TEST(Pieces, FourWorkersWriteTheBytesOfOne)
+{
+    MediaFixtures media;
+    const auto at = [](int rate, const QStringList &moreInputs) {
+        const QString tone = QStringLiteral("sine=frequency=%1:sample_rate=%2:duration=9");
+        return QStringList{"-f", "lavfi", "-i", tone.arg(440).arg(rate), "-f", "lavfi", "-i", tone.arg(587).arg(rate)}
+               + moreInputs + QStringList{"-filter_complex", "[0:a][1:a]amerge=inputs=2[a]", "-map", "[a]"};
+    };
+    const std::vector<Source> sources = {
+        {"cbr.mp3", {"-c:a", "libmp3lame", "-b:a", "192k"}, true},
+        {"vbr.mp3", {"-c:a", "libmp3lame", "-q:a", "4"}, true},
+        {"untagged.mp3", {"-c:a", "libmp3lame", "-b:a", "128k", "-write_xing", "0"}, true},
+        {"lossless.flac", {}, true},
+        {"hires.flac", {"-ar", "48000"}, true},
+        {"plain.wav", {}, true},
+        {"video.avi", {"-map", "2:v", "-c:v", "mpeg4", "-c:a", "libmp3lame", "-b:a", "128k"}, true},
+        {"aac.m4a", {"-c:a", "aac", "-b:a", "128k"}, false},
+        {"vorbis.ogg", {"-c:a", "libvorbis"}, false},
+        {"opus.opus", {"-c:a", "libopus"}, false},
+        {"dolby.ac3", {"-c:a", "ac3"}, false},
+    };
+    for (const Source &s : sources) {
+        SCOPED_TRACE(s.name);
+        // A video's picture is the third input, mapped beside the sound.
+        const bool video = QString(s.name) == "video.avi";
+        const QStringList picture = {"-f", "lavfi", "-i", "testsrc=size=64x48:rate=5:duration=9"};
+        const QStringList args =
+            at(QString(s.name) == "hires.flac" ? 48000 : 44100, video ? picture : QStringList{}) + s.encoder;
+        const QString source = media.make(s.name, args);
+        for (const WaveFormatEx &format : {pcmFormat(44100, 2, 16), pcmFormat(22050, 1, 8)}) {
+            SCOPED_TRACE(format.samplesPerSec);
+            const Joined one = joinAlone(source, format, 1, media.path("one.wav"));
+            const Joined four = joinAlone(source, format, 4, media.path("four.wav"));
+            ASSERT_GT(one.bytes.size(), 44);
+            EXPECT_TRUE(one.bytes == four.bytes)
+                << firstDifference(media.path("one.wav"), media.path("four.wav")).toStdString();
+            // One worker never cuts. Four decode the pieces after the first
+            // apart wherever that can be exact, and none had to fall back to
+            // decoding from the start.
+            EXPECT_EQ(one.pieces.apart, 0);
+            EXPECT_EQ(four.pieces.apart, s.cutApart ? 3 : 0);
+            EXPECT_EQ(four.pieces.fromStart, 0);
+        }
+    }
+}
