@@ -417,9 +417,14 @@ TEST_F(FaultsTest, AHundredStopsAtRandomMomentsLeaveValidFilesAndNoLeaks)
                                          {b, 60 * kSecond, 65 * kSecond, 0},
                                          {a, 65 * kSecond, 125 * kSecond, 0}};
     const QString out = media.path("stopped.wav");
+    // Three workers and pieces of 5 s: stops also land while a long clip is
+    // being indexed, sought into and decoded in pieces.
+    ExportOptions pieces;
+    pieces.workers = 3;
+    pieces.pieceSeconds = 5;
     {
         // Whatever FFmpeg sets up once per process is there before counting.
-        ExportJob warm(clips, pcmFormat(44100, 2, 16), out.toStdString());
+        ExportJob warm(clips, pcmFormat(44100, 2, 16), out.toStdString(), pieces);
         ASSERT_TRUE(warm.start({}));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         warm.stop();
@@ -433,7 +438,7 @@ TEST_F(FaultsTest, AHundredStopsAtRandomMomentsLeaveValidFilesAndNoLeaks)
         SCOPED_TRACE(cycle);
         std::atomic<bool> finished{false};
         {
-            ExportJob job(clips, pcmFormat(44100, 2, 16), out.toStdString());
+            ExportJob job(clips, pcmFormat(44100, 2, 16), out.toStdString(), pieces);
             ASSERT_TRUE(job.start([&](const Result &) { finished = true; }));
             std::this_thread::sleep_for(std::chrono::milliseconds(delay(random)));
             const auto before = std::chrono::steady_clock::now();
