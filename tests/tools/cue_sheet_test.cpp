@@ -1,4 +1,6 @@
 #include "media/cue_sheet.h"
+#include "media/media_tags.h"
+#include "support/media_fixtures.h"
 #include "tools/cue_reader.h"
 
 #include <QString>
@@ -187,4 +189,44 @@ TEST(CueSheet, RefusesAFileNameItCannotQuote)
         EXPECT_TRUE(renderCueSheet(name, {{0, "/a.wav", "", ""}}, 44100, sheet).failed()) << name;
         EXPECT_TRUE(sheet.empty()) << name;
     }
+}
+
+TEST(MediaTags, ReadsTitleAndArtistFromEveryCommonTagFormat)
+{
+    MediaFixtures media;
+    const QString title = QString::fromUtf8("Der \"Erlk\u00F6nig\" \u65E5\u672C");
+    const QString artist = QString::fromUtf8("\u00C6r\u00F8 Ensemble");
+    const QStringList tone{"-f", "lavfi", "-i", "sine=frequency=440:duration=0.3:sample_rate=44100", "-ac", "2"};
+    struct Tagged
+    {
+        const char *name;
+        QStringList args;
+    };
+    const Tagged files[] = {
+        {"id3v2.mp3", {}},
+        {"vorbis.ogg", {"-c:a", "libvorbis"}},
+        {"opus.opus", {"-c:a", "libopus"}},
+        {"comment.flac", {}},
+        {"itunes.m4a", {"-c:a", "aac"}},
+        {"info.wav", {}},
+        {"matroska.mka", {"-c:a", "flac"}},
+        {"asf.wma", {"-c:a", "wmav2"}},
+    };
+    for (const Tagged &f : files) {
+        // The keys in capitals: Vorbis comments keep them so.
+        const QString path = media.make(f.name, tone + f.args + QStringList{"-metadata", "TITLE=" + title, "-metadata",
+                                                                            "ARTIST=" + artist});
+        MediaTags tags;
+        const Result r = readMediaTags(path.toStdString(), tags);
+        ASSERT_TRUE(r) << f.name << ": " << r.text();
+        EXPECT_EQ(QString::fromStdString(tags.title), title) << f.name;
+        EXPECT_EQ(QString::fromStdString(tags.artist), artist) << f.name;
+    }
+
+    MediaTags none{"stale", "stale"};
+    ASSERT_TRUE(readMediaTags(media.make("bare.wav", tone).toStdString(), none));
+    EXPECT_EQ(none.title, "");
+    EXPECT_EQ(none.artist, "");
+    MediaTags missing;
+    EXPECT_TRUE(readMediaTags(media.path("gone.mp3").toStdString(), missing).failed());
 }
