@@ -141,20 +141,6 @@ TEST(CueSheet, ReadsBackTrackByTrack)
     EXPECT_EQ(read.tracks[3].title, "no extension");
 }
 
-TEST(CueSheet, IsUtf8WithoutAByteOrderMark)
-{
-    const std::string title = "Der \"Erlk\u00F6nig\" \u2013 \u00C6r\u00F8 \u65E5\u672C";
-    const std::string sheet = sheetFor({{0, "/m/\u00E5.mp3", title, "Bj\u00F6rk"}}, 44100, "\u00C6lbum.wav");
-    const CueSheetRead read = parsed(sheet);
-    ASSERT_TRUE(read.valid) << read.error.toStdString() << "\n" << sheet;
-    EXPECT_EQ(sheet.rfind("REM SONAWELD_RATE 44100\nFILE ", 0), 0u) << sheet;
-    EXPECT_EQ(read.file, QString::fromUtf8("\u00C6lbum.wav"));
-    EXPECT_EQ(read.tracks[0].title,
-              QString::fromUtf8("Der \u201DErlk\u00F6nig\u201D \u2013 \u00C6r\u00F8 \u65E5\u672C"));
-    EXPECT_EQ(read.tracks[0].performer, QString::fromUtf8("Bj\u00F6rk"));
-    EXPECT_EQ(read.tracks[0].source, QString::fromUtf8("/m/\u00E5.mp3"));
-}
-
 TEST(CueSheet, HoldsAtMost99Tracks)
 {
     std::vector<CueTrack> tracks;
@@ -182,7 +168,7 @@ TEST(CueSheet, HoldsAtMost99Tracks)
 // point the sheet at a file that does not exist.
 TEST(CueSheet, RefusesAFileNameItCannotQuote)
 {
-    EXPECT_TRUE(checkCueSheet("Album (2024) \u00E9t\u00E9 \u2013 'live'.wav", 3));
+    EXPECT_TRUE(checkCueSheet("Album (2024) \u00E9t\u00E9 \u2013 'live' \u65E5\u672C.wav", 3));
     EXPECT_TRUE(checkCueSheet(" spaced .wav", 3));
     for (const std::string name : {"say \"hi\".wav", "two\nlines.wav", "tab\t.wav", "caf\xE9.wav", ""}) {
         std::string sheet;

@@ -393,9 +393,6 @@ TEST(JoinCue, ASplitterCutsTheJoinedFileBackIntoItsClips)
         ASSERT_LE(static_cast<std::size_t>(cut) * 4 + piece.data.size(), joined.data.size());
         EXPECT_TRUE(std::equal(piece.data.begin(), piece.data.end(), joined.data.begin() + cut * 4))
             << "track " << i + 1;
-        std::printf("track %d: clip %lld samples from %lld, piece %lld samples from %lld\n", i + 1,
-                    static_cast<long long>(clipLength), static_cast<long long>(clipStart),
-                    static_cast<long long>(piece.frames()), static_cast<long long>(cut));
         clipStart += clipLength;
         cut += piece.frames();
     }
