@@ -16,10 +16,11 @@ packages=(
     libgtest-dev fonts-dejavu-core
 )
 # The tests make their media with the encoders of the ffmpeg tool, check the
-# desktop files with the desktop's own validators and the MIME database, and
-# build and check the Debian package.
+# desktop files with the desktop's own validators and the MIME database, cut
+# a joined file apart again by its cue sheet with shntool, and build and check
+# the Debian package.
 if [ "$mode" = test ]; then
-    packages+=(ffmpeg desktop-file-utils appstream shared-mime-info dpkg-dev)
+    packages+=(ffmpeg desktop-file-utils appstream shared-mime-info dpkg-dev shntool)
 fi
 
 . "$root/scripts/debian-packages.sh"

@@ -4,6 +4,7 @@
 #include "app/paths.h"
 #include "compose/export_composer.h"
 #include "compose/measure.h"
+#include "cue_output.h"
 #include "media/export_job.h"
 #include "medialist/media_item.h"
 
@@ -40,7 +41,7 @@ constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
 const char kUsage[] =
-    "usage: sonaweld-join [-o OUT.wav] [-r 44100|22050|11025|8000] [-c 2|1] [-b 16|8] [-j N] [-y] [-q] FILE...\n"
+    "usage: sonaweld-join [-o OUT.wav] [-r 44100|22050|11025|8000] [-c 2|1] [-b 16|8] [-j N] [-y] [-q] [--cue] FILE...\n"
     "       sonaweld-join --probe FILE...\n"
     "\n"
     "Joins the files, each played from its beginning for its measured length,\n"
@@ -53,6 +54,7 @@ const char kUsage[] =
     "              is decoded in pieces by several at once, to the same bytes\n"
     "  -y          replace an existing output file\n"
     "  -q          no progress display\n"
+    "  --cue       also write OUT.cue, a cue sheet of every file's place (at most 99 files)\n"
     "  --probe     print each file's length in 100-ns units, a tab and its path\n"
     "\n"
     "Exit status: 0 joined, 1 the join failed, 2 bad usage or an input that\n"
@@ -71,6 +73,7 @@ struct Options
     bool replace = false;
     bool quiet = false;
     int workers = 0; // one per core
+    bool cue = false;
     QString output = QStringLiteral("sonaweld.wav");
     OutputSettings settings;
     QStringList inputs;
@@ -149,6 +152,8 @@ int parse(int argc, char **argv, Options &o)
             o.replace = true;
         } else if (std::strcmp(a, "-q") == 0) {
             o.quiet = true;
+        } else if (std::strcmp(a, "--cue") == 0) {
+            o.cue = true;
         } else if (std::strcmp(a, "-o") == 0 || std::strcmp(a, "-r") == 0 || std::strcmp(a, "-c") == 0
                    || std::strcmp(a, "-b") == 0 || std::strcmp(a, "-j") == 0) {
             if (i + 1 >= argc)
@@ -305,24 +310,47 @@ int join(const Options &o)
         say("at most " + std::to_string(kMaxItems) + " files can be joined at once");
         return kExitUsage;
     }
+    if (const std::string refusal = o.cue ? cueRefusal(o.output, o.inputs) : std::string(); !refusal.empty()) {
+        say(refusal);
+        return kExitUsage;
+    }
     const auto lengths = measureAll(o.inputs, false);
     if (!lengths)
         return kExitUsage;
+
+    const std::vector<media::ClipSpec> clips = layBackToBack(o.inputs, *lengths);
+    media::WaveFormatEx format;
+    applyWaveFormat(o.settings, format);
+    std::string sheet;
+    if (o.cue) {
+        if (const media::Result r = composeCueSheet(o.output, clips, format.samplesPerSec, sheet); r.failed()) {
+            say(r.text());
+            return kExitUsage;
+        }
+    }
 
     QFile existing(o.output);
     if (existing.exists() && !existing.remove()) {
         say("cannot replace " + o.output.toStdString() + ": " + existing.errorString().toStdString());
         return kExitFailed;
     }
-    media::WaveFormatEx format;
-    applyWaveFormat(o.settings, format);
     // The ending outlives the job, whose thread may still be leaving the
     // callback when the result is seen.
     Ending ending;
     media::ExportOptions options;
     options.workers = o.workers;
-    media::ExportJob job(layBackToBack(o.inputs, *lengths), format, o.output.toStdString(), options);
-    return runJob(job, ending, o);
+    media::ExportJob job(clips, format, o.output.toStdString(), options);
+    const int rc = runJob(job, ending, o);
+    // Only a complete WAV gets a sheet; a failed or stopped join leaves an
+    // older sheet as it was.
+    if (rc != kExitOk || !o.cue)
+        return rc;
+    const QString cuePath = cuePathFor(o.output);
+    if (const std::string reason = saveCueSheet(cuePath, sheet); !reason.empty()) {
+        say("cannot write " + cuePath.toStdString() + ": " + reason);
+        return kExitFailed;
+    }
+    return kExitOk;
 }
 
 } // namespace

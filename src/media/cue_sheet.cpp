@@ -1,0 +1,153 @@
+#include "media/cue_sheet.h"
+
+#include "media/fs_path.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <filesystem>
+
+namespace sonaweld::media {
+namespace {
+
+// Bytes of the well-formed UTF-8 character at the start of `s`, or 0 when
+// it starts with a byte no well-formed character starts with (overlong
+// forms and surrogates included, which many readers reject).
+std::size_t utf8Length(std::string_view s)
+{
+    const auto byte = [&s](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80)
+        return 1;
+    std::size_t length = 0;
+    std::uint32_t code = 0;
+    std::uint32_t least = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2, code = lead & 0x1F, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, code = lead & 0x0F, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, code = lead & 0x07, least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (s.size() < length)
+        return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80)
+            return 0;
+        code = (code << 6) | (byte(i) & 0x3F);
+    }
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+bool isControl(unsigned char c)
+{
+    return c < 0x20 || c == 0x7F;
+}
+
+std::string fileNameWithoutExtension(const std::string &path)
+{
+    const std::u8string stem = filePath(path).stem().u8string();
+    return std::string(stem.begin(), stem.end());
+}
+
+std::string twoDigits(int n)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d", n);
+    return text;
+}
+
+// Every character kept but those a quoted field cannot hold.
+std::string quotable(std::string_view text)
+{
+    std::string field;
+    field.reserve(text.size());
+    while (!text.empty()) {
+        const std::size_t length = utf8Length(text);
+        if (length == 0) {
+            field += "\xEF\xBF\xBD";
+            text.remove_prefix(1);
+            continue;
+        }
+        if (text[0] == '"')
+            field += "\xE2\x80\x9D";
+        else if (isControl(static_cast<unsigned char>(text[0])))
+            field += ' ';
+        else
+            field.append(text.substr(0, length));
+        text.remove_prefix(length);
+    }
+    return field;
+}
+
+} // namespace
+
+std::string cueTime(std::int64_t sample, int rate)
+{
+    if (sample < 0)
+        sample = 0;
+    // The nearest frame, halves up, without leaving integers:
+    // floor(sample * 75 / rate + 1/2).
+    const std::int64_t r = rate;
+    const std::int64_t frame = (2 * sample * kCueFramesPerSecond + r) / (2 * r);
+    const std::int64_t perMinute = 60 * kCueFramesPerSecond;
+    char text[32];
+    std::snprintf(text, sizeof text, "%02" PRId64 ":%02" PRId64 ":%02" PRId64, frame / perMinute,
+                  frame % perMinute / kCueFramesPerSecond, frame % kCueFramesPerSecond);
+    return text;
+}
+
+std::string cueField(std::string_view text)
+{
+    const std::string field = quotable(text);
+    const std::size_t first = field.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    return field.substr(first, field.find_last_not_of(' ') - first + 1);
+}
+
+Result checkCueSheet(const std::string &wavName, std::size_t tracks)
+{
+    if (tracks > static_cast<std::size_t>(kMaxCueTracks)) {
+        return fail(Code::kInvalidArg, "a cue sheet holds at most " + std::to_string(kMaxCueTracks)
+                                           + " tracks (one per file), not " + std::to_string(tracks));
+    }
+    if (wavName.empty() || quotable(wavName) != wavName) {
+        return fail(Code::kInvalidArg, "a cue sheet cannot name the file \"" + wavName
+                                           + "\": its name holds a double quote, a control character"
+                                             " or bytes that are no UTF-8");
+    }
+    return ok();
+}
+
+Result renderCueSheet(const std::string &wavName, const std::vector<CueTrack> &tracks, int rate,
+                      std::string &sheet)
+{
+    if (Result r = checkCueSheet(wavName, tracks.size()); r.failed())
+        return r;
+    std::string text = "REM SONAWELD_RATE " + std::to_string(rate) + "\n";
+    text += "FILE \"" + wavName + "\" WAVE\n";
+    int number = 0;
+    for (const CueTrack &track : tracks) {
+        ++number;
+        std::string title = cueField(track.title);
+        if (title.empty())
+            title = cueField(fileNameWithoutExtension(track.path));
+        if (title.empty())
+            title = "Track " + twoDigits(number);
+        text += "  TRACK " + twoDigits(number) + " AUDIO\n";
+        text += "    TITLE \"" + title + "\"\n";
+        if (const std::string performer = cueField(track.performer); !performer.empty())
+            text += "    PERFORMER \"" + performer + "\"\n";
+        text += "    REM SONAWELD_SAMPLE " + std::to_string(track.firstSample) + " \"" + quotable(track.path)
+                + "\"\n";
+        text += "    INDEX 01 " + cueTime(track.firstSample, rate) + "\n";
+    }
+    sheet = std::move(text);
+    return ok();
+}
+
+} // namespace sonaweld::media

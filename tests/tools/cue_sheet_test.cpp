@@ -1,0 +1,218 @@
+#include "media/cue_sheet.h"
+#include "media/media_tags.h"
+#include "support/media_fixtures.h"
+#include "tools/cue_reader.h"
+
+#include <QString>
+
+#include <gtest/gtest.h>
+
+using namespace sonaweld::media;
+using namespace sonaweld::test;
+
+namespace {
+
+struct Timed
+{
+    std::int64_t sample;
+    const char *time;
+};
+
+void expectTimes(int rate, std::initializer_list<Timed> cases)
+{
+    for (const Timed &c : cases)
+        EXPECT_EQ(cueTime(c.sample, rate), c.time) << c.sample << " at " << rate << " Hz";
+}
+
+std::string sheetFor(const std::vector<CueTrack> &tracks, int rate = 44100, const std::string &name = "out.wav")
+{
+    std::string sheet;
+    const Result r = renderCueSheet(name, tracks, rate, sheet);
+    EXPECT_TRUE(r) << r.text();
+    return sheet;
+}
+
+CueSheetRead parsed(const std::string &sheet)
+{
+    return parseCueSheet(QByteArray::fromStdString(sheet));
+}
+
+} // namespace
+
+// A CD frame is 1/75 s: 588 samples at 44100 Hz, 294 at 22050, 147 at
+// 11025 and 106 2/3 at 8000. The expected times are worked out by hand.
+TEST(CueTime, RoundsToTheNearestFrameWithHalvesGoingUp)
+{
+    expectTimes(44100, {
+                           {0, "00:00:00"},
+                           {293, "00:00:00"},
+                           {294, "00:00:01"}, // exactly half a frame
+                           {295, "00:00:01"},
+                           {587, "00:00:01"},
+                           {588, "00:00:01"},
+                           {589, "00:00:01"},
+                           {881, "00:00:01"},
+                           {882, "00:00:02"},
+                           {74 * 588, "00:00:74"},
+                           {75 * 588 - 295, "00:00:74"},
+                           {75 * 588 - 294, "00:01:00"},
+                           {60 * 44100 - 294, "01:00:00"},
+                           {60 * 44100 - 295, "00:59:74"},
+                       });
+    expectTimes(22050, {{146, "00:00:00"}, {147, "00:00:01"}, {293, "00:00:01"}, {294, "00:00:01"},
+                        {441, "00:00:02"}, {22050, "00:01:00"}});
+    // 11025 Hz has no half-frame sample: 73.5 lies between 73 and 74.
+    expectTimes(11025, {{73, "00:00:00"}, {74, "00:00:01"}, {147, "00:00:01"}, {220, "00:00:01"},
+                        {221, "00:00:02"}});
+    // Frame n starts at 320n/3 samples, so the sample at 1.5 frames is 160.
+    expectTimes(8000, {{53, "00:00:00"}, {54, "00:00:01"}, {106, "00:00:01"}, {107, "00:00:01"},
+                       {159, "00:00:01"}, {160, "00:00:02"}, {8000, "00:01:00"}});
+}
+
+TEST(CueTime, CountsMinutesOnPastTheLengthOfACd)
+{
+    expectTimes(44100, {
+                           {(99LL * 60 + 59) * 44100 + 74 * 588, "99:59:74"},
+                           {100LL * 60 * 44100, "100:00:00"},
+                           {(1234LL * 60 + 5) * 44100 + 6 * 588, "1234:05:06"},
+                       });
+    // Three days, and an RF64 file of 2^40 frames: no overflow on the way.
+    expectTimes(8000, {{3LL * 24 * 3600 * 8000, "4320:00:00"}});
+    expectTimes(44100, {{std::int64_t{1869917734} * 588, "415537:16:34"}});
+}
+
+TEST(CueField, KeepsEveryLineOneLineAndEveryFieldQuotable)
+{
+    EXPECT_EQ(cueField("Plain"), "Plain");
+    // Quotes become U+201D; letters of every script stay as they are.
+    EXPECT_EQ(cueField("12\" Mix"), "12\u201D Mix");
+    EXPECT_EQ(cueField("\"Erlk\u00F6nig\""), "\u201DErlk\u00F6nig\u201D");
+    EXPECT_EQ(cueField("\u65E5\u672C \u00C6r\u00F8 \U0001F3B5"), "\u65E5\u672C \u00C6r\u00F8 \U0001F3B5");
+    // Line breaks and other control characters would end the line early.
+    EXPECT_EQ(cueField("Side A\r\nSide B"), "Side A  Side B");
+    EXPECT_EQ(cueField("Tab\there"), "Tab here");
+    EXPECT_EQ(cueField(std::string("nul\0x\x7Fy", 7)), "nul x y");
+    // Spaces at either end, and a field of spaces only, go.
+    EXPECT_EQ(cueField("  padded \n"), "padded");
+    EXPECT_EQ(cueField(" \t\n "), "");
+    // Bytes that are no UTF-8 (Latin-1, a cut-off character, an overlong
+    // slash, a surrogate) become U+FFFD, one per byte.
+    EXPECT_EQ(cueField("Caf\xE9"), "Caf\uFFFD");
+    EXPECT_EQ(cueField("cut \xE6\x97"), "cut \uFFFD\uFFFD");
+    EXPECT_EQ(cueField("\xC0\xAF"), "\uFFFD\uFFFD");
+    EXPECT_EQ(cueField("\xED\xA0\x80"), "\uFFFD\uFFFD\uFFFD");
+    EXPECT_EQ(cueField("\xF4\x90\x80\x80"), "\uFFFD\uFFFD\uFFFD\uFFFD"); // past U+10FFFF
+}
+
+TEST(CueSheet, ReadsBackTrackByTrack)
+{
+    const std::string sheet = sheetFor({
+        {0, "/music/01 Intro.flac", "Intro", "The Band"},
+        {57330, "/music/02 Middle \"live\".ogg", "", ""},
+        {176841, "/music/.hidden", " \r\n", "Solo\nArtist"},
+        {176842, "/music/no extension", "", ""},
+    });
+    ASSERT_EQ(sheet.find('\r'), std::string::npos);
+    const CueSheetRead read = parsed(sheet);
+    ASSERT_TRUE(read.valid) << read.error.toStdString() << "\n" << sheet;
+    EXPECT_EQ(read.file, "out.wav");
+    EXPECT_EQ(read.rate, 44100);
+    ASSERT_EQ(read.tracks.size(), 4u);
+
+    EXPECT_EQ(read.tracks[0].title, "Intro");
+    EXPECT_EQ(read.tracks[0].performer, "The Band");
+    EXPECT_EQ(read.tracks[0].sample, 0);
+    EXPECT_EQ(read.tracks[0].source, "/music/01 Intro.flac");
+    EXPECT_EQ(read.tracks[0].index, "00:00:00");
+
+    // No title tag: the file name without its extension; no artist: no
+    // PERFORMER line at all rather than a made-up one.
+    EXPECT_EQ(read.tracks[1].title, QString::fromUtf8("02 Middle \u201Dlive\u201D"));
+    EXPECT_EQ(read.tracks[1].performer, "");
+    EXPECT_EQ(sheet.find("PERFORMER", sheet.find("TRACK 02")), sheet.find("PERFORMER", sheet.find("TRACK 03")));
+    EXPECT_EQ(read.tracks[1].source, QString::fromUtf8("/music/02 Middle \u201Dlive\u201D.ogg"));
+    EXPECT_EQ(read.tracks[1].sample, 57330);
+    EXPECT_EQ(read.tracks[1].index, "00:01:23"); // 97.5 frames
+
+    // A title of spaces and breaks counts as none.
+    EXPECT_EQ(read.tracks[2].title, ".hidden");
+    EXPECT_EQ(read.tracks[2].performer, "Solo Artist");
+    EXPECT_EQ(read.tracks[2].index, "00:04:01"); // 300.75 frames
+    EXPECT_EQ(read.tracks[3].title, "no extension");
+}
+
+TEST(CueSheet, HoldsAtMost99Tracks)
+{
+    std::vector<CueTrack> tracks;
+    for (int i = 0; i < 99; ++i)
+        tracks.push_back({i * 44100LL, "/m/t" + std::to_string(i) + ".wav", "", ""});
+    const CueSheetRead read = parsed(sheetFor(tracks));
+    ASSERT_TRUE(read.valid) << read.error.toStdString();
+    ASSERT_EQ(read.tracks.size(), 99u);
+    EXPECT_EQ(read.tracks[98].number, 99);
+    EXPECT_EQ(read.tracks[98].title, "t98");
+    EXPECT_EQ(read.tracks[98].index, "01:38:00");
+
+    tracks.push_back({99 * 44100LL, "/m/t99.wav", "", ""});
+    std::string sheet = "untouched";
+    const Result refused = renderCueSheet("out.wav", tracks, 44100, sheet);
+    EXPECT_TRUE(refused.failed());
+    EXPECT_NE(refused.text().find("at most 99 tracks"), std::string::npos) << refused.text();
+    EXPECT_NE(refused.text().find("100"), std::string::npos) << refused.text();
+    EXPECT_EQ(sheet, "untouched");
+    EXPECT_TRUE(checkCueSheet("out.wav", 99));
+    EXPECT_TRUE(checkCueSheet("out.wav", 100).failed());
+}
+
+// The FILE line must name the WAV exactly; a name changed to fit would
+// point the sheet at a file that does not exist.
+TEST(CueSheet, RefusesAFileNameItCannotQuote)
+{
+    EXPECT_TRUE(checkCueSheet("Album (2024) \u00E9t\u00E9 \u2013 'live' \u65E5\u672C.wav", 3));
+    EXPECT_TRUE(checkCueSheet(" spaced .wav", 3));
+    for (const std::string name : {"say \"hi\".wav", "two\nlines.wav", "tab\t.wav", "caf\xE9.wav", ""}) {
+        std::string sheet;
+        EXPECT_TRUE(renderCueSheet(name, {{0, "/a.wav", "", ""}}, 44100, sheet).failed()) << name;
+        EXPECT_TRUE(sheet.empty()) << name;
+    }
+}
+
+TEST(MediaTags, ReadsTitleAndArtistFromEveryCommonTagFormat)
+{
+    MediaFixtures media;
+    const QString title = QString::fromUtf8("Der \"Erlk\u00F6nig\" \u65E5\u672C");
+    const QString artist = QString::fromUtf8("\u00C6r\u00F8 Ensemble");
+    const QStringList tone{"-f", "lavfi", "-i", "sine=frequency=440:duration=0.3:sample_rate=44100", "-ac", "2"};
+    struct Tagged
+    {
+        const char *name;
+        QStringList args;
+    };
+    const Tagged files[] = {
+        {"id3v2.mp3", {}},
+        {"vorbis.ogg", {"-c:a", "libvorbis"}},
+        {"opus.opus", {"-c:a", "libopus"}},
+        {"comment.flac", {}},
+        {"itunes.m4a", {"-c:a", "aac"}},
+        {"info.wav", {}},
+        {"matroska.mka", {"-c:a", "flac"}},
+        {"asf.wma", {"-c:a", "wmav2"}},
+    };
+    for (const Tagged &f : files) {
+        // The keys in capitals: Vorbis comments keep them so.
+        const QString path = media.make(f.name, tone + f.args + QStringList{"-metadata", "TITLE=" + title, "-metadata",
+                                                                            "ARTIST=" + artist});
+        MediaTags tags;
+        const Result r = readMediaTags(path.toStdString(), tags);
+        ASSERT_TRUE(r) << f.name << ": " << r.text();
+        EXPECT_EQ(QString::fromStdString(tags.title), title) << f.name;
+        EXPECT_EQ(QString::fromStdString(tags.artist), artist) << f.name;
+    }
+
+    MediaTags none{"stale", "stale"};
+    ASSERT_TRUE(readMediaTags(media.make("bare.wav", tone).toStdString(), none));
+    EXPECT_EQ(none.title, "");
+    EXPECT_EQ(none.artist, "");
+    MediaTags missing;
+    EXPECT_TRUE(readMediaTags(media.path("gone.mp3").toStdString(), missing).failed());
+}

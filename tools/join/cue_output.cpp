@@ -1,0 +1,71 @@
+#include "cue_output.h"
+
+#include "app/paths.h"
+#include "media/cue_sheet.h"
+#include "media/media_tags.h"
+
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace sonaweld {
+
+QString cuePathFor(const QString &output)
+{
+    const QFileInfo info(output);
+    const QString name = info.suffix().isEmpty() ? info.fileName() : info.completeBaseName();
+    const int folderEnd = static_cast<int>(output.size() - info.fileName().size());
+    return output.left(folderEnd) + name + QStringLiteral(".cue");
+}
+
+std::string cueRefusal(const QString &output, const QStringList &inputs)
+{
+    const QString cuePath = cuePathFor(output);
+    if (QFileInfo(output).suffix().compare(QStringLiteral("cue"), Qt::CaseInsensitive) == 0)
+        return "--cue: the output " + output.toStdString() + " would be its own cue sheet; name it .wav";
+    for (const QString &input : inputs) {
+        if (sameFile(cuePath, input))
+            return "--cue: the cue sheet " + cuePath.toStdString() + " would replace an input";
+    }
+    const media::Result fits =
+        media::checkCueSheet(QFileInfo(output).fileName().toStdString(), static_cast<std::size_t>(inputs.size()));
+    if (fits.failed())
+        return "--cue: " + fits.text();
+    return {};
+}
+
+media::Result composeCueSheet(const QString &output, const std::vector<media::ClipSpec> &clips, int rate,
+                              std::string &sheet)
+{
+    std::vector<media::CueTrack> tracks;
+    tracks.reserve(clips.size());
+    for (const media::ClipSpec &clip : clips) {
+        media::CueTrack track;
+        track.firstSample = media::sampleAt(clip.start, rate);
+        track.path = QFileInfo(QString::fromStdString(clip.path)).absoluteFilePath().toStdString();
+        // A source whose tags cannot be read is named by its file name; the
+        // join itself reports a file it cannot read.
+        media::MediaTags tags;
+        if (media::readMediaTags(clip.path, tags)) {
+            track.title = tags.title;
+            track.performer = tags.artist;
+        }
+        tracks.push_back(std::move(track));
+    }
+    return media::renderCueSheet(QFileInfo(output).fileName().toStdString(), tracks, rate, sheet);
+}
+
+std::string saveCueSheet(const QString &cuePath, const std::string &sheet)
+{
+    // A temporary file beside it, renamed over it once complete: a sheet is
+    // never seen half written, and an older one stays until then.
+    QSaveFile file(cuePath);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString().toStdString();
+    if (file.write(sheet.data(), static_cast<qint64>(sheet.size())) != static_cast<qint64>(sheet.size()))
+        return file.errorString().toStdString();
+    if (!file.commit())
+        return file.errorString().toStdString();
+    return {};
+}
+
+} // namespace sonaweld
