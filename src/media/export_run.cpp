@@ -485,9 +485,18 @@ Result ExportRun::renderClip(std::size_t slot, std::size_t index, std::vector<st
                       cancel_, options_.faults);
     if (Result r = SourceCall(slots_[slot], clipIndex).run([&] { return reader.open(); }); r.failed())
         return r;
-    for (std::int64_t at = 0; reader.remaining() > 0;) {
+    std::int64_t at = 0;
+    return copyReader(slot, clipIndex, reader, index, at, buffer);
+}
+
+// Reads `reader` to the end of its span into segment `index`, from its
+// frame `at` on; `at` ends where the writing stopped.
+Result ExportRun::copyReader(std::size_t slot, int clip, ClipReader &reader, std::size_t index, std::int64_t &at,
+                             std::vector<std::uint8_t> &buffer)
+{
+    while (reader.remaining() > 0) {
         int produced = 0;
-        if (Result r = SourceCall(slots_[slot], clipIndex).run([&] {
+        if (Result r = SourceCall(slots_[slot], clip).run([&] {
                 return reader.read(buffer.data(), options_.chunkFrames, produced);
             });
             r.failed())
@@ -637,15 +646,8 @@ Result ExportRun::renderPieceApart(std::size_t slot, std::size_t index, std::sha
     {
         ClipReader reader(path, format_, 0, length, cancel_, options_.faults, {packets, segment.clipOffset});
         Result r = SourceCall(slots_[slot], clip).run([&] { return reader.open(); });
-        while (r && reader.remaining() > 0) {
-            int produced = 0;
-            r = SourceCall(slots_[slot], clip).run([&] {
-                return reader.read(buffer.data(), options_.chunkFrames, produced);
-            });
-            if (r)
-                r = writeSpan(index, at, buffer.data(), produced);
-            at += produced;
-        }
+        if (r)
+            r = copyReader(slot, clip, reader, index, at, buffer);
         // The source could not be entered where the index said (a seek
         // that lands elsewhere, a packet the index does not know): this
         // piece is decoded from the start instead, as a single worker would.
@@ -659,18 +661,7 @@ Result ExportRun::renderPieceApart(std::size_t slot, std::size_t index, std::sha
     ClipReader reader(path, format_, segment.clipOffset, length, cancel_, options_.faults);
     if (Result r = SourceCall(slots_[slot], clip).run([&] { return reader.open(); }); r.failed())
         return r;
-    for (; reader.remaining() > 0;) {
-        int produced = 0;
-        if (Result r = SourceCall(slots_[slot], clip).run([&] {
-                return reader.read(buffer.data(), options_.chunkFrames, produced);
-            });
-            r.failed())
-            return r;
-        if (Result r = writeSpan(index, at, buffer.data(), produced); r.failed())
-            return r;
-        at += produced;
-    }
-    return ok();
+    return copyReader(slot, clip, reader, index, at, buffer);
 }
 
 } // namespace sonaweld::media

@@ -10,6 +10,8 @@
 
 namespace sonaweld::media {
 
+class ClipReader;
+
 // The state of one export that its threads share. Workers hold it by
 // shared pointer: a worker stuck inside a read that never returns (a drive
 // or network share that stopped answering) is left behind when the run
@@ -86,6 +88,8 @@ private:
     Result renderPiece(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
     void decidePieces(int clip, PiecedClip &pieced);
     Result renderFromStart(std::size_t slot, PiecedClip &pieced);
+    Result copyReader(std::size_t slot, int clip, ClipReader &reader, std::size_t index, std::int64_t &at,
+                      std::vector<std::uint8_t> &buffer);
     Result renderPieceApart(std::size_t slot, std::size_t index, std::shared_ptr<const PacketIndex> packets,
                             std::vector<std::uint8_t> &buffer);
     Result writeSpan(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames);

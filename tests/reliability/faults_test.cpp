@@ -2,6 +2,7 @@
 #include "app/main_dlg.h"
 #include "media/export_job.h"
 #include "support/dialog_waits.h"
+#include "support/join_tool.h"
 #include "support/media_fixtures.h"
 #include "support/scripted_prompter.h"
 #include "support/temp_settings.h"
@@ -215,13 +216,7 @@ TEST_F(FaultsTest, AFullDiskFailsTheCommandLineJoinNamingTheFile)
     const QString a = media.constantWav("a.wav", 5 * 44100, 44100, 2, 11);
     const QString out = media.path("cli.wav");
     QProcess p;
-    p.setChildProcessModifier([] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited{};
-        getrlimit(RLIMIT_FSIZE, &limited);
-        limited.rlim_cur = 200000;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    });
+    limitFileSize(p, 200000);
     p.start(QStringLiteral(SONAWELD_JOIN_PATH), {"-q", "-o", out, a});
     ASSERT_TRUE(p.waitForFinished(30000));
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);

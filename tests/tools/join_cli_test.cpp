@@ -1,3 +1,4 @@
+#include "support/join_tool.h"
 #include "support/media_fixtures.h"
 
 #include <QFile>
@@ -17,25 +18,6 @@
 using namespace sonaweld::test;
 
 namespace {
-
-struct ToolRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-ToolRun joinTool(const QStringList &args, const QString &folder = {})
-{
-    QProcess p;
-    if (!folder.isEmpty())
-        p.setWorkingDirectory(folder);
-    p.start(QStringLiteral(SONAWELD_JOIN_PATH), args);
-    p.waitForFinished(300000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
-            QString::fromLocal8Bit(p.readAllStandardOutput()),
-            QString::fromLocal8Bit(p.readAllStandardError())};
-}
 
 struct Source
 {

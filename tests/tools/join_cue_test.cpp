@@ -1,5 +1,6 @@
 // sonaweld-join --cue, run as a user runs it, its sheet read back and held
 // against the WAV it describes.
+#include "support/join_tool.h"
 #include "support/media_fixtures.h"
 #include "tools/cue_reader.h"
 
@@ -23,23 +24,6 @@
 using namespace sonaweld::test;
 
 namespace {
-
-struct ToolRun
-{
-    int exitCode = -1;
-    QString err;
-};
-
-ToolRun joinTool(const QStringList &args, const QString &folder = {})
-{
-    QProcess p;
-    if (!folder.isEmpty())
-        p.setWorkingDirectory(folder);
-    p.start(QStringLiteral(SONAWELD_JOIN_PATH), args);
-    p.waitForFinished(300000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
-            QString::fromLocal8Bit(p.readAllStandardError())};
-}
 
 QByteArray contents(const QString &path)
 {
@@ -303,13 +287,7 @@ TEST(JoinCue, OnlyACompleteJoinWritesOrReplacesTheSheet)
         if (withStale)
             media.textFile("out.cue", stale);
         QProcess p;
-        p.setChildProcessModifier([] {
-            std::signal(SIGXFSZ, SIG_IGN);
-            rlimit limited{};
-            getrlimit(RLIMIT_FSIZE, &limited);
-            limited.rlim_cur = 200000;
-            setrlimit(RLIMIT_FSIZE, &limited);
-        });
+        limitFileSize(p, 200000);
         p.start(QStringLiteral(SONAWELD_JOIN_PATH), {"-q", "--cue", "-o", out, in});
         ASSERT_TRUE(p.waitForFinished(30000));
         EXPECT_EQ(p.exitCode(), 1) << p.readAllStandardError().toStdString();
