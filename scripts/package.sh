@@ -23,8 +23,9 @@ esac
 bash "$root/scripts/sonaweld.sh" build
 
 . "$root/scripts/debian-packages.sh"
-# dpkg-shlibdeps reads the package's dependencies off the programs.
-tools=(dpkg-dev desktop-file-utils appstream)
+# dpkg-shlibdeps reads the package's dependencies off the programs; CPack
+# looks for the programs to hand it with the file tool, and stops without it.
+tools=(dpkg-dev file desktop-file-utils appstream)
 [ "$lintian" -eq 0 ] || tools+=(lintian)
 install_missing "${tools[@]}"
 

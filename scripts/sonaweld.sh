@@ -17,9 +17,9 @@ packages=(
 )
 # The tests make their media with the encoders of the ffmpeg tool, check the
 # desktop files with the desktop's own validators and the MIME database, and
-# build and check the Debian package.
+# build and check the Debian package (CPack needs the file tool for that).
 if [ "$mode" = test ]; then
-    packages+=(ffmpeg desktop-file-utils appstream shared-mime-info dpkg-dev)
+    packages+=(ffmpeg desktop-file-utils appstream shared-mime-info dpkg-dev file)
 fi
 
 . "$root/scripts/debian-packages.sh"
