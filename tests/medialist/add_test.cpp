@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -205,6 +206,35 @@ TEST_F(AddTest, ADroppedFolderAddsItsMediaFilesInNaturalOrder)
     ASSERT_EQ(dlg.itemList()->rowCount(), 5);
     EXPECT_EQ(dlg.itemList()->item(3, 0)->text(), "track 10.wav");
     EXPECT_EQ(lastFolder(), album.path() + "/");
+}
+
+TEST_F(AddTest, ADroppedFolderIsMeasuredOnlyAsFarAsTheListHasRoom)
+{
+    std::atomic<int> measured{0};
+    CMainDlg counting(prompter, media::MediaFactory([&measured](std::string_view operation) {
+        if (operation == "Graph.RenderFile")
+            ++measured;
+        return 0;
+    }));
+    for (int i = 0; i < kMaxItems - 2; ++i)
+        counting.items().append(QStringLiteral("/old/%1.mp3").arg(i), kUnitsPerSecond);
+    const QDir album(media.path("Album"));
+    ASSERT_TRUE(album.mkpath("."));
+    // The first cannot be measured, so its place goes to the third.
+    const QString broken = media.textFile("Album/1.wav", "not audio");
+    for (int i = 2; i <= 6; ++i)
+        media.constantWav(QStringLiteral("Album/%1.wav").arg(i), 4410, 44100, 2, 1);
+
+    ASSERT_TRUE(dropOnList(counting, {QUrl::fromLocalFile(album.path())}));
+
+    EXPECT_EQ(measured.load(), 3);
+    EXPECT_EQ(counting.items().itemCount(), kMaxItems);
+    EXPECT_EQ(counting.items().pathAt(kMaxItems - 2), album.filePath("2.wav"));
+    EXPECT_EQ(counting.items().pathAt(kMaxItems - 1), album.filePath("3.wav"));
+    EXPECT_EQ(prompter.texts(),
+              QStringList({cannotOpen(broken), "Can not get the duration of " + broken,
+                           "3 of the chosen files were not added: the list holds at most 1000 files."}));
+    EXPECT_EQ(counting.itemList()->rowCount(), kMaxItems);
 }
 
 TEST_F(AddTest, DroppedFilesAreTriedWhateverTheirNameAndAnEmptyFolderIsNamedOnce)
