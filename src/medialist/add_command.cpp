@@ -217,6 +217,10 @@ QStringList CMainDlg::expandFolders(const QStringList &paths)
             files << path;
             continue;
         }
+        if (!folderCanBeListed(path)) {
+            prompter_.error(QStringLiteral("The folder %1 cannot be read.").arg(path));
+            continue;
+        }
         const QStringList inside = mediaFilesInFolder(path);
         if (inside.isEmpty())
             prompter_.appMessage(QStringLiteral("There are no media files in %1.").arg(path));

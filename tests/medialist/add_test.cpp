@@ -18,7 +18,10 @@
 #include <thread>
 
 #ifndef _WIN32
+#include <QProcess>
+#include <QStandardPaths>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <gtest/gtest.h>
@@ -283,5 +286,77 @@ TEST_F(AddTest, TheDialogTakesNoCommandsWhileMeasuring)
     EXPECT_TRUE(slow.isVisible());
     EXPECT_TRUE(prompter.texts().isEmpty()) << prompter.texts().join('\n').toStdString();
     EXPECT_EQ(slow.items().itemCount(), 1);
+}
+#endif
+
+#ifndef _WIN32
+namespace {
+
+// Permissions do not bind root. Run as root, the current test runs again in
+// a copy of this program as an unprivileged user, and `ran` says so;
+// `skipped` holds why that is impossible here. Otherwise the caller goes on.
+void rerunUnprivileged(bool &ran, QString &skipped)
+{
+    ran = false;
+    if (::geteuid() != 0)
+        return;
+    if (QStandardPaths::findExecutable("setpriv").isEmpty()) {
+        skipped = "running as root without setpriv: permissions cannot be tested";
+        return;
+    }
+    const QString self = QCoreApplication::applicationFilePath();
+    for (QFileInfo at(self); at.absoluteFilePath() != "/"; at = QFileInfo(at.absolutePath())) {
+        if (!(at.permissions() & QFileDevice::ExeOther)) {
+            skipped = at.absoluteFilePath() + " is closed to other users";
+            return;
+        }
+    }
+    const auto *test = ::testing::UnitTest::GetInstance()->current_test_info();
+    QProcess p;
+    p.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", self,
+                        QStringLiteral("--gtest_filter=%1.%2").arg(test->test_suite_name(), test->name())});
+    ran = true;
+    if (!p.waitForFinished(60000)) {
+        ADD_FAILURE() << "the unprivileged run did not end";
+        return;
+    }
+    const QString out = QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains("[  PASSED  ] 1 test")) << out.toStdString();
+}
+
+} // namespace
+
+TEST_F(AddTest, AFolderThatCannotBeReadIsNamedAsSuch)
+{
+    bool ran = false;
+    QString skipped;
+    rerunUnprivileged(ran, skipped);
+    if (!skipped.isEmpty())
+        GTEST_SKIP() << skipped.toStdString();
+    if (ran)
+        return;
+
+    const QDir root(media.dir());
+    // Closed entirely, and readable but not searchable: names without types.
+    ASSERT_TRUE(root.mkpath("closed"));
+    ASSERT_TRUE(root.mkpath("unsearchable"));
+    media.constantWav("closed/a.wav", 4410, 44100, 2, 1);
+    media.constantWav("unsearchable/b.wav", 4410, 44100, 2, 1);
+    const QString good = media.constantWav("good.wav", 4410, 44100, 2, 1);
+    ASSERT_EQ(::chmod(QFile::encodeName(root.filePath("closed")).constData(), 0), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(root.filePath("unsearchable")).constData(), 0444), 0);
+
+    ASSERT_TRUE(dropOnList(dlg, {QUrl::fromLocalFile(root.filePath("closed")),
+                                 QUrl::fromLocalFile(root.filePath("unsearchable")), QUrl::fromLocalFile(good)}));
+
+    EXPECT_EQ(prompter.texts().join('\n').toStdString(),
+              ("The folder " + root.filePath("closed") + " cannot be read.\nThe folder " +
+               root.filePath("unsearchable") + " cannot be read.")
+                  .toStdString());
+    EXPECT_EQ(pathsInList(dlg), QStringList({good}));
+    // The temporary folder must be able to remove them.
+    ::chmod(QFile::encodeName(root.filePath("closed")).constData(), 0755);
+    ::chmod(QFile::encodeName(root.filePath("unsearchable")).constData(), 0755);
 }
 #endif
