@@ -30,7 +30,9 @@ tools=(dpkg-dev file desktop-file-utils appstream)
 install_missing "${tools[@]}"
 
 rm -f "$build"/sonaweld_*.deb
-(cd "$build" && cpack -G DEB >/dev/null)
+# Packed under a umask that lets the group write, on purpose: the modes in
+# the package must not depend on who packs it.
+(cd "$build" && umask 002 && cpack -G DEB >/dev/null)
 debs=("$build"/sonaweld_*.deb)
 [ -f "${debs[0]}" ] || { echo "cpack made no package" >&2; exit 1; }
 
