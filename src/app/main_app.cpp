@@ -23,6 +23,15 @@ QStringList filesFromArguments(const QStringList &arguments, const QString &curr
     return files;
 }
 
+void setApplicationIdentity()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillory"));
+    // Set before the first window exists: that is when X11 takes it as the
+    // window class.
+    QCoreApplication::setApplicationName(QStringLiteral("Sonaweld"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.quillory.Sonaweld"));
+}
+
 int CMainApp::InitInstance()
 {
     QtPrompter prompter;
@@ -31,11 +40,7 @@ int CMainApp::InitInstance()
 
 int CMainApp::InitInstance(Prompter &prompter, const QStringList &arguments)
 {
-    QCoreApplication::setOrganizationName(QStringLiteral("Quillory"));
-    QCoreApplication::setApplicationName(QStringLiteral("Sonaweld"));
-    // Lets a Wayland desktop match the window to its menu entry and icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("com.quillory.Sonaweld"));
-
+    setApplicationIdentity();
     CMainDlg dialog(prompter);
     const PrompterOwnerScope owner(prompter, &dialog);
     const QStringList files = filesFromArguments(arguments);

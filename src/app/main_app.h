@@ -14,6 +14,11 @@ class Prompter;
 // `currentFolder`, in the order given.
 QStringList filesFromArguments(const QStringList &arguments, const QString &currentFolder = QDir::currentPath());
 
+// Names the program as the desktop sees it: the organisation and name its
+// settings are filed under, which X11 also gives as the windows' class, and
+// the desktop entry that Wayland matches the windows to.
+void setApplicationIdentity();
+
 // Starts the program: one modal main dialog, then the end.
 class CMainApp
 {
