@@ -9,18 +9,39 @@
 #include <QGuiApplication>
 #include <QMetaObject>
 
+#include <cstdio>
+
 namespace sonaweld {
 
 QStringList filesFromArguments(const QStringList &arguments, const QString &currentFolder)
 {
     QStringList files;
     const QDir current(currentFolder);
+    bool optionsEnded = false;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         if (arguments[i].isEmpty())
             continue;
+        if (arguments[i] == QStringLiteral("--") && !optionsEnded) {
+            optionsEnded = true;
+            continue;
+        }
         files << QDir::toNativeSeparators(QDir::cleanPath(current.absoluteFilePath(arguments[i])));
     }
     return files;
+}
+
+QString unknownOption(const QStringList &arguments, const QString &currentFolder)
+{
+    const QDir current(currentFolder);
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (argument == QStringLiteral("--"))
+            return {};
+        // A lone "-" is a file name to most programs; here it is no option.
+        if (argument.size() > 1 && argument.startsWith(u'-') && !QFileInfo::exists(current.absoluteFilePath(argument)))
+            return argument;
+    }
+    return {};
 }
 
 void setApplicationIdentity()
@@ -40,6 +61,10 @@ int CMainApp::InitInstance()
 
 int CMainApp::InitInstance(Prompter &prompter, const QStringList &arguments)
 {
+    if (const QString option = unknownOption(arguments); !option.isEmpty()) {
+        std::fprintf(stderr, "sonaweld: unknown option '%s'; %s\n", option.toLocal8Bit().constData(), kUsage);
+        return 2;
+    }
     setApplicationIdentity();
     CMainDlg dialog(prompter);
     const PrompterOwnerScope owner(prompter, &dialog);

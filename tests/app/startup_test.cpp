@@ -73,6 +73,22 @@ TEST(Startup, TheApplicationStartsAndStaysUp)
     EXPECT_EQ(program.app.state(), QProcess::Running);
 }
 
+// An option the program does not take is a mistake on a command line, not a
+// file: the usage, status 2, and no window (which would keep it running).
+TEST(Startup, AnUnknownOptionGivesTheUsageAndNoWindow)
+{
+    ProgramProcess program;
+    program.start({"--help"});
+    ASSERT_TRUE(program.app.waitForFinished(10000)) << "the window opened";
+    EXPECT_EQ(program.app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.app.exitCode(), 2);
+    const QString err = QString::fromLocal8Bit(program.app.readAllStandardError());
+    EXPECT_TRUE(err.contains("unknown option '--help'; usage: sonaweld [--] [FILE | FOLDER]...\n"))
+        << err.toStdString();
+    EXPECT_TRUE(program.app.readAllStandardOutput().isEmpty());
+    EXPECT_FALSE(QFile::exists(program.home.path() + "/.config/Quillory/Sonaweld.conf"));
+}
+
 // "Open with" through main() itself: the real argument vector, with Qt's own
 // options in it, reaches the list. The program saves the folder of the last
 // file after a batch is added; a batch with a file it cannot read stops at a
