@@ -73,6 +73,7 @@ expected=(
     usr/share/sonaweld/help/Introduction.htm
     usr/share/doc/sonaweld/copyright
     usr/share/doc/sonaweld/changelog.gz
+    usr/share/lintian/overrides/sonaweld
 )
 for size in 16 22 24 32 48 64 128 256 512; do
     expected+=("usr/share/icons/hicolor/${size}x${size}/apps/$id.png")
@@ -81,6 +82,10 @@ for path in "${expected[@]}"; do
     grep -qx "$path" <<<"$contents" || fail "the package lacks $path"
 done
 grep -v '^usr/' <<<"$contents" | grep -v '^$' && fail "files outside /usr"
+# Debian's modes, whatever the umask of whoever packed it: lintian warns of
+# a folder others may write to.
+loose=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^(drwxr-xr-x|-rw-r--r--|-rwxr-xr-x)$/ {print $1, $NF}')
+[ -z "$loose" ] || fail "modes other than 755 and 644:"$'\n'"$loose"
 echo "$(grep -vc '/$' <<<"$contents") files, $(stat -c %s "$deb") bytes"
 
 say "unpacked into an empty root"

@@ -23,13 +23,16 @@ esac
 bash "$root/scripts/sonaweld.sh" build
 
 . "$root/scripts/debian-packages.sh"
-# dpkg-shlibdeps reads the package's dependencies off the programs.
-tools=(dpkg-dev desktop-file-utils appstream)
+# dpkg-shlibdeps reads the package's dependencies off the programs; CPack
+# looks for the programs to hand it with the file tool, and stops without it.
+tools=(dpkg-dev file desktop-file-utils appstream)
 [ "$lintian" -eq 0 ] || tools+=(lintian)
 install_missing "${tools[@]}"
 
 rm -f "$build"/sonaweld_*.deb
-(cd "$build" && cpack -G DEB >/dev/null)
+# Packed under a umask that lets the group write, on purpose: the modes in
+# the package must not depend on who packs it.
+(cd "$build" && umask 002 && cpack -G DEB >/dev/null)
 debs=("$build"/sonaweld_*.deb)
 [ -f "${debs[0]}" ] || { echo "cpack made no package" >&2; exit 1; }
 

@@ -18,9 +18,9 @@ packages=(
 # The tests make their media with the encoders of the ffmpeg tool, check the
 # desktop files with the desktop's own validators and the MIME database, cut
 # a joined file apart again by its cue sheet with shntool, and build and check
-# the Debian package.
+# the Debian package (CPack needs the file tool for that).
 if [ "$mode" = test ]; then
-    packages+=(ffmpeg desktop-file-utils appstream shared-mime-info dpkg-dev shntool)
+    packages+=(ffmpeg desktop-file-utils appstream shared-mime-info dpkg-dev file shntool)
 fi
 
 . "$root/scripts/debian-packages.sh"

@@ -9,18 +9,48 @@
 #include <QGuiApplication>
 #include <QMetaObject>
 
+#include <cstdio>
+
 namespace sonaweld {
 
 QStringList filesFromArguments(const QStringList &arguments, const QString &currentFolder)
 {
     QStringList files;
     const QDir current(currentFolder);
+    bool optionsEnded = false;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         if (arguments[i].isEmpty())
             continue;
+        if (arguments[i] == QStringLiteral("--") && !optionsEnded) {
+            optionsEnded = true;
+            continue;
+        }
         files << QDir::toNativeSeparators(QDir::cleanPath(current.absoluteFilePath(arguments[i])));
     }
     return files;
+}
+
+QString unknownOption(const QStringList &arguments, const QString &currentFolder)
+{
+    const QDir current(currentFolder);
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (argument == QStringLiteral("--"))
+            return {};
+        // A lone "-" is a file name to most programs; here it is no option.
+        if (argument.size() > 1 && argument.startsWith(u'-') && !QFileInfo::exists(current.absoluteFilePath(argument)))
+            return argument;
+    }
+    return {};
+}
+
+void setApplicationIdentity()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillory"));
+    // Set before the first window exists: that is when X11 takes it as the
+    // window class.
+    QCoreApplication::setApplicationName(QStringLiteral("Sonaweld"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.quillory.Sonaweld"));
 }
 
 int CMainApp::InitInstance()
@@ -31,11 +61,11 @@ int CMainApp::InitInstance()
 
 int CMainApp::InitInstance(Prompter &prompter, const QStringList &arguments)
 {
-    QCoreApplication::setOrganizationName(QStringLiteral("Quillory"));
-    QCoreApplication::setApplicationName(QStringLiteral("Sonaweld"));
-    // Lets a Wayland desktop match the window to its menu entry and icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("com.quillory.Sonaweld"));
-
+    if (const QString option = unknownOption(arguments); !option.isEmpty()) {
+        std::fprintf(stderr, "sonaweld: unknown option '%s'; %s\n", option.toLocal8Bit().constData(), kUsage);
+        return 2;
+    }
+    setApplicationIdentity();
     CMainDlg dialog(prompter);
     const PrompterOwnerScope owner(prompter, &dialog);
     const QStringList files = filesFromArguments(arguments);

@@ -148,24 +148,38 @@ void CMainDlg::addFiles(const QStringList &chosen, bool several)
             return;
     }
 
-    bool cancelled = false;
-    const std::vector<Measurement> measured = measureOffThread(paths, cancelled);
-    if (cancelled)
-        return;
-
-    int notAdded = 0;
-    for (int i = 0; i < paths.size(); ++i) {
-        const QString &path = paths[i];
-        ReferenceTime duration = 0;
-        if (!probeDuration(path, duration, &measured[static_cast<size_t>(i)])) {
-            if (several) {
-                prompter_.error(QStringLiteral("Can not get the duration of %1").arg(path));
-                continue;
-            }
-            prompter_.error(QStringLiteral("Can not get the duration of the clip!"));
+    // Only as many files are measured as the list has room for: a folder of
+    // thousands would otherwise be read in full to be mostly refused. A file
+    // that cannot be measured leaves its place to the next one.
+    QStringList accepted;
+    std::vector<ReferenceTime> durations;
+    qsizetype next = 0;
+    while (next < paths.size() && items_.itemCount() + accepted.size() < kMaxItems) {
+        const QStringList batch = paths.mid(next, kMaxItems - items_.itemCount() - accepted.size());
+        next += batch.size();
+        bool cancelled = false;
+        const std::vector<Measurement> measured = measureOffThread(batch, cancelled);
+        if (cancelled)
             return;
+        for (int i = 0; i < batch.size(); ++i) {
+            const QString &path = batch[i];
+            ReferenceTime duration = 0;
+            if (!probeDuration(path, duration, &measured[static_cast<size_t>(i)])) {
+                if (several) {
+                    prompter_.error(QStringLiteral("Can not get the duration of %1").arg(path));
+                    continue;
+                }
+                prompter_.error(QStringLiteral("Can not get the duration of the clip!"));
+                return;
+            }
+            accepted << path;
+            durations.push_back(duration);
         }
-        if (!items_.append(path, duration))
+    }
+
+    int notAdded = static_cast<int>(paths.size() - next);
+    for (int i = 0; i < accepted.size(); ++i) {
+        if (!items_.append(accepted[i], durations[static_cast<size_t>(i)]))
             ++notAdded;
     }
     if (notAdded > 0) {
@@ -201,6 +215,10 @@ QStringList CMainDlg::expandFolders(const QStringList &paths)
     for (const QString &path : paths) {
         if (!QFileInfo(path).isDir()) {
             files << path;
+            continue;
+        }
+        if (!folderCanBeListed(path)) {
+            prompter_.error(QStringLiteral("The folder %1 cannot be read.").arg(path));
             continue;
         }
         const QStringList inside = mediaFilesInFolder(path);

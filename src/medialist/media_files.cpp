@@ -1,10 +1,15 @@
 #include "medialist/media_files.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace sonaweld {
 namespace {
@@ -128,6 +133,17 @@ QStringList mediaFilesInFolder(const QString &folder)
     for (const QString &name : names)
         paths << QDir::toNativeSeparators(dir.absoluteFilePath(name));
     return paths;
+}
+
+bool folderCanBeListed(const QString &folder)
+{
+#ifdef _WIN32
+    return QFileInfo(folder).isReadable();
+#else
+    // Reading gives the names; searching is needed to tell files from
+    // folders. access() asks the kernel, which knows what binds root too.
+    return ::access(QFile::encodeName(folder).constData(), R_OK | X_OK) == 0;
+#endif
 }
 
 } // namespace sonaweld

@@ -33,4 +33,8 @@ inline bool naturalLess(const QString &a, const QString &b)
 // cannot be read.
 QStringList mediaFilesInFolder(const QString &folder);
 
+// Whether this user may list `folder` and look at what is in it. An empty
+// answer from mediaFilesInFolder means nothing to add only when this holds.
+bool folderCanBeListed(const QString &folder);
+
 } // namespace sonaweld

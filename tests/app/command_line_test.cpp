@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <functional>
@@ -97,6 +99,23 @@ TEST(CommandLine, ArgumentsAreFilesMadeAbsoluteInTheirOrder)
                            "/home/me/music/c d.flac"}));
     EXPECT_TRUE(filesFromArguments({"sonaweld"}, "/home/me").isEmpty());
     EXPECT_TRUE(filesFromArguments({}, "/home/me").isEmpty());
+    // The first "--" ends the options and is no file; a second one is.
+    EXPECT_EQ(filesFromArguments({"sonaweld", "a.wav", "--", "-b.wav", "--"}, "/m"),
+              QStringList({"/m/a.wav", "/m/-b.wav", "/m/--"}));
+}
+
+TEST(CommandLine, AnOptionIsUnknownUnlessAFileHasItsNameOrItFollowsTheEndOfOptions)
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath("-take 1.wav"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QString here = dir.path();
+    EXPECT_EQ(unknownOption({"sonaweld", "a.wav", "--help", "-x"}, here), "--help");
+    EXPECT_EQ(unknownOption({"sonaweld", "-take 1.wav", "-v"}, here), "-v");
+    EXPECT_EQ(unknownOption({"sonaweld", "-take 1.wav", "-", "a.wav"}, here), "");
+    EXPECT_EQ(unknownOption({"sonaweld", "--", "--help"}, here), "");
+    EXPECT_EQ(unknownOption({"sonaweld"}, here), "");
 }
 
 TEST_F(CommandLineTest, OpenWithTwoFilesStartsTheProgramWithBothInTheList)

@@ -1,11 +1,13 @@
 // The files a desktop reads about the program: its menu entry, icons,
 // software-centre data and manual page, checked against what the program
 // itself does.
+#include "app/main_app.h"
 #include "medialist/media_files.h"
 #include "ui/resource_icons.h"
 
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
 #include <QMimeDatabase>
 #include <QProcess>
@@ -102,6 +104,17 @@ TEST(DesktopEntry, ListsOnlyRealAudioAndVideoTypesAndTakesSeveralFiles)
     EXPECT_EQ(entry.value("Exec"), "sonaweld %F");
     // The installed icon files are named by the id.
     EXPECT_EQ(entry.value("Icon"), kAppId);
+}
+
+TEST(DesktopEntry, TheRunningWindowsBelongToTheEntry)
+{
+    setApplicationIdentity();
+    const auto entry = desktopEntry();
+    // X11 gives the application name as the windows' class; a launcher that
+    // cannot match it shows a second icon and spins until it gives up.
+    EXPECT_EQ(entry.value("StartupWMClass"), QCoreApplication::applicationName());
+    // Wayland matches by the entry's own file name.
+    EXPECT_EQ(QGuiApplication::desktopFileName(), kAppId);
 }
 
 TEST(Icons, EveryThemeSizeShowsTheWindowsOwnIcon)

@@ -32,6 +32,8 @@ for size in "${sizes[@]}"; do
 done
 expect share/doc/sonaweld/copyright
 expect share/doc/sonaweld/changelog.gz
+# Only the Debian package speaks to lintian.
+[ ! -e "$prefix/share/lintian" ] || fail "a plain install holds lintian overrides"
 
 # Help looks for its pages in ../share/sonaweld/help from the program.
 diff -r "$source/res/help" "$prefix/share/sonaweld/help" >&2 || fail "help pages differ from res/help"

@@ -13,11 +13,15 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
 #ifndef _WIN32
+#include <QProcess>
+#include <QStandardPaths>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <gtest/gtest.h>
@@ -207,6 +211,35 @@ TEST_F(AddTest, ADroppedFolderAddsItsMediaFilesInNaturalOrder)
     EXPECT_EQ(lastFolder(), album.path() + "/");
 }
 
+TEST_F(AddTest, ADroppedFolderIsMeasuredOnlyAsFarAsTheListHasRoom)
+{
+    std::atomic<int> measured{0};
+    CMainDlg counting(prompter, media::MediaFactory([&measured](std::string_view operation) {
+        if (operation == "Graph.RenderFile")
+            ++measured;
+        return 0;
+    }));
+    for (int i = 0; i < kMaxItems - 2; ++i)
+        counting.items().append(QStringLiteral("/old/%1.mp3").arg(i), kUnitsPerSecond);
+    const QDir album(media.path("Album"));
+    ASSERT_TRUE(album.mkpath("."));
+    // The first cannot be measured, so its place goes to the third.
+    const QString broken = media.textFile("Album/1.wav", "not audio");
+    for (int i = 2; i <= 6; ++i)
+        media.constantWav(QStringLiteral("Album/%1.wav").arg(i), 4410, 44100, 2, 1);
+
+    ASSERT_TRUE(dropOnList(counting, {QUrl::fromLocalFile(album.path())}));
+
+    EXPECT_EQ(measured.load(), 3);
+    EXPECT_EQ(counting.items().itemCount(), kMaxItems);
+    EXPECT_EQ(counting.items().pathAt(kMaxItems - 2), album.filePath("2.wav"));
+    EXPECT_EQ(counting.items().pathAt(kMaxItems - 1), album.filePath("3.wav"));
+    EXPECT_EQ(prompter.texts(),
+              QStringList({cannotOpen(broken), "Can not get the duration of " + broken,
+                           "3 of the chosen files were not added: the list holds at most 1000 files."}));
+    EXPECT_EQ(counting.itemList()->rowCount(), kMaxItems);
+}
+
 TEST_F(AddTest, DroppedFilesAreTriedWhateverTheirNameAndAnEmptyFolderIsNamedOnce)
 {
     // Sound under a name no pattern knows is still sound; a text file under
@@ -253,5 +286,77 @@ TEST_F(AddTest, TheDialogTakesNoCommandsWhileMeasuring)
     EXPECT_TRUE(slow.isVisible());
     EXPECT_TRUE(prompter.texts().isEmpty()) << prompter.texts().join('\n').toStdString();
     EXPECT_EQ(slow.items().itemCount(), 1);
+}
+#endif
+
+#ifndef _WIN32
+namespace {
+
+// Permissions do not bind root. Run as root, the current test runs again in
+// a copy of this program as an unprivileged user, and `ran` says so;
+// `skipped` holds why that is impossible here. Otherwise the caller goes on.
+void rerunUnprivileged(bool &ran, QString &skipped)
+{
+    ran = false;
+    if (::geteuid() != 0)
+        return;
+    if (QStandardPaths::findExecutable("setpriv").isEmpty()) {
+        skipped = "running as root without setpriv: permissions cannot be tested";
+        return;
+    }
+    const QString self = QCoreApplication::applicationFilePath();
+    for (QFileInfo at(self); at.absoluteFilePath() != "/"; at = QFileInfo(at.absolutePath())) {
+        if (!(at.permissions() & QFileDevice::ExeOther)) {
+            skipped = at.absoluteFilePath() + " is closed to other users";
+            return;
+        }
+    }
+    const auto *test = ::testing::UnitTest::GetInstance()->current_test_info();
+    QProcess p;
+    p.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", self,
+                        QStringLiteral("--gtest_filter=%1.%2").arg(test->test_suite_name(), test->name())});
+    ran = true;
+    if (!p.waitForFinished(60000)) {
+        ADD_FAILURE() << "the unprivileged run did not end";
+        return;
+    }
+    const QString out = QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains("[  PASSED  ] 1 test")) << out.toStdString();
+}
+
+} // namespace
+
+TEST_F(AddTest, AFolderThatCannotBeReadIsNamedAsSuch)
+{
+    bool ran = false;
+    QString skipped;
+    rerunUnprivileged(ran, skipped);
+    if (!skipped.isEmpty())
+        GTEST_SKIP() << skipped.toStdString();
+    if (ran)
+        return;
+
+    const QDir root(media.dir());
+    // Closed entirely, and readable but not searchable: names without types.
+    ASSERT_TRUE(root.mkpath("closed"));
+    ASSERT_TRUE(root.mkpath("unsearchable"));
+    media.constantWav("closed/a.wav", 4410, 44100, 2, 1);
+    media.constantWav("unsearchable/b.wav", 4410, 44100, 2, 1);
+    const QString good = media.constantWav("good.wav", 4410, 44100, 2, 1);
+    ASSERT_EQ(::chmod(QFile::encodeName(root.filePath("closed")).constData(), 0), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(root.filePath("unsearchable")).constData(), 0444), 0);
+
+    ASSERT_TRUE(dropOnList(dlg, {QUrl::fromLocalFile(root.filePath("closed")),
+                                 QUrl::fromLocalFile(root.filePath("unsearchable")), QUrl::fromLocalFile(good)}));
+
+    EXPECT_EQ(prompter.texts().join('\n').toStdString(),
+              ("The folder " + root.filePath("closed") + " cannot be read.\nThe folder " +
+               root.filePath("unsearchable") + " cannot be read.")
+                  .toStdString());
+    EXPECT_EQ(pathsInList(dlg), QStringList({good}));
+    // The temporary folder must be able to remove them.
+    ::chmod(QFile::encodeName(root.filePath("closed")).constData(), 0755);
+    ::chmod(QFile::encodeName(root.filePath("unsearchable")).constData(), 0755);
 }
 #endif
