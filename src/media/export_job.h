@@ -60,6 +60,10 @@ struct ExportOptions
     // Long clips are decoded in pieces of this many seconds by several
     // workers at once, when there are several; 0 keeps every clip whole.
     int pieceSeconds = 30;
+    // The worker decoding a clip's first piece goes on into the next ones
+    // nobody has taken yet (the cheapest way through them); off, every
+    // piece after the first is decoded apart.
+    bool followOnPieces = true;
     // Asked "ClipReader.Open:<path>" and "ClipReader.Read:<path>" before
     // opening and each read of a source, "ExportRun.Write:<path>" before
     // each write of its output (an empty path for silence).

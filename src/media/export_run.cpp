@@ -184,8 +184,10 @@ ExportRun::ExportRun(std::vector<ClipSpec> clips, WaveFormatEx format, std::stri
     segments_ = planSegments(clips_, static_cast<int>(rate), pieceFrames);
     totalFrames_ = segments_.empty() ? 0 : segments_.back().end;
     progress_ = std::make_unique<std::atomic<std::int64_t>[]>(segments_.size());
+    claimed_ = std::make_unique<std::atomic<bool>[]>(segments_.size());
     for (std::size_t i = 0; i < segments_.size(); ++i) {
         progress_[i].store(0);
+        claimed_[i].store(false);
         const Segment &segment = segments_[i];
         if (segment.piece < 0)
             continue;
@@ -570,6 +572,11 @@ void ExportRun::decidePieces(int clip, PiecedClip &pieced)
     pieced.index = std::move(index);
 }
 
+// The worker with a clip's first piece decodes from the start and goes on
+// into each next piece that nobody has taken yet: that costs no seek and no
+// warm-up, and keeps it busy while another worker indexes the clip. The
+// others take pieces apart once the index is there; a clip that cannot be
+// cut is left to the first worker whole.
 Result ExportRun::renderPiece(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer)
 {
     const Segment &segment = segments_[index];
@@ -577,9 +584,7 @@ Result ExportRun::renderPiece(std::size_t slot, std::size_t index, std::vector<s
     const int clip = segment.clips.front();
     Result r;
     if (segment.piece == 0) {
-        // The first piece is decoded from the start in any case, without
-        // waiting for the decision; for a clip that cannot be cut, its
-        // reader simply goes on through the other pieces.
+        claimed_[index] = true;
         r = renderFromStart(slot, pieced);
     } else {
         {
@@ -588,7 +593,7 @@ Result ExportRun::renderPiece(std::size_t slot, std::size_t index, std::vector<s
         }
         if (pieced.decided.failed())
             r = pieced.decided;
-        else if (pieced.index)
+        else if (pieced.index && !claimed_[index].exchange(true))
             r = renderPieceApart(slot, index, pieced.index, buffer);
     }
     // The index is let go with the clip's last piece; a long list of long
@@ -609,7 +614,8 @@ Result ExportRun::renderFromStart(std::size_t slot, PiecedClip &pieced)
     if (Result r = SourceCall(slots_[slot], clip).run([&] { return reader.open(); }); r.failed())
         return r;
     for (std::size_t n = 0; n < pieced.segments.size(); ++n) {
-        if (n == 1) {
+        const std::size_t index = pieced.segments[n];
+        if (n == 1 && !options_.followOnPieces) {
             {
                 SourceCall call(slots_[slot], clip);
                 std::call_once(pieced.once, [&] { decidePieces(clip, pieced); });
@@ -617,7 +623,8 @@ Result ExportRun::renderFromStart(std::size_t slot, PiecedClip &pieced)
             if (pieced.decided.failed() || pieced.index)
                 return ok(); // the failure is the other pieces' to report
         }
-        const std::size_t index = pieced.segments[n];
+        if (n > 0 && claimed_[index].exchange(true))
+            return ok();
         const std::int64_t length = segments_[index].end - segments_[index].begin;
         for (std::int64_t at = 0; at < length;) {
             int produced = 0;

@@ -110,6 +110,8 @@ private:
     std::vector<Segment> segments_;
     std::int64_t totalFrames_ = 0;
     std::vector<std::unique_ptr<PiecedClip>> pieced_;
+    // Pieces some worker is writing or has written.
+    std::unique_ptr<std::atomic<bool>[]> claimed_;
     std::unordered_map<std::size_t, std::size_t> pieceOf_; // segment → pieced_ entry
     std::atomic<int> piecesApart_{0};
     std::atomic<int> piecesFromStart_{0};
