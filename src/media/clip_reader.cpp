@@ -201,6 +201,8 @@ Result ClipReader::seekToPiece()
         piece_.index.reset();
         return ok();
     }
+    if (faults_ && injectedFault(faults_, "ClipReader.Seek:" + path_) < 0)
+        return fail(Code::kNotImpl);
     skipFrames_ += lead * outRate;
     pieceInputFrom_ = first;
     pieceFirstPacket_ = index.pos[static_cast<std::size_t>(packet)];
@@ -258,6 +260,7 @@ Result ClipReader::placeFrame(bool &keep)
         return fail(Code::kNotImpl); // a gap: samples missing before the piece
     heldOffset_ = static_cast<int>(pieceInputFrom_ - start);
     pieceInputFrom_ = -1;
+    pieceStarted_ = true;
     return ok();
 }
 

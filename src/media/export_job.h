@@ -65,8 +65,10 @@ struct ExportOptions
     // piece after the first is decoded apart.
     bool followOnPieces = true;
     // Asked "ClipReader.Open:<path>" and "ClipReader.Read:<path>" before
-    // opening and each read of a source, "ExportRun.Write:<path>" before
-    // each write of its output (an empty path for silence).
+    // opening and each read of a source, "ClipReader.Seek:<path>" before
+    // entering it in the middle (a failure there makes the piece one that
+    // cannot be entered), "ExportRun.Write:<path>" before each write of its
+    // output (an empty path for silence).
     SharedFaultHook faults;
 };
 

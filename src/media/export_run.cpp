@@ -263,6 +263,10 @@ void ExportRun::coordinate()
         outcome = failed_ ? failure_ : ok();
         hung = hungFile_;
     }
+    // Every part of a finished run was written; a part nobody wrote would
+    // otherwise be silence in a file reported as complete.
+    if (outcome && !stopped && framesDone() != totalFrames_)
+        outcome = fail(Code::kUnexpected, "The join left part of " + outputPath_ + " unwritten");
     const std::int64_t frames = outcome.failed() || stopped ? framesDone() : totalFrames_;
     const Result closed = closeFile(frames);
     if (stopped && closed && !hung.empty())
@@ -416,6 +420,11 @@ ExportRun::SourceCall::~SourceCall()
     slot_.inSourceSince.store(0);
 }
 
+void ExportRun::SourceCall::renew(WorkerSlot &slot)
+{
+    slot.inSourceSince.store(std::max<Clock::rep>(Clock::now().time_since_epoch().count(), 1));
+}
+
 void ExportRun::recordFailure(const Result &r)
 {
     {
@@ -556,20 +565,35 @@ ExportJob::PieceCounts ExportRun::pieceCounts() const
 // its pieces can be decoded apart: only when every sample's place in the
 // source is known exactly and the resampler's phase returns to the same
 // value at every output second.
-void ExportRun::decidePieces(int clip, PiecedClip &pieced)
+void ExportRun::decidePieces(std::size_t slot, int clip, PiecedClip &pieced)
 {
     auto index = std::make_shared<PacketIndex>();
-    const Result built = buildPacketIndex(clips_[static_cast<std::size_t>(clip)].path, cancel_, *index);
-    if (built.code == Code::kNotImpl)
-        return; // decoded in order by one worker
-    if (built.failed()) {
+    Result built;
+    {
+        // Reading through a long file on a slow share may take a while; the
+        // builder shows it is alive with every packet.
+        SourceCall call(slots_[slot], clip);
+        built = buildPacketIndex(clips_[static_cast<std::size_t>(clip)].path, cancel_, *index,
+                                 [this, slot] { SourceCall::renew(slots_[slot]); });
+    }
+    // A stop ends the clip; anything else the index cannot make sense of is
+    // left to the one worker reading the clip in order, which reports what
+    // it meets itself.
+    if (built.code == Code::kAbort) {
         pieced.decided = built;
         return;
     }
+    if (built.failed())
+        return;
     const std::int64_t out = format_.samplesPerSec;
     if (out / std::gcd<std::int64_t>(index->sampleRate, out) > kMaxResamplerPhases)
         return;
     pieced.index = std::move(index);
+}
+
+void ExportRun::decideOnce(std::size_t slot, int clip, PiecedClip &pieced)
+{
+    std::call_once(pieced.once, [&] { decidePieces(slot, clip, pieced); });
 }
 
 // The worker with a clip's first piece decodes from the start and goes on
@@ -585,16 +609,14 @@ Result ExportRun::renderPiece(std::size_t slot, std::size_t index, std::vector<s
     Result r;
     if (segment.piece == 0) {
         claimed_[index] = true;
-        r = renderFromStart(slot, pieced);
+        r = renderInOrder(slot, pieced, 0);
     } else {
-        {
-            SourceCall call(slots_[slot], clip);
-            std::call_once(pieced.once, [&] { decidePieces(clip, pieced); });
-        }
+        decideOnce(slot, clip, pieced);
         if (pieced.decided.failed())
             r = pieced.decided;
         else if (pieced.index && !claimed_[index].exchange(true))
-            r = renderPieceApart(slot, index, pieced.index, buffer);
+            r = pieced.apartFailed ? renderInOrder(slot, pieced, static_cast<std::size_t>(segment.piece))
+                                   : renderPieceApart(slot, index, pieced, buffer);
     }
     // The index is let go with the clip's last piece; a long list of long
     // files holds one index per clip under way, not one per file.
@@ -603,27 +625,26 @@ Result ExportRun::renderPiece(std::size_t slot, std::size_t index, std::vector<s
     return r;
 }
 
-Result ExportRun::renderFromStart(std::size_t slot, PiecedClip &pieced)
+// Decodes the clip from its start, writing piece `from` (already claimed)
+// and each later piece nobody has taken yet.
+Result ExportRun::renderInOrder(std::size_t slot, PiecedClip &pieced, std::size_t from)
 {
     std::vector<std::uint8_t> buffer(static_cast<size_t>(options_.chunkFrames) * format_.blockAlign);
-    const Segment &first = segments_[pieced.segments.front()];
+    const Segment &start = segments_[pieced.segments[from]];
     const Segment &last = segments_[pieced.segments.back()];
-    const int clip = first.clips.front();
-    ClipReader reader(clips_[static_cast<std::size_t>(clip)].path, format_, 0, last.end - first.begin, cancel_,
-                      options_.faults);
+    const int clip = start.clips.front();
+    ClipReader reader(clips_[static_cast<std::size_t>(clip)].path, format_, start.clipOffset, last.end - start.begin,
+                      cancel_, options_.faults);
     if (Result r = SourceCall(slots_[slot], clip).run([&] { return reader.open(); }); r.failed())
         return r;
-    for (std::size_t n = 0; n < pieced.segments.size(); ++n) {
+    for (std::size_t n = from; n < pieced.segments.size(); ++n) {
         const std::size_t index = pieced.segments[n];
-        if (n == 1 && !options_.followOnPieces) {
-            {
-                SourceCall call(slots_[slot], clip);
-                std::call_once(pieced.once, [&] { decidePieces(clip, pieced); });
-            }
+        if (n == 1 && from == 0 && !options_.followOnPieces) {
+            decideOnce(slot, clip, pieced);
             if (pieced.decided.failed() || pieced.index)
                 return ok(); // the failure is the other pieces' to report
         }
-        if (n > 0 && claimed_[index].exchange(true))
+        if (n > from && claimed_[index].exchange(true))
             return ok();
         const std::int64_t length = segments_[index].end - segments_[index].begin;
         for (std::int64_t at = 0; at < length;) {
@@ -642,33 +663,27 @@ Result ExportRun::renderFromStart(std::size_t slot, PiecedClip &pieced)
     return ok();
 }
 
-Result ExportRun::renderPieceApart(std::size_t slot, std::size_t index, std::shared_ptr<const PacketIndex> packets,
+Result ExportRun::renderPieceApart(std::size_t slot, std::size_t index, PiecedClip &pieced,
                                    std::vector<std::uint8_t> &buffer)
 {
     const Segment &segment = segments_[index];
     const int clip = segment.clips.front();
-    const std::string &path = clips_[static_cast<std::size_t>(clip)].path;
-    const std::int64_t length = segment.end - segment.begin;
     std::int64_t at = 0;
-    {
-        ClipReader reader(path, format_, 0, length, cancel_, options_.faults, {packets, segment.clipOffset});
-        Result r = SourceCall(slots_[slot], clip).run([&] { return reader.open(); });
-        if (r)
-            r = copyReader(slot, clip, reader, index, at, buffer);
-        // The source could not be entered where the index said (a seek
-        // that lands elsewhere, a packet the index does not know): this
-        // piece is decoded from the start instead, as a single worker would.
-        if (r.code != Code::kNotImpl || at > 0) {
-            if (r)
-                ++piecesApart_;
-            return r;
-        }
-    }
-    ++piecesFromStart_;
-    ClipReader reader(path, format_, segment.clipOffset, length, cancel_, options_.faults);
-    if (Result r = SourceCall(slots_[slot], clip).run([&] { return reader.open(); }); r.failed())
+    ClipReader reader(clips_[static_cast<std::size_t>(clip)].path, format_, 0, segment.end - segment.begin, cancel_,
+                      options_.faults, {pieced.index, segment.clipOffset});
+    Result r = SourceCall(slots_[slot], clip).run([&] { return reader.open(); });
+    if (r)
+        r = copyReader(slot, clip, reader, index, at, buffer);
+    if (r && reader.sought())
+        ++piecesApart_;
+    if (r.code != Code::kNotImpl || at > 0)
         return r;
-    return copyReader(slot, clip, reader, index, at, buffer);
+    // The source could not be entered where the index said (a seek that
+    // lands elsewhere, a packet the index does not know): from here on the
+    // clip is decoded in order, by this worker, as a single worker would.
+    pieced.apartFailed = true;
+    ++piecesFromStart_;
+    return renderInOrder(slot, pieced, static_cast<std::size_t>(segment.piece));
 }
 
 } // namespace sonaweld::media

@@ -58,6 +58,8 @@ private:
     public:
         SourceCall(WorkerSlot &slot, int clip);
         ~SourceCall();
+        // A long call that shows it is still getting somewhere.
+        static void renew(WorkerSlot &slot);
         SourceCall(const SourceCall &) = delete;
         SourceCall &operator=(const SourceCall &) = delete;
         template <typename Call>
@@ -76,6 +78,7 @@ private:
         std::once_flag once;
         Result decided;                            // a source that cannot be read at all
         std::shared_ptr<const PacketIndex> index;  // null: decoded whole, in order
+        std::atomic<bool> apartFailed{false};      // a piece could not be entered: in order from there
         std::atomic<int> piecesLeft{0};
         std::vector<std::size_t> segments;
     };
@@ -86,12 +89,12 @@ private:
     Result renderClip(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
     Result renderMix(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
     Result renderPiece(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
-    void decidePieces(int clip, PiecedClip &pieced);
-    Result renderFromStart(std::size_t slot, PiecedClip &pieced);
+    void decidePieces(std::size_t slot, int clip, PiecedClip &pieced);
+    void decideOnce(std::size_t slot, int clip, PiecedClip &pieced);
+    Result renderInOrder(std::size_t slot, PiecedClip &pieced, std::size_t from);
+    Result renderPieceApart(std::size_t slot, std::size_t index, PiecedClip &pieced, std::vector<std::uint8_t> &buffer);
     Result copyReader(std::size_t slot, int clip, ClipReader &reader, std::size_t index, std::int64_t &at,
                       std::vector<std::uint8_t> &buffer);
-    Result renderPieceApart(std::size_t slot, std::size_t index, std::shared_ptr<const PacketIndex> packets,
-                            std::vector<std::uint8_t> &buffer);
     Result writeSpan(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames);
     void recordFailure(const Result &r);
     void cancelLocked();

@@ -19,8 +19,6 @@ bool clockResolvesSamples(const AVStream &stream)
 int fixedFrameLength(const AVCodecParameters &par)
 {
     switch (par.codec_id) {
-    case AV_CODEC_ID_MP1:
-    case AV_CODEC_ID_MP2:
     case AV_CODEC_ID_MP3: return par.frame_size;
     default: return 0;
     }
@@ -64,23 +62,57 @@ const std::vector<std::uint8_t> *PacketIndex::trimAt(std::int64_t position) cons
 
 int warmUpPackets(const AVCodecParameters &par)
 {
-    const AVCodecID id = par.codec_id;
+    switch (par.codec_id) {
     // Every frame stands alone.
-    if (id == AV_CODEC_ID_FLAC || (id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT))
-        return 0;
+    case AV_CODEC_ID_FLAC:
+    case AV_CODEC_ID_PCM_S16LE:
+    case AV_CODEC_ID_PCM_S16BE:
+    case AV_CODEC_ID_PCM_U8:
+    case AV_CODEC_ID_PCM_S24LE:
+    case AV_CODEC_ID_PCM_S24BE:
+    case AV_CODEC_ID_PCM_S32LE:
+    case AV_CODEC_ID_PCM_S32BE:
+    case AV_CODEC_ID_PCM_F32LE:
+    case AV_CODEC_ID_PCM_F32BE:
+    case AV_CODEC_ID_PCM_F64LE:
+    case AV_CODEC_ID_PCM_F64BE: return 0;
     // A frame's data may begin up to 511 bytes back in earlier frames, and
     // the filter bank overlaps one granule: at 8 kbit/s that is eight
     // frames, so thirty leave a wide margin.
-    if (id == AV_CODEC_ID_MP3 || id == AV_CODEC_ID_MP2 || id == AV_CODEC_ID_MP1)
-        return 30;
-    // AAC (noise substitution) and AC-3 (dither of coarse mantissas) draw
-    // on a random generator whose state runs through the whole stream, so
-    // a decoder started later never gives exactly the same samples; Vorbis
+    case AV_CODEC_ID_MP3: return 30;
+    // AAC (noise substitution), AC-3 (dither of coarse mantissas) and the
+    // fixed-point MPEG layer I/II decoder (its rounding carries over from
+    // sample to sample) keep state that runs through the whole stream, so a
+    // decoder started later never gives exactly the same samples. Vorbis
     // and Opus in Ogg share packet positions, which the index cannot place.
-    return -1;
+    default: return -1;
+    }
 }
 
-Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel, PacketIndex &out)
+bool MpegHeader::parse(const std::uint8_t *p, std::size_t size)
+{
+    if (size < 4 || p[0] != 0xFF || (p[1] & 0xE0) != 0xE0)
+        return false;
+    version = (p[1] >> 3) & 3; // 0: 2.5, 2: 2, 3: 1
+    const int layer = (p[1] >> 1) & 3;
+    const int bitrateIndex = p[2] >> 4;
+    rateIndex = (p[2] >> 2) & 3;
+    const int padding = (p[2] >> 1) & 1;
+    mono = (p[3] >> 6) == 3;
+    // Layer III only; free format has no length to check against.
+    if (version == 1 || layer != 1 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
+        return false;
+    static const int kbitsMpeg1[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    static const int kbitsMpeg2[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+    static const int ratesMpeg1[] = {44100, 48000, 32000};
+    const int rate = ratesMpeg1[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
+    const int kbits = (version == 3 ? kbitsMpeg1 : kbitsMpeg2)[bitrateIndex];
+    length = (version == 3 ? 144000 : 72000) * kbits / rate + padding;
+    return true;
+}
+
+Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel, PacketIndex &out,
+                        const std::function<void()> &alive)
 {
     AudioInput in;
     if (Result r = openAudioInput(path, in, &cancel); r.failed())
@@ -101,15 +133,30 @@ Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel
         return fail(Code::kOutOfMemory, "Cannot read " + path + ": out of memory");
     std::int64_t ticks = 0;
     std::int64_t leadTrim = 0;
+    const bool mp3 = stream.codecpar->codec_id == AV_CODEC_ID_MP3;
+    MpegHeader firstHeader;
     bool exact = true;
     int rc = 0;
     while (exact && (rc = av_read_frame(in.format.get(), packet.get())) >= 0) {
         if (packet->stream_index == stream.index) {
             const std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
             exact = packet->pos >= 0 && packet->duration > 0 && ts != AV_NOPTS_VALUE && !changesParameters(*packet)
-                    && (index.pos.empty() || packet->pos > index.pos.back());
+                    && !(packet->flags & AV_PKT_FLAG_DISCARD) && (index.pos.empty() || packet->pos > index.pos.back());
             if (index.pos.empty())
                 leadTrim = leadTrimOf(*packet);
+            else
+                exact = exact && leadTrimOf(*packet) == 0;
+            // An MP3 packet the decoder would refuse (junk or a tag in the
+            // middle joined to a frame) or a frame of another kind yields
+            // other than its length, which only decoding would tell.
+            if (mp3) {
+                MpegHeader header;
+                exact = exact && header.parse(packet->data, static_cast<std::size_t>(packet->size))
+                        && header.length == packet->size
+                        && (index.pos.empty() || header.sameKindAs(firstHeader));
+                if (index.pos.empty())
+                    firstHeader = header;
+            }
             size_t size = 0;
             if (const uint8_t *trim = av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
                 trim && size > 0) {
@@ -128,9 +175,13 @@ Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel
         av_packet_unref(packet.get());
         if (cancel.load(std::memory_order_relaxed))
             return fail(Code::kAbort);
+        if (alive)
+            alive();
     }
     if (!exact)
         return fail(Code::kNotImpl);
+    if (cancel.load(std::memory_order_relaxed))
+        return fail(Code::kAbort);
     if (const int failure = readFailure(in, rc); failure < 0)
         return ffmpegFailure(failure, "Cannot read " + path);
     if (index.pos.empty())

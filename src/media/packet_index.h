@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,6 +36,23 @@ struct PacketIndex
     const std::vector<std::uint8_t> *trimAt(std::int64_t position) const;
 };
 
+// The part of an MPEG audio layer III frame header that fixes what the
+// frame holds.
+struct MpegHeader
+{
+    int version = -1;
+    int rateIndex = -1;
+    bool mono = false;
+    int length = 0; // bytes, header included
+
+    // False for anything but a layer III header with a known length.
+    bool parse(const std::uint8_t *p, std::size_t size);
+    bool sameKindAs(const MpegHeader &o) const
+    {
+        return version == o.version && rateIndex == o.rateIndex && mono == o.mono;
+    }
+};
+
 // Packets decoded before the wanted ones so that the decoder's state is
 // exactly what it would be after decoding from the start (MP3's bit
 // reservoir, the overlap of transform codecs); -1 for codecs whose state
@@ -46,6 +64,8 @@ int warmUpPackets(const AVCodecParameters &par);
 // exactly: a codec whose state does not settle, packets without position
 // or duration, positions shared by several packets, a clock that does not
 // resolve one sample, or a stream that changes its parameters.
-Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel, PacketIndex &out);
+// `alive`, when given, is called with every packet read.
+Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel, PacketIndex &out,
+                        const std::function<void()> &alive = {});
 
 } // namespace sonaweld::media

@@ -23,7 +23,7 @@ struct Joined
 };
 
 Joined joinAlone(const QString &source, const WaveFormatEx &format, int workers, const QString &out,
-                 bool followOn = true)
+                 bool followOn = true, FaultHook faults = {})
 {
     ReferenceTime length = 0;
     EXPECT_FALSE(probeDuration(source.toStdString(), length).failed());
@@ -31,11 +31,16 @@ Joined joinAlone(const QString &source, const WaveFormatEx &format, int workers,
     options.workers = workers;
     options.pieceSeconds = 2;
     options.followOnPieces = followOn;
+    if (faults)
+        options.faults = std::make_shared<const FaultHook>(std::move(faults));
     ExportJob job({{source.toStdString(), 0, length, 0}}, format, out.toStdString(), options);
     std::promise<Result> ended;
     auto result = ended.get_future();
     EXPECT_TRUE(job.start([&](const Result &r) { ended.set_value(r); }));
-    EXPECT_EQ(result.wait_for(std::chrono::seconds(120)), std::future_status::ready);
+    if (result.wait_for(std::chrono::seconds(120)) != std::future_status::ready) {
+        ADD_FAILURE() << "the join did not end";
+        return {};
+    }
     const Result r = result.get();
     EXPECT_FALSE(r.failed()) << r.text();
     QFile file(out);
@@ -124,4 +129,24 @@ TEST(Pieces, FourWorkersWriteTheBytesOfOne)
             EXPECT_EQ(apart.pieces.fromStart + four.pieces.fromStart, 0);
         }
     }
+}
+
+// A piece that cannot be entered where the index says is decoded in order
+// from the start, and so is every piece after it that nobody has taken: the
+// bytes stay those of one worker, and no piece reads the file from its start
+// but that one.
+TEST(Pieces, APieceThatCannotBeEnteredFallsBackToDecodingInOrder)
+{
+    MediaFixtures media;
+    const QString source = media.tone("long.mp3", 12.0, 44100, 2, {"-b:a", "128k"});
+    const Joined one = joinAlone(source, pcmFormat(22050, 2, 16), 1, media.path("one.wav"));
+    const Joined four = joinAlone(source, pcmFormat(22050, 2, 16), 4, media.path("four.wav"), false,
+                                  [](std::string_view operation) { return operation.rfind("ClipReader.Seek:", 0) == 0 ? -1 : 0; });
+    ASSERT_GT(one.bytes.size(), 44);
+    EXPECT_TRUE(one.bytes == four.bytes) << firstDifference(media.path("one.wav"), media.path("four.wav")).toStdString();
+    EXPECT_EQ(four.pieces.apart, 0);
+    // Pieces at 2, 4, ... 10 s: the first to fail goes on in order through
+    // those nobody has taken; four workers may each meet one.
+    EXPECT_GE(four.pieces.fromStart, 1);
+    EXPECT_LE(four.pieces.fromStart, 4);
 }
