@@ -9,6 +9,7 @@
 
 extern "C" {
 #include <libavutil/mathematics.h>
+#include <libavutil/opt.h>
 }
 
 namespace sonaweld::media {
@@ -119,6 +120,13 @@ Result ClipReader::makeResampler(ChannelLayout &inLayout, const AVFrame *frame)
         const double both[2] = {1.0, 1.0};
         rc = swr_set_matrix(swr.get(), both, 1);
     }
+    // Pieces of a long source are cut where the resampler's phase comes
+    // round again, which holds with one phase per output sample of the
+    // reduced rate ratio (up to 1 << 10 of them): set, not left to defaults.
+    if (rc >= 0)
+        rc = av_opt_set_int(swr.get(), "exact_rational", 1, 0);
+    if (rc >= 0)
+        rc = av_opt_set_int(swr.get(), "phase_shift", 10, 0);
     if (rc >= 0)
         rc = swr_init(swr.get());
     if (rc < 0)
@@ -191,16 +199,20 @@ Result ClipReader::seekToPiece()
     const PacketIndex &index = *piece_.index;
     const std::int64_t outRate = output_.samplesPerSec;
     const std::int64_t inRate = index.sampleRate;
-    const std::int64_t seconds = piece_.outputFrom / outRate;
     const std::int64_t lead = inRate == outRate ? 0 : 1;
-    const std::int64_t first = (seconds - lead) * inRate;
-    const std::ptrdiff_t packet = index.packetHolding(first) - warmUpPackets(*input_.stream->codecpar);
-    if (first < 0 || packet <= 0) {
+    const std::int64_t first = pieceInputStart(piece_.outputFrom, inRate, outRate);
+    const int warmUp = warmUpPackets(*input_.stream->codecpar);
+    const std::ptrdiff_t holding = first < 0 ? -1 : index.packetHolding(first);
+    const std::ptrdiff_t packet = holding - warmUp;
+    if (holding < 0 || index.number[static_cast<std::size_t>(holding)] - warmUp <= 0) {
         // Close to the start: decoding from it costs no more.
         skipFrames_ += piece_.outputFrom;
         piece_.index.reset();
         return ok();
     }
+    // The index keeps the packets a piece starts with in one run.
+    if (packet < 0 || index.number[static_cast<std::size_t>(holding)] - index.number[static_cast<std::size_t>(packet)] != warmUp)
+        return fail(Code::kNotImpl);
     if (faults_ && injectedFault(faults_, "ClipReader.Seek:" + path_) < 0)
         return fail(Code::kNotImpl);
     skipFrames_ += lead * outRate;

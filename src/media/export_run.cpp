@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <numeric>
 
 namespace sonaweld::media {
@@ -573,8 +574,17 @@ void ExportRun::decidePieces(std::size_t slot, int clip, PiecedClip &pieced)
         // Reading through a long file on a slow share may take a while; the
         // builder shows it is alive with every packet.
         SourceCall call(slots_[slot], clip);
-        built = buildPacketIndex(clips_[static_cast<std::size_t>(clip)].path, cancel_, *index,
-                                 [this, slot] { SourceCall::renew(slots_[slot]); });
+        std::vector<std::int64_t> starts;
+        for (const std::size_t segment : pieced.segments)
+            starts.push_back(segments_[segment].clipOffset);
+        try {
+            built = buildPacketIndex(clips_[static_cast<std::size_t>(clip)].path, cancel_, *index, starts,
+                                     static_cast<int>(format_.samplesPerSec),
+                                     [this, slot] { SourceCall::renew(slots_[slot]); });
+        } catch (const std::bad_alloc &) {
+            // No memory for the index: the clip is simply read in order.
+            built = fail(Code::kOutOfMemory);
+        }
     }
     // A stop ends the clip; anything else the index cannot make sense of is
     // left to the one worker reading the clip in order, which reports what

@@ -1,6 +1,7 @@
 #include "media/packet_index.h"
 
 #include <algorithm>
+#include <deque>
 
 extern "C" {
 #include <libavutil/intreadwrite.h>
@@ -111,7 +112,33 @@ bool MpegHeader::parse(const std::uint8_t *p, std::size_t size)
     return true;
 }
 
+std::int64_t pieceInputStart(std::int64_t outputFrom, std::int64_t inRate, std::int64_t outRate)
+{
+    const std::int64_t lead = inRate == outRate ? 0 : 1;
+    return (outputFrom / outRate - lead) * inRate;
+}
+
+namespace {
+
+struct Entry
+{
+    std::int64_t pos, timestamp, firstSample, number;
+};
+
+void keep(PacketIndex &index, const Entry &e)
+{
+    if (!index.pos.empty() && e.pos <= index.pos.back())
+        return;
+    index.pos.push_back(e.pos);
+    index.timestamp.push_back(e.timestamp);
+    index.firstSample.push_back(e.firstSample);
+    index.number.push_back(e.number);
+}
+
+} // namespace
+
 Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel, PacketIndex &out,
+                        const std::vector<std::int64_t> &pieceStarts, int outRate,
                         const std::function<void()> &alive)
 {
     AudioInput in;
@@ -133,6 +160,14 @@ Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel
         return fail(Code::kOutOfMemory, "Cannot read " + path + ": out of memory");
     std::int64_t ticks = 0;
     std::int64_t leadTrim = 0;
+    std::int64_t count = 0;
+    std::int64_t lastPos = -1;
+    std::vector<std::int64_t> needed;
+    for (const std::int64_t start : pieceStarts)
+        needed.push_back(pieceInputStart(start, index.sampleRate, outRate));
+    const std::size_t windowSize = static_cast<std::size_t>(warmUpPackets(*stream.codecpar)) + 2;
+    std::deque<Entry> window;
+    std::size_t next = 0;
     const bool mp3 = stream.codecpar->codec_id == AV_CODEC_ID_MP3;
     MpegHeader firstHeader;
     bool exact = true;
@@ -141,8 +176,9 @@ Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel
         if (packet->stream_index == stream.index) {
             const std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
             exact = packet->pos >= 0 && packet->duration > 0 && ts != AV_NOPTS_VALUE && !changesParameters(*packet)
-                    && !(packet->flags & AV_PKT_FLAG_DISCARD) && (index.pos.empty() || packet->pos > index.pos.back());
-            if (index.pos.empty())
+                    && !(packet->flags & AV_PKT_FLAG_DISCARD) && packet->pos > lastPos;
+            lastPos = packet->pos;
+            if (count == 0)
                 leadTrim = leadTrimOf(*packet);
             else
                 exact = exact && leadTrimOf(*packet) == 0;
@@ -153,8 +189,8 @@ Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel
                 MpegHeader header;
                 exact = exact && header.parse(packet->data, static_cast<std::size_t>(packet->size))
                         && header.length == packet->size
-                        && (index.pos.empty() || header.sameKindAs(firstHeader));
-                if (index.pos.empty())
+                        && (count == 0 || header.sameKindAs(firstHeader));
+                if (count == 0)
                     firstHeader = header;
             }
             size_t size = 0;
@@ -165,12 +201,25 @@ Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel
                 exact = exact && index.trims.size() < 16;
                 index.trims.emplace_back(packet->pos, std::vector<std::uint8_t>(trim, trim + size));
             }
-            index.pos.push_back(packet->pos);
-            index.timestamp.push_back(ts);
-            index.firstSample.push_back(
-                (fixedFrame > 0 ? ticks : av_rescale_q(ticks, stream.time_base, AVRational{1, index.sampleRate}))
-                - leadTrim);
+            const Entry e{packet->pos, ts,
+                          (fixedFrame > 0 ? ticks : av_rescale_q(ticks, stream.time_base, AVRational{1, index.sampleRate}))
+                              - leadTrim,
+                          count++};
             ticks += fixedFrame > 0 ? fixedFrame : packet->duration;
+            if (needed.empty()) {
+                keep(index, e);
+            } else {
+                // Once past a piece's first sample, the packets before it
+                // that its decoder starts with are all in the window.
+                while (next < needed.size() && e.firstSample > needed[next]) {
+                    for (const Entry &w : window)
+                        keep(index, w);
+                    ++next;
+                }
+                window.push_back(e);
+                if (window.size() > windowSize)
+                    window.pop_front();
+            }
         }
         av_packet_unref(packet.get());
         if (cancel.load(std::memory_order_relaxed))
@@ -180,11 +229,15 @@ Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel
     }
     if (!exact)
         return fail(Code::kNotImpl);
+    for (; next < needed.size(); ++next) {
+        for (const Entry &w : window)
+            keep(index, w);
+    }
     if (cancel.load(std::memory_order_relaxed))
         return fail(Code::kAbort);
     if (const int failure = readFailure(in, rc); failure < 0)
         return ffmpegFailure(failure, "Cannot read " + path);
-    if (index.pos.empty())
+    if (count == 0)
         return fail(Code::kNotImpl);
     out = std::move(index);
     return ok();

@@ -23,6 +23,7 @@ struct PacketIndex
     std::vector<std::int64_t> pos;         // byte position, strictly increasing
     std::vector<std::int64_t> timestamp;   // in the stream's time base, for seeking
     std::vector<std::int64_t> firstSample; // decoded samples before the packet, less the start's trim
+    std::vector<std::int64_t> number;      // the packet's place among all of the stream's packets
     // The trim the demuxer asked of the decoder for the few packets that
     // carry one, as read from the start: after a seek a demuxer may time
     // packets differently and trim elsewhere.
@@ -64,8 +65,17 @@ int warmUpPackets(const AVCodecParameters &par);
 // exactly: a codec whose state does not settle, packets without position
 // or duration, positions shared by several packets, a clock that does not
 // resolve one sample, or a stream that changes its parameters.
-// `alive`, when given, is called with every packet read.
+// The first input sample a piece starting `outputFrom` output frames into a
+// source needs: one input second early when the rate changes, so that a
+// fresh resampler has settled by the piece. Negative: from the start.
+std::int64_t pieceInputStart(std::int64_t outputFrom, std::int64_t inRate, std::int64_t outRate);
+
+// `pieceStarts` (output frames from the source's start, at `outRate`,
+// ascending) limits what is kept to the packets the pieces starting there
+// need, so a file of many hours costs a few entries a piece; empty keeps
+// every packet. `alive`, when given, is called with every packet read.
 Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel, PacketIndex &out,
+                        const std::vector<std::int64_t> &pieceStarts = {}, int outRate = 0,
                         const std::function<void()> &alive = {});
 
 } // namespace sonaweld::media
