@@ -15,11 +15,6 @@
 
 namespace sonaweld::media {
 
-// Plays one source from a media offset for an exact number of output
-// frames: decoded, resampled once to the output format and cut at the
-// span's end. A source a few samples short of its span is padded with
-// silence; one that ends clearly early has changed since it was measured,
-// and reading it fails.
 // Where a piece of a long source starts when it is decoded apart from the
 // rest: a whole number of output seconds from the source's start.
 struct PieceStart
@@ -28,6 +23,11 @@ struct PieceStart
     std::int64_t outputFrom = 0;
 };
 
+// Plays one source from a media offset for an exact number of output
+// frames: decoded, resampled once to the output format and cut at the
+// span's end. A source a few samples short of its span is padded with
+// silence; one that ends clearly early has changed since it was measured,
+// and reading it fails.
 class ClipReader
 {
 public:
