@@ -44,9 +44,10 @@ struct Segment
 // overlap are mixed in one segment, and time covered by no clip is silence.
 // The output ends with the last clip. With `pieceFrames` (a whole number of
 // seconds at `rate`), a clip played from its start that is longer than two
-// pieces is cut into pieces of that length, so several workers can decode
-// it at once.
-std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate, std::int64_t pieceFrames = 0);
+// pieces and than `wholeUpTo` frames is cut into pieces of that length, so
+// several workers can decode it at once.
+std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate, std::int64_t pieceFrames = 0,
+                                  std::int64_t wholeUpTo = 0);
 
 struct ExportOptions
 {

@@ -111,9 +111,9 @@ void storeClipped(const std::int32_t *sum, std::uint8_t *pcm, std::int64_t sampl
 namespace {
 
 void appendClip(std::vector<Segment> &segments, std::int64_t begin, std::int64_t end, int clip,
-                bool fromStart, std::int64_t pieceFrames)
+                bool fromStart, std::int64_t pieceFrames, std::int64_t wholeUpTo)
 {
-    if (pieceFrames <= 0 || !fromStart || end - begin <= 2 * pieceFrames) {
+    if (pieceFrames <= 0 || !fromStart || end - begin <= std::max(2 * pieceFrames, wholeUpTo)) {
         segments.push_back({begin, end, {clip}});
         return;
     }
@@ -129,7 +129,8 @@ void appendClip(std::vector<Segment> &segments, std::int64_t begin, std::int64_t
 
 } // namespace
 
-std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate, std::int64_t pieceFrames)
+std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate, std::int64_t pieceFrames,
+                                  std::int64_t wholeUpTo)
 {
     struct Span
     {
@@ -163,7 +164,7 @@ std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate, 
             return o.clip != s.clip && o.begin < s.end && s.begin < o.end;
         });
         appendClip(segments, s.begin, s.end, s.clip, clips[s.clip].mediaStart == 0 && !overlapped,
-                   pieceFrames);
+                   pieceFrames, wholeUpTo);
         cursor = s.end;
     }
     return segments;
@@ -180,9 +181,15 @@ ExportRun::ExportRun(std::vector<ClipSpec> clips, WaveFormatEx format, std::stri
     workerCount_ = options_.workers > 0 ? options_.workers
                                         : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     const std::int64_t rate = format_.samplesPerSec;
-    // One worker decodes every clip whole and in order anyway.
+    // One worker decodes every clip whole and in order anyway. With many
+    // clips the workers are kept busy by whole clips, and cutting costs
+    // more than it gains: only a clip longer than a quarter of each
+    // worker's share of the output is cut.
     const std::int64_t pieceFrames = workerCount_ > 1 ? options_.pieceSeconds * rate : 0;
-    segments_ = planSegments(clips_, static_cast<int>(rate), pieceFrames);
+    std::int64_t total = 0;
+    for (const ClipSpec &clip : clips_)
+        total = std::max(total, sampleAt(clip.stop, static_cast<int>(rate)));
+    segments_ = planSegments(clips_, static_cast<int>(rate), pieceFrames, total / (4 * workerCount_));
     totalFrames_ = segments_.empty() ? 0 : segments_.back().end;
     progress_ = std::make_unique<std::atomic<std::int64_t>[]>(segments_.size());
     claimed_ = std::make_unique<std::atomic<bool>[]>(segments_.size());

@@ -93,6 +93,9 @@ TEST(PlanSegments, LongClipsAreCutAtWholeSecondsOfTheirOwn)
     // No pieces without a piece length, or for a clip at most two long.
     EXPECT_EQ(picture(planSegments(clips, 10)), "[0,5) [5,75)0 [75,90)1 ");
     EXPECT_EQ(picture(planSegments({clip(0, 4 * kSecond)}, 10, 20)), "[0,40)0 ");
+    // Nor for one no longer than the length given as worth cutting.
+    EXPECT_EQ(picture(planSegments(clips, 10, 20, 70)), "[0,5) [5,75)0 [75,90)1 ");
+    EXPECT_EQ(picture(planSegments(clips, 10, 20, 69)), "[0,5) [5,25)0 [25,45)0 [45,75)0 [75,90)1 ");
 }
 
 TEST(PlanSegments, ClipsThatAreMixedOrStartInsideTheirSourceStayWhole)
