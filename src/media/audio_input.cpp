@@ -133,6 +133,13 @@ int readFailure(const AudioInput &in, int rc)
     return rc;
 }
 
+bool clockResolvesSamples(const AVStream &stream)
+{
+    const std::int64_t rate = stream.codecpar->sample_rate;
+    const AVRational tb = stream.time_base;
+    return rate > 0 && tb.num > 0 && tb.den % (tb.num * rate) == 0;
+}
+
 bool isDamagedPacket(int rc)
 {
     return rc < 0 && !isFatalDecodeFailure(rc) && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF;

@@ -33,6 +33,11 @@ Result openDecoder(const AudioInput &in, const std::string &path, AVCodecContext
 // them as the end.
 int readFailure(const AudioInput &in, int rc);
 
+// Whether one sample of `stream` is a whole number of its clock's ticks, so
+// packet durations count samples exactly (not so on Matroska's and ASF's
+// milliseconds, MPEG's 90 kHz clock).
+bool clockResolvesSamples(const AVStream &stream);
+
 // Whether a decoder's failure `rc` is about one damaged packet, to be dropped
 // while decoding goes on. Decoders answer garbage with many codes (invalid
 // data, "not yet implemented" for bits that look like an unknown feature);

@@ -199,7 +199,6 @@ Result ClipReader::seekToPiece()
     const PacketIndex &index = *piece_.index;
     const std::int64_t outRate = output_.samplesPerSec;
     const std::int64_t inRate = index.sampleRate;
-    const std::int64_t lead = inRate == outRate ? 0 : 1;
     const std::int64_t first = pieceInputStart(piece_.outputFrom, inRate, outRate);
     const int warmUp = warmUpPackets(*input_.stream->codecpar);
     const std::ptrdiff_t holding = first < 0 ? -1 : index.packetHolding(first);
@@ -215,7 +214,8 @@ Result ClipReader::seekToPiece()
         return fail(Code::kNotImpl);
     if (faults_ && injectedFault(faults_, "ClipReader.Seek:" + path_) < 0)
         return fail(Code::kNotImpl);
-    skipFrames_ += lead * outRate;
+    // What the resampler makes of the input before the piece is dropped.
+    skipFrames_ += piece_.outputFrom - first / inRate * outRate;
     pieceInputFrom_ = first;
     pieceFirstPacket_ = index.pos[static_cast<std::size_t>(packet)];
     // A container with its own index (MP4, AVI, a FLAC seek table) finds a
@@ -227,7 +227,10 @@ Result ClipReader::seekToPiece()
     const int rc = byBytes ? av_seek_frame(format, input_.stream->index, pieceFirstPacket_, AVSEEK_FLAG_BYTE)
                            : av_seek_frame(format, input_.stream->index,
                                            index.timestamp[static_cast<std::size_t>(packet)], AVSEEK_FLAG_BACKWARD);
-    return rc < 0 ? fail(Code::kNotImpl) : ok();
+    if (rc < 0)
+        return fail(Code::kNotImpl);
+    sought_ = true;
+    return ok();
 }
 
 // The decoder trims the ends of the stream as the demuxer tells it with
@@ -272,7 +275,6 @@ Result ClipReader::placeFrame(bool &keep)
         return fail(Code::kNotImpl); // a gap: samples missing before the piece
     heldOffset_ = static_cast<int>(pieceInputFrom_ - start);
     pieceInputFrom_ = -1;
-    pieceStarted_ = true;
     return ok();
 }
 

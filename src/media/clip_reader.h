@@ -42,7 +42,7 @@ public:
 
     const std::string &path() const { return path_; }
     // Whether open() entered the source in the middle, as a piece.
-    bool sought() const { return pieceInputFrom_ >= 0 || pieceStarted_; }
+    bool sought() const { return sought_; }
 
     ClipReader(const ClipReader &) = delete;
     ClipReader &operator=(const ClipReader &) = delete;
@@ -106,7 +106,7 @@ private:
     // the packet the demuxer must come to before any is decoded.
     std::int64_t pieceInputFrom_ = -1;
     std::int64_t pieceFirstPacket_ = -1;
-    bool pieceStarted_ = false;
+    bool sought_ = false;
     bool endOfInput_ = false;
     bool decoderDrained_ = false;
 };

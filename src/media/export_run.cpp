@@ -149,7 +149,8 @@ std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate, 
 
     std::vector<Segment> segments;
     std::int64_t cursor = 0;
-    for (const Span &s : spans) {
+    for (std::size_t i = 0; i < spans.size(); ++i) {
+        const Span &s = spans[i];
         if (!segments.empty() && !segments.back().clips.empty() && s.begin < segments.back().end) {
             Segment &mix = segments.back();
             mix.end = std::max(mix.end, s.end);
@@ -159,10 +160,9 @@ std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate, 
         }
         if (s.begin > cursor)
             segments.push_back({cursor, s.begin, {}});
-        // A clip that later turns out to overlap the next is mixed whole.
-        const bool overlapped = std::any_of(spans.begin(), spans.end(), [&](const Span &o) {
-            return o.clip != s.clip && o.begin < s.end && s.begin < o.end;
-        });
+        // A clip the next one overlaps is mixed with it, whole. (One that
+        // overlaps an earlier clip has joined that clip's mix above.)
+        const bool overlapped = i + 1 < spans.size() && spans[i + 1].begin < s.end;
         appendClip(segments, s.begin, s.end, s.clip, clips[s.clip].mediaStart == 0 && !overlapped,
                    pieceFrames, wholeUpTo);
         cursor = s.end;
@@ -191,6 +191,7 @@ ExportRun::ExportRun(std::vector<ClipSpec> clips, WaveFormatEx format, std::stri
         total = std::max(total, sampleAt(clip.stop, static_cast<int>(rate)));
     segments_ = planSegments(clips_, static_cast<int>(rate), pieceFrames, total / (4 * workerCount_));
     totalFrames_ = segments_.empty() ? 0 : segments_.back().end;
+    pieceOf_.assign(segments_.size(), 0);
     progress_ = std::make_unique<std::atomic<std::int64_t>[]>(segments_.size());
     claimed_ = std::make_unique<std::atomic<bool>[]>(segments_.size());
     for (std::size_t i = 0; i < segments_.size(); ++i) {
@@ -204,7 +205,7 @@ ExportRun::ExportRun(std::vector<ClipSpec> clips, WaveFormatEx format, std::stri
         PiecedClip &clip = *pieced_.back();
         clip.segments.push_back(i);
         ++clip.piecesLeft;
-        pieceOf_.emplace(i, pieced_.size() - 1);
+        pieceOf_[i] = pieced_.size() - 1;
     }
 }
 
@@ -508,18 +509,21 @@ Result ExportRun::renderClip(std::size_t slot, std::size_t index, std::vector<st
     return copyReader(slot, clipIndex, reader, index, at, buffer);
 }
 
-// Reads `reader` to the end of its span into segment `index`, from its
-// frame `at` on; `at` ends where the writing stopped.
+// Fills segment `index` from `reader`, from the segment's frame `at` to its
+// end; `at` ends where the writing stopped. A reader may span several
+// segments (the pieces of a clip read in order).
 Result ExportRun::copyReader(std::size_t slot, int clip, ClipReader &reader, std::size_t index, std::int64_t &at,
                              std::vector<std::uint8_t> &buffer)
 {
-    while (reader.remaining() > 0) {
+    const std::int64_t length = segments_[index].end - segments_[index].begin;
+    while (at < length) {
         int produced = 0;
-        if (Result r = SourceCall(slots_[slot], clip).run([&] {
-                return reader.read(buffer.data(), options_.chunkFrames, produced);
-            });
+        const int want = static_cast<int>(std::min<std::int64_t>(options_.chunkFrames, length - at));
+        if (Result r = SourceCall(slots_[slot], clip).run([&] { return reader.read(buffer.data(), want, produced); });
             r.failed())
             return r;
+        if (produced == 0)
+            return fail(Code::kUnexpected, "Reading " + reader.path() + " ended inside its span");
         if (Result r = writeSpan(index, at, buffer.data(), produced); r.failed())
             return r;
         at += produced;
@@ -621,7 +625,7 @@ void ExportRun::decideOnce(std::size_t slot, int clip, PiecedClip &pieced)
 Result ExportRun::renderPiece(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer)
 {
     const Segment &segment = segments_[index];
-    PiecedClip &pieced = *pieced_[pieceOf_.at(index)];
+    PiecedClip &pieced = *pieced_[pieceOf_[index]];
     const int clip = segment.clips.front();
     Result r;
     if (segment.piece == 0) {
@@ -663,19 +667,9 @@ Result ExportRun::renderInOrder(std::size_t slot, PiecedClip &pieced, std::size_
         }
         if (n > from && claimed_[index].exchange(true))
             return ok();
-        const std::int64_t length = segments_[index].end - segments_[index].begin;
-        for (std::int64_t at = 0; at < length;) {
-            int produced = 0;
-            const int want = static_cast<int>(std::min<std::int64_t>(options_.chunkFrames, length - at));
-            if (Result r = SourceCall(slots_[slot], clip).run([&] { return reader.read(buffer.data(), want, produced); });
-                r.failed())
-                return r;
-            if (produced == 0)
-                return fail(Code::kUnexpected, "Reading " + reader.path() + " ended inside its span");
-            if (Result r = writeSpan(index, at, buffer.data(), produced); r.failed())
-                return r;
-            at += produced;
-        }
+        std::int64_t at = 0;
+        if (Result r = copyReader(slot, clip, reader, index, at, buffer); r.failed())
+            return r;
     }
     return ok();
 }

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <memory>
 #include <shared_mutex>
-#include <unordered_map>
 
 namespace sonaweld::media {
 
@@ -115,7 +114,7 @@ private:
     std::vector<std::unique_ptr<PiecedClip>> pieced_;
     // Pieces some worker is writing or has written.
     std::unique_ptr<std::atomic<bool>[]> claimed_;
-    std::unordered_map<std::size_t, std::size_t> pieceOf_; // segment → pieced_ entry
+    std::vector<std::size_t> pieceOf_; // the pieced_ entry of a piece's segment
     std::atomic<int> piecesApart_{0};
     std::atomic<int> piecesFromStart_{0};
 

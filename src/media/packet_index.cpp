@@ -10,21 +10,6 @@ extern "C" {
 namespace sonaweld::media {
 namespace {
 
-bool clockResolvesSamples(const AVStream &stream)
-{
-    const std::int64_t rate = stream.codecpar->sample_rate;
-    const AVRational tb = stream.time_base;
-    return rate > 0 && tb.num > 0 && tb.den % (tb.num * rate) == 0;
-}
-
-int fixedFrameLength(const AVCodecParameters &par)
-{
-    switch (par.codec_id) {
-    case AV_CODEC_ID_MP3: return par.frame_size;
-    default: return 0;
-    }
-}
-
 bool changesParameters(const AVPacket &p)
 {
     return av_packet_get_side_data(&p, AV_PKT_DATA_PARAM_CHANGE, nullptr)
@@ -148,13 +133,12 @@ Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel
     // MP3 in AVI is timed on one tick per frame, which does not resolve a
     // sample; but its parser hands over one frame per packet, and the
     // frames have a fixed length.
-    const int fixedFrame = fixedFrameLength(*stream.codecpar);
+    const int fixedFrame = stream.codecpar->codec_id == AV_CODEC_ID_MP3 ? stream.codecpar->frame_size : 0;
     if (warmUpPackets(*stream.codecpar) < 0 || (!clockResolvesSamples(stream) && fixedFrame <= 0))
         return fail(Code::kNotImpl);
 
     PacketIndex index;
     index.sampleRate = stream.codecpar->sample_rate;
-    index.streamIndex = stream.index;
     AVPacketUPtr packet(av_packet_alloc());
     if (!packet)
         return fail(Code::kOutOfMemory, "Cannot read " + path + ": out of memory");

@@ -19,7 +19,6 @@ namespace sonaweld::media {
 struct PacketIndex
 {
     int sampleRate = 0;
-    int streamIndex = -1;
     std::vector<std::int64_t> pos;         // byte position, strictly increasing
     std::vector<std::int64_t> timestamp;   // in the stream's time base, for seeking
     std::vector<std::int64_t> firstSample; // decoded samples before the packet, less the start's trim

@@ -38,15 +38,6 @@ bool isRawAac(const AudioInput &in)
     return std::strcmp(name, "aac") == 0 || std::strcmp(name, "loas") == 0;
 }
 
-// One sample must be a whole number of ticks, or every packet duration is
-// rounded (Matroska's and ASF's milliseconds, MPEG's 90 kHz clock).
-bool clockResolvesSamples(const AVStream *stream)
-{
-    const std::int64_t rate = stream->codecpar->sample_rate;
-    const AVRational tb = stream->time_base;
-    return rate > 0 && tb.num > 0 && tb.den % (tb.num * rate) == 0;
-}
-
 // Plain PCM only: ADPCM formats with an exact bit count may still carry
 // block headers that are no samples.
 bool isPlainPcm(const AVCodecParameters *par)
@@ -75,7 +66,7 @@ Method chooseMethod(const AudioInput &in)
         return Method::Decode;
     if (isOgg(in))
         return Method::OggGranule;
-    if (clockResolvesSamples(in.stream))
+    if (clockResolvesSamples(*in.stream))
         return Method::PacketDurations;
     return Method::Decode;
 }
