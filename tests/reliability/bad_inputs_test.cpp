@@ -107,13 +107,6 @@ private:
     const std::atomic<int> &measured_;
 };
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
-    return f.readAll();
-}
-
 void writeAll(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
@@ -133,7 +126,8 @@ QString patchedWav(const MediaFixtures &media, const QString &name, const char *
                    std::uint32_t value, int size)
 {
     const QString source = media.constantWav(name + ".src", 44100, 44100, 2, 1000);
-    QByteArray bytes = readAll(source);
+    QByteArray bytes = fileBytes(source);
+    EXPECT_FALSE(bytes.isEmpty());
     const qsizetype at = bytes.indexOf(chunk, 12);
     EXPECT_GT(at, 0);
     putLe(bytes, at + (std::strcmp(chunk, "data") == 0 ? 4 : 8 + offset), value, size);
@@ -271,7 +265,8 @@ TEST_F(BadInputs, AWavClaimingDataPastItsEndPlaysWhatIsThere)
 TEST_F(BadInputs, AnMp3GarbledInTheMiddleIsAddedAndJoined)
 {
     const QString clean = media.tone("clean.mp3", 3.0, 44100, 2, {"-b:a", "128k"});
-    QByteArray bytes = readAll(clean);
+    QByteArray bytes = fileBytes(clean);
+    ASSERT_FALSE(bytes.isEmpty());
     std::uint32_t lcg = 12345;
     for (qsizetype i = bytes.size() / 2; i < bytes.size() / 2 + 3000; ++i) {
         lcg = lcg * 1103515245u + 12345u;
@@ -320,7 +315,7 @@ TEST_F(BadInputs, AFileWhoseFormatChangesMidwayJoinsAtTheChosenFormat)
         const QString first = media.tone("first." + ext, 1.0, 44100, 2, c.encoder);
         const QString second = media.tone("second." + ext, 1.0, 22050, 1, c.encoder);
         const QString both = media.path("both." + ext);
-        writeAll(both, readAll(first) + readAll(second));
+        writeAll(both, fileBytes(first) + fileBytes(second));
 
         prompter.shown.clear();
         prompter.openResults.enqueue({both});

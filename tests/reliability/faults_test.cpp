@@ -611,12 +611,6 @@ private:
     std::string operation_;
 };
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Stops `job` on another thread, so a Stop that waits for the hung call
 // fails the test instead of hanging it.
 Result stopWithin(ExportJob &job, const CallThatNeverReturns &hang, std::chrono::milliseconds &took)
@@ -713,7 +707,7 @@ TEST_F(FaultsTest, AWorkerLeftBehindWritesNothingWhenItWakes)
     std::chrono::milliseconds took{};
     // Held up on the way to the output, not inside a source: not named.
     EXPECT_FALSE(stopWithin(job, hang, took).failed());
-    const QByteArray written = readAll(out);
+    const QByteArray written = fileBytes(out);
     // Files opened now may get the closed output's descriptor number.
     std::vector<std::unique_ptr<QFile>> others;
     for (int i = 0; i < 8; ++i) {
@@ -721,7 +715,7 @@ TEST_F(FaultsTest, AWorkerLeftBehindWritesNothingWhenItWakes)
         ASSERT_TRUE(others.back()->open(QIODevice::ReadWrite));
     }
     ASSERT_TRUE(hang.release());
-    EXPECT_EQ(readAll(out), written);
+    EXPECT_EQ(fileBytes(out), written);
     for (const auto &other : others)
         EXPECT_EQ(other->size(), 0) << other->fileName().toStdString();
     const WavContents w = readWav(out);

@@ -179,4 +179,10 @@ std::vector<std::int16_t> decodedPcm(const QString &path, int rate, int channels
     return samples;
 }
 
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 } // namespace sonaweld::test

@@ -59,6 +59,9 @@ struct WavContents
 
 WavContents readWav(const QString &path);
 
+// A file's bytes; empty when it cannot be read.
+QByteArray fileBytes(const QString &path);
+
 // The file as FFmpeg's own tool decodes it: interleaved 16-bit samples at
 // `rate` with `channels`.
 std::vector<std::int16_t> decodedPcm(const QString &path, int rate, int channels);

@@ -25,12 +25,6 @@ using namespace sonaweld::test;
 
 namespace {
 
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Where each value first appears in channel 0 of the WAV, in the order given;
 // -1 for a value not found after the one before.
 std::vector<std::int64_t> onsets(const WavContents &w, const std::vector<int> &values)
@@ -160,7 +154,7 @@ TEST(JoinCue, NamesTracksByTheirTagsElseByTheirFileNames)
     const ToolRun r = joinTool(QStringList{"-q", "--cue", "-o", out} + files);
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
 
-    const QByteArray bytes = contents(media.path("album.cue"));
+    const QByteArray bytes = fileBytes(media.path("album.cue"));
     EXPECT_FALSE(bytes.startsWith("\xEF\xBB\xBF"));
     EXPECT_FALSE(bytes.contains('\r'));
     const CueSheetRead sheet = parseCueSheet(bytes);
@@ -293,7 +287,7 @@ TEST(JoinCue, OnlyACompleteJoinWritesOrReplacesTheSheet)
         EXPECT_EQ(p.exitCode(), 1) << p.readAllStandardError().toStdString();
         EXPECT_TRUE(QFileInfo::exists(out));
         if (withStale)
-            EXPECT_EQ(contents(cue), stale);
+            EXPECT_EQ(fileBytes(cue), stale);
         else
             EXPECT_FALSE(QFileInfo::exists(cue));
     }
