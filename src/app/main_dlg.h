@@ -113,6 +113,10 @@ public slots:
     void OnMoveUp();
     void OnMoveDown();
     void OnItemDoubleClick();
+    // The first selected row, or -1 after asking the user to select some.
+    int firstSelectedOrAsk();
+    // Moves the selected rows one place: -1 up, +1 down.
+    void moveSelected(int step);
 
 public:
     // Where the double click opens files; nullptr: the system's own.

@@ -25,11 +25,9 @@ void CMainDlg::OnDeleteSelected()
 {
     if (editingLocked(*this) || items_.itemCount() <= 0)
         return;
-    int r = list_->nextSelectedRow(-1);
-    if (r == -1) {
-        prompter_.appMessage(kSelectItems);
+    int r = firstSelectedOrAsk();
+    if (r == -1)
         return;
-    }
     // The rows are those of the list before the command; the list is only
     // rebuilt at the end, so each removal shifts the later entries by one.
     int removed = 0;
@@ -52,47 +50,47 @@ void CMainDlg::OnDeleteAll()
 
 void CMainDlg::OnMoveUp()
 {
-    if (editingLocked(*this) || items_.itemCount() < 2)
-        return;
-    int r = list_->nextSelectedRow(-1);
-    if (r == -1) {
-        prompter_.appMessage(kSelectItems);
-        return;
-    }
-    while (r != -1) {
-        const int next = list_->nextSelectedRow(r);
-        // The top row cannot move up, and the selection moves together or
-        // not at all; being the first row walked, nothing has moved yet.
-        if (r == 0) {
-            list_->setFocus();
-            return;
-        }
-        items_.exchange(r - 1, r);
-        list_->updateRowsAfterMoveUp(items_, r);
-        r = next;
-    }
+    moveSelected(-1);
 }
 
 void CMainDlg::OnMoveDown()
 {
+    moveSelected(+1);
+}
+
+int CMainDlg::firstSelectedOrAsk()
+{
+    const int r = list_->nextSelectedRow(-1);
+    if (r == -1)
+        prompter_.appMessage(kSelectItems);
+    return r;
+}
+
+// The selection is walked top down both ways, and moves together or not at
+// all: the edge row is met first going up, before anything has moved. Going
+// down, an item moved onto the next selected row is moved again from there,
+// so the top item of a selected block ends up below the block.
+void CMainDlg::moveSelected(int step)
+{
     if (editingLocked(*this) || items_.itemCount() < 2)
         return;
-    int r = list_->nextSelectedRow(-1);
-    if (r == -1) {
-        prompter_.appMessage(kSelectItems);
+    int r = firstSelectedOrAsk();
+    if (r == -1)
         return;
-    }
-    // Walked top down like the move up, so an item moved onto the next
-    // selected row is moved again from there: the top item of a selected
-    // block ends up below the block.
+    const int edge = step < 0 ? 0 : items_.itemCount() - 1;
     while (r != -1) {
         const int next = list_->nextSelectedRow(r);
-        if (r == items_.itemCount() - 1) {
+        if (r == edge) {
             list_->setFocus();
             return;
         }
-        items_.exchange(r, r + 1);
-        list_->updateRowsAfterMoveDown(items_, r);
+        if (step < 0) {
+            items_.exchange(r - 1, r);
+            list_->updateRowsAfterMoveUp(items_, r);
+        } else {
+            items_.exchange(r, r + 1);
+            list_->updateRowsAfterMoveDown(items_, r);
+        }
         r = next;
     }
 }
@@ -102,12 +100,10 @@ void CMainDlg::OnItemDoubleClick()
 {
     if (items_.itemCount() == 0)
         return;
-    int r = list_->nextSelectedRow(-1);
-    if (r == -1) {
-        prompter_.appMessage(kSelectItems);
+    int r = firstSelectedOrAsk();
+    if (r == -1)
         return;
-    }
-    Launcher &launcher = launcher_ ? *launcher_ : systemLauncher();
+    Launcher &launcher = this->launcher();
     while (r != -1) {
         const int next = list_->nextSelectedRow(r);
         const QString path = items_.pathAt(r);
