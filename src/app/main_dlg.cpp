@@ -45,7 +45,7 @@ QString controlName(int id)
 
 } // namespace
 
-CMainDlg::CMainDlg(Prompter &prompter, media::MediaFactory factory, QWidget *parent)
+CMainDlg::CMainDlg(Prompter &prompter, editing::MediaFactory factory, QWidget *parent)
     : QDialog(parent)
     , prompter_(prompter)
     , factory_(std::move(factory))

@@ -2,7 +2,7 @@
 
 #include "compose/conversion.h"
 #include "compose/measure.h"
-#include "media/media_factory.h"
+#include "editing/media_factory.h"
 #include "medialist/media_item.h"
 #include "options/output_settings.h"
 
@@ -48,7 +48,7 @@ public:
     static constexpr QEvent::Type kGraphNotify = static_cast<QEvent::Type>(QEvent::User + 13);
     static constexpr int kConversionTickMs = 1000;
 
-    explicit CMainDlg(Prompter &prompter, media::MediaFactory factory = media::MediaFactory(),
+    explicit CMainDlg(Prompter &prompter, editing::MediaFactory factory = editing::MediaFactory(),
                       QWidget *parent = nullptr);
     ~CMainDlg() override;
 
@@ -90,7 +90,7 @@ public:
 
     // ConversionHost
     void conversionStarted() override;
-    media::EventQueue::Notify graphNotifier() override;
+    editing::EventQueue::Notify graphNotifier() override;
 
 public slots:
     // Exit button and Enter: ask the window to close; OnClose decides.
@@ -152,7 +152,7 @@ private:
     void offerUpdate();
 
     Prompter &prompter_;
-    media::MediaFactory factory_;
+    editing::MediaFactory factory_;
     ItemTable items_;
     OutputSettings output_;
     int converting_ = 0;

@@ -141,7 +141,7 @@ void CMainDlg::conversionStarted()
     conversionTimer_.start();
 }
 
-media::EventQueue::Notify CMainDlg::graphNotifier()
+editing::EventQueue::Notify CMainDlg::graphNotifier()
 {
     // Runs on a streaming thread: only posts. The hook is cleared before
     // this window goes away.
@@ -173,16 +173,16 @@ void CMainDlg::OnTimer()
 
 void CMainDlg::OnGraphNotify()
 {
-    media::GraphEvent event;
+    editing::GraphEvent event;
     while (conversion_.mediaEvent && conversion_.mediaEvent->events().getEvent(event)) {
         const long code = event.code;
         const int failure = static_cast<int>(event.param1);
         const QString reason = QString::fromStdString(event.text);
         conversion_.mediaEvent->events().freeEventParams(event);
-        if (code == media::EventCode::kComplete) {
+        if (code == editing::EventCode::kComplete) {
             endConversion();
             progress_->setValue(100);
-        } else if (code == media::EventCode::kErrorAbort) {
+        } else if (code == editing::EventCode::kErrorAbort) {
             endConversionWithError(reason.isEmpty() ? QString::fromStdString(media::errorText(failure))
                                                     : reason);
         }

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "media/event_queue.h"
-#include "media/filter_graph.h"
-#include "media/render_engine.h"
-#include "media/timeline.h"
+#include "editing/event_queue.h"
+#include "editing/filter_graph.h"
+#include "editing/render_engine.h"
+#include "editing/timeline.h"
 
 #include <memory>
 
@@ -20,16 +20,16 @@ public:
     virtual void conversionStarted() = 0;
     // Called on a streaming thread whenever graph events wait; must only
     // hand the news over to the window's own thread.
-    virtual media::EventQueue::Notify graphNotifier() = 0;
+    virtual editing::EventQueue::Notify graphNotifier() = 0;
 };
 
 // The references that hold a running join; at most one exists at a time.
 struct Conversion
 {
-    std::shared_ptr<media::Timeline> timeline;
-    std::shared_ptr<media::RenderEngine> exportEngine;
-    std::shared_ptr<media::FilterGraph> mediaControl;
-    std::shared_ptr<media::FilterGraph> mediaEvent;
+    std::shared_ptr<editing::Timeline> timeline;
+    std::shared_ptr<editing::RenderEngine> exportEngine;
+    std::shared_ptr<editing::FilterGraph> mediaControl;
+    std::shared_ptr<editing::FilterGraph> mediaEvent;
 
     // Stops the graph (the file is left valid), ends notifications and
     // releases everything. Returns what the stop found wrong: a failure to

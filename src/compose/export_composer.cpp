@@ -2,6 +2,8 @@
 
 #include "app/prompter.h"
 
+#include <map>
+
 namespace sonaweld {
 
 using media::Code::kFail;
@@ -11,7 +13,7 @@ namespace {
 
 constexpr int kDynamicSources = 1;
 constexpr int kValidateFlags =
-    media::SourceCheck::kCheck | media::SourceCheck::kPopup | media::SourceCheck::kReplace;
+    editing::SourceCheck::kCheck | editing::SourceCheck::kPopup | editing::SourceCheck::kReplace;
 
 std::string toPath(const QString &path)
 {
@@ -20,7 +22,7 @@ std::string toPath(const QString &path)
 
 } // namespace
 
-ExportComposer::ExportComposer(const media::MediaFactory &factory, Prompter &prompter,
+ExportComposer::ExportComposer(const editing::MediaFactory &factory, Prompter &prompter,
                                ConversionHost &host, Conversion &conversion)
     : factory_(factory)
     , prompter_(prompter)
@@ -44,58 +46,83 @@ int ExportComposer::appFailureWithReason(const char *text, const Result &r)
 
 int ExportComposer::composeTimeline(const ItemTable &items)
 {
-    std::shared_ptr<media::Timeline> timeline;
+    std::shared_ptr<editing::Timeline> timeline;
     if (Result r = factory_.createTimeline(timeline); r.failed()) {
         prompter_.error(QStringLiteral("Could not create timeline"));
         return r.code;
     }
     conversion_.timeline = timeline;
 
+    std::vector<media::PlanItem> planItems;
     totalDuration_ = 0;
-    for (int i = 0; i < items.itemCount(); ++i)
+    for (int i = 0; i < items.itemCount(); ++i) {
         totalDuration_ += items.durationAt(i);
+        planItems.push_back({toPath(items.pathAt(i)), items.durationAt(i)});
+    }
+    plan_ = media::planJoin(planItems, {}, {});
 
     if (items.itemCount() > 0)
-        addAudioGroup(*timeline, items);
-    timeline->validateSourceNames(kValidateFlags, locateMissing_);
+        addAudioGroup(*timeline);
+    else
+        plan_.clips.clear();
+    validateSources(*timeline);
     return media::Code::kOk;
 }
 
-int ExportComposer::addAudioGroup(media::Timeline &timeline, const ItemTable &items)
+// A missing file the user finds again is read from where it was found; one
+// named by several items is asked about once, and every such clip follows.
+void ExportComposer::validateSources(editing::Timeline &timeline)
 {
-    media::TimelineObjPtr group;
-    if (Result r = timeline.createEmptyNode(group, media::NodeType::Group); r.failed())
-        return appFailure("Could not create pAudioGroupObj", r);
-    if (Result r = group->setMediaType(media::MajorType::Audio); r.failed())
-        return appFailure("Could not set AudioGroupType", r);
-    if (Result r = timeline.addGroup(group); r.failed())
-        return appFailure("Could not add audio group", r);
-
-    // Clips lie back to back; laying stops at the first clip that reaches
-    // the end, so trailing empty items are not laid at all.
-    ReferenceTime cursor = 0;
-    for (int i = 0; i < items.itemCount(); ++i) {
-        const ReferenceTime start = cursor;
-        const ReferenceTime stop = std::min(cursor + items.durationAt(i), totalDuration_);
-        addClip(timeline, group, items.pathAt(i), start, stop);
-        if (stop == totalDuration_)
-            break;
-        cursor = stop;
+    std::map<std::string, std::string> found;
+    const editing::Timeline::LocateMissing locate = [&](const std::string &missing) {
+        std::string replacement = locateMissing_ ? locateMissing_(missing) : std::string();
+        found[missing] = replacement;
+        return replacement;
+    };
+    timeline.validateSourceNames(kValidateFlags, locateMissing_ ? locate : editing::Timeline::LocateMissing());
+    for (media::ClipSpec &clip : plan_.clips) {
+        if (auto it = found.find(clip.path); it != found.end() && !it->second.empty())
+            clip.path = it->second;
     }
+}
+
+int ExportComposer::addAudioGroup(editing::Timeline &timeline)
+{
+    editing::TimelineObjPtr group;
+    if (Result r = timeline.createEmptyNode(group, editing::NodeType::Group); r.failed()) {
+        plan_.clips.clear();
+        return appFailure("Could not create pAudioGroupObj", r);
+    }
+    if (Result r = group->setMediaType(editing::MajorType::Audio); r.failed()) {
+        plan_.clips.clear();
+        return appFailure("Could not set AudioGroupType", r);
+    }
+    if (Result r = timeline.addGroup(group); r.failed()) {
+        plan_.clips.clear();
+        return appFailure("Could not add audio group", r);
+    }
+    // A clip the timeline would not take leaves its span silent; the others
+    // keep their places.
+    std::vector<media::ClipSpec> placed;
+    for (const media::ClipSpec &clip : plan_.clips) {
+        if (addClip(timeline, group, QString::fromStdString(clip.path), clip.start, clip.stop) >= 0)
+            placed.push_back(clip);
+    }
+    plan_.clips = std::move(placed);
     return media::Code::kOk;
 }
 
-int ExportComposer::addClip(media::Timeline &timeline, const media::TimelineObjPtr &group,
+int ExportComposer::addClip(editing::Timeline &timeline, const editing::TimelineObjPtr &group,
                             const QString &path, ReferenceTime start, ReferenceTime stop)
 {
-    media::TimelineObjPtr track;
-    if (Result r = timeline.createEmptyNode(track, media::NodeType::Track); r.failed())
+    editing::TimelineObjPtr track;
+    if (Result r = timeline.createEmptyNode(track, editing::NodeType::Track); r.failed())
         return appFailure("Could not create pTrack3Obj", r);
     if (Result r = group->vtrackInsBefore(track, -1); r.failed())
         return appFailure("Could not insert pTrack3Obj", r);
 
-    media::TimelineObjPtr source;
-    if (Result r = timeline.createEmptyNode(source, media::NodeType::Source); r.failed())
+    editing::TimelineObjPtr source;
+    if (Result r = timeline.createEmptyNode(source, editing::NodeType::Source); r.failed())
         return appFailure("Could not create the pSource3Obj", r);
     source->setStartStop(start, stop);
     if (Result r = source->setMediaTimes(0, stop - start); r.failed()) {
@@ -111,10 +138,10 @@ int ExportComposer::addClip(media::Timeline &timeline, const media::TimelineObjP
     return media::Code::kOk;
 }
 
-int ExportComposer::startExport(const std::shared_ptr<media::Timeline> &timeline,
+int ExportComposer::startExport(const std::shared_ptr<editing::Timeline> &timeline,
                                 const OutputSettings &settings)
 {
-    std::shared_ptr<media::RenderEngine> engine;
+    std::shared_ptr<editing::RenderEngine> engine;
     if (Result r = factory_.createRenderEngine(engine); r.failed()) {
         prompter_.error(QStringLiteral("Could not create pRenderEngine"));
         return r.code;
@@ -130,7 +157,7 @@ int ExportComposer::startExport(const std::shared_ptr<media::Timeline> &timeline
     int groups = 0;
     if (timeline->getGroupCount(groups)) {
         for (int g = 0; g < groups; ++g) {
-            media::TimelineObjPtr group;
+            editing::TimelineObjPtr group;
             if (timeline->getGroup(group, g))
                 group->setPreviewMode(false);
         }
@@ -139,17 +166,17 @@ int ExportComposer::startExport(const std::shared_ptr<media::Timeline> &timeline
     return built < 0 ? built : media::Code::kOk;
 }
 
-int ExportComposer::buildWavGraph(media::RenderEngine &engine, const QString &path,
+int ExportComposer::buildWavGraph(editing::RenderEngine &engine, const QString &path,
                                   const OutputSettings &settings)
 {
-    std::shared_ptr<media::CaptureGraphBuilder> builder;
+    std::shared_ptr<editing::CaptureGraphBuilder> builder;
     if (Result r = factory_.createCaptureGraphBuilder(builder); r.failed())
         return appFailure("Could not create ICaptureGraphBuilder2", r);
 
-    std::shared_ptr<media::Timeline> timeline;
+    std::shared_ptr<editing::Timeline> timeline;
     if (Result r = engine.getTimelineObject(timeline); r.failed())
         return r.code;
-    std::shared_ptr<media::FilterGraph> graph;
+    std::shared_ptr<editing::FilterGraph> graph;
     if (Result r = engine.getFilterGraph(graph); r.failed())
         return r.code;
 
@@ -165,7 +192,7 @@ int ExportComposer::buildWavGraph(media::RenderEngine &engine, const QString &pa
     if (const int rc = addWavChain(*graph, path, chain); rc < 0)
         return rc;
 
-    media::Pin *groupPin = nullptr;
+    editing::Pin *groupPin = nullptr;
     if (Result r = engine.getGroupOutputPin(0, groupPin); r.failed())
         return appFailure("Could not GetGroupOutputPin( g, &pPin )", r);
     if (Result r = builder->renderStream(groupPin, chain.converter.get(), chain.mux.get()); r.failed())
@@ -175,16 +202,19 @@ int ExportComposer::buildWavGraph(media::RenderEngine &engine, const QString &pa
     if (const int rc = configureFormat(*builder, *chain.mux, settings); rc < 0)
         return rc;
 
-    media::Pin *muxOut = findPin(*chain.mux, media::PinDirection::Output, 0);
-    media::Pin *writerIn = findPin(*chain.writer, media::PinDirection::Input, 0);
+    editing::Pin *muxOut = findPin(*chain.mux, editing::PinDirection::Output, 0);
+    editing::Pin *writerIn = findPin(*chain.writer, editing::PinDirection::Input, 0);
     if (!muxOut || !writerIn)
         return media::Code::kUnexpected;
     if (Result r = graph->connect(muxOut, writerIn); r.failed())
         return appFailureWithReason("can not pGraph->Connect( pMuxOut, pWriterIn )", r);
+    plan_.outputPath = chain.writer->fileName();
+    plan_.format = chain.converter->format();
+    graph->setPlan(plan_);
     return runGraph(graph);
 }
 
-int ExportComposer::addWavChain(media::FilterGraph &graph, const QString &path, WavChain &chain)
+int ExportComposer::addWavChain(editing::FilterGraph &graph, const QString &path, WavChain &chain)
 {
     if (Result r = factory_.createWavMux(chain.mux); r.failed()) {
         prompter_.error(QStringLiteral(
@@ -200,7 +230,7 @@ int ExportComposer::addWavChain(media::FilterGraph &graph, const QString &path, 
         return appFailure("hr = pWriter->SetFileName( Filename, NULL );", r);
     if (Result r = graph.addFilter(chain.writer, "Writer"); r.failed())
         return appFailure("hr = pGraph->AddFilter( pWriterBase, Writer );", r);
-    chain.mux->setInterleavingMode(media::WavMux::Interleave::Full);
+    chain.mux->setInterleavingMode(editing::WavMux::Interleave::Full);
     chain.writer->setOverwrite(true);
 
     if (Result r = factory_.createWaveFormatConverter(chain.converter); r.failed()) {
@@ -213,22 +243,22 @@ int ExportComposer::addWavChain(media::FilterGraph &graph, const QString &path, 
     return media::Code::kOk;
 }
 
-int ExportComposer::configureFormat(media::CaptureGraphBuilder &builder, media::WavMux &mux,
+int ExportComposer::configureFormat(editing::CaptureGraphBuilder &builder, editing::WavMux &mux,
                                     const OutputSettings &settings)
 {
-    media::WaveFormatConverter *config = nullptr;
+    editing::WaveFormatConverter *config = nullptr;
     if (Result r = builder.findStreamConfig(&mux, config); r.failed())
         return appFailure("can not FindInterface", r);
     media::WaveFormatEx format;
     if (Result r = config->getFormat(format); r.failed())
         return appFailureWithReason("can not pASC->GetFormat(&pmt)", r);
-    applyWaveFormat(settings, format);
+    applyWaveFormat(settings.waveRows(), format);
     if (Result r = config->setFormat(format); r.failed())
         return appFailureWithReason("can not pASC->SetFormat(pmt)", r);
     return media::Code::kOk;
 }
 
-int ExportComposer::runGraph(const std::shared_ptr<media::FilterGraph> &graph)
+int ExportComposer::runGraph(const std::shared_ptr<editing::FilterGraph> &graph)
 {
     if (Result r = graph->queryInterface("MediaControl"); r.failed())
         return appFailure("Could not get pControl", r);
@@ -246,31 +276,16 @@ int ExportComposer::runGraph(const std::shared_ptr<media::FilterGraph> &graph)
     return run.code;
 }
 
-media::Pin *findPin(const media::Filter &filter, media::PinDirection direction, int n)
+editing::Pin *findPin(const editing::Filter &filter, editing::PinDirection direction, int n)
 {
-    std::vector<media::Pin *> pins;
+    std::vector<editing::Pin *> pins;
     if (!filter.enumPins(pins))
         return nullptr;
-    for (media::Pin *pin : pins) {
+    for (editing::Pin *pin : pins) {
         if (pin->direction == direction && n-- == 0)
             return pin;
     }
     return nullptr;
-}
-
-void applyWaveFormat(const OutputSettings &settings, media::WaveFormatEx &format)
-{
-    static constexpr int kRates[] = {44100, 22050, 11025, 8000};
-    const int rate = settings.sampleRateIndex >= 0 && settings.sampleRateIndex < 4
-                         ? kRates[settings.sampleRateIndex]
-                         : kRates[0];
-    const int channels = settings.channelsIndex == 1 ? 1 : 2;
-    const int bits = settings.bitsIndex == 1 ? 8 : 16;
-    format.samplesPerSec = static_cast<std::uint32_t>(rate);
-    format.channels = static_cast<std::uint16_t>(channels);
-    format.bitsPerSample = static_cast<std::uint16_t>(bits);
-    format.blockAlign = static_cast<std::uint16_t>(channels * bits / 8);
-    format.avgBytesPerSec = format.blockAlign * format.samplesPerSec;
 }
 
 } // namespace sonaweld

@@ -2,11 +2,11 @@
 
 namespace sonaweld {
 
-Measurement measureFile(const media::MediaFactory &factory, const QString &path,
+Measurement measureFile(const editing::MediaFactory &factory, const QString &path,
                         const std::atomic<bool> *cancel)
 {
     Measurement m;
-    std::shared_ptr<media::FilterGraph> graph;
+    std::shared_ptr<editing::FilterGraph> graph;
     if ((m.result = factory.createFilterGraph(graph)).failed()) {
         m.step = MeasureStep::NoGraph;
         return m;
@@ -32,7 +32,7 @@ Measurement measureFile(const media::MediaFactory &factory, const QString &path,
 
 namespace sonaweld {
 
-std::vector<Measurement> measureFiles(const media::MediaFactory &factory, const QStringList &paths,
+std::vector<Measurement> measureFiles(const editing::MediaFactory &factory, const QStringList &paths,
                                       const std::atomic<bool> *cancel, const std::function<void(int)> &done)
 {
     std::vector<Measurement> results(static_cast<size_t>(paths.size()));

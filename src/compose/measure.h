@@ -1,6 +1,6 @@
 #pragma once
 
-#include "media/media_factory.h"
+#include "editing/media_factory.h"
 
 #include <QString>
 
@@ -21,7 +21,7 @@ struct Measurement
 // A file's playing length: a graph builds its playback and is asked for its
 // stop position. Nothing is played.
 // `cancel`, when set, interrupts a measurement under way.
-Measurement measureFile(const media::MediaFactory &factory, const QString &path,
+Measurement measureFile(const editing::MediaFactory &factory, const QString &path,
                         const std::atomic<bool> *cancel = nullptr);
 
 } // namespace sonaweld
@@ -36,7 +36,7 @@ namespace sonaweld {
 // in the order of `paths`. `done` (if given) is called from the workers with
 // the number of files measured so far; when `cancel` becomes true, the
 // measurements under way give up and the rest are not started (code kAbort).
-std::vector<Measurement> measureFiles(const media::MediaFactory &factory, const QStringList &paths,
+std::vector<Measurement> measureFiles(const editing::MediaFactory &factory, const QStringList &paths,
                                       const std::atomic<bool> *cancel = nullptr,
                                       const std::function<void(int)> &done = {});
 

@@ -7,9 +7,8 @@
 
 namespace sonaweld::media {
 
-ExportJob::ExportJob(std::vector<ClipSpec> clips, WaveFormatEx format, std::string outputPath,
-                     ExportOptions options)
-    : run_(std::make_shared<ExportRun>(std::move(clips), format, std::move(outputPath), std::move(options)))
+ExportJob::ExportJob(JoinPlan plan, ExportOptions options)
+    : run_(std::make_shared<ExportRun>(std::move(plan), std::move(options)))
 {
 }
 

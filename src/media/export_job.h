@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/fault_hook.h"
+#include "media/join_plan.h"
 #include "media/media_error.h"
 #include "media/wav_file.h"
 #include "media/wave_format.h"
@@ -17,15 +18,6 @@
 #include <vector>
 
 namespace sonaweld::media {
-
-// One source placed in the output: timeline span and media offset.
-struct ClipSpec
-{
-    std::string path;
-    ReferenceTime start = 0;
-    ReferenceTime stop = 0;
-    ReferenceTime mediaStart = 0;
-};
 
 // A contiguous piece of the output written by one worker: silence, one clip,
 // or several overlapping clips mixed.
@@ -88,8 +80,7 @@ public:
     // aborts the program); hand the news to another thread instead.
     using Finished = std::function<void(const Result &)>;
 
-    ExportJob(std::vector<ClipSpec> clips, WaveFormatEx format, std::string outputPath,
-              ExportOptions options = {});
+    explicit ExportJob(JoinPlan plan, ExportOptions options = {});
     // Stops the run; never from the job's own thread.
     ~ExportJob();
     ExportJob(const ExportJob &) = delete;

@@ -171,11 +171,8 @@ std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate, 
 }
 
 
-ExportRun::ExportRun(std::vector<ClipSpec> clips, WaveFormatEx format, std::string outputPath,
-                     ExportOptions options)
-    : clips_(std::move(clips))
-    , format_(format)
-    , outputPath_(std::move(outputPath))
+ExportRun::ExportRun(JoinPlan plan, ExportOptions options)
+    : plan_(std::move(plan))
     , options_(std::move(options))
 {
     workerCount_ = options_.workers > 0 ? options_.workers
@@ -186,9 +183,7 @@ ExportRun::ExportRun(std::vector<ClipSpec> clips, WaveFormatEx format, std::stri
     // more than it gains: only a clip longer than a quarter of each
     // worker's share of the output is cut.
     const std::int64_t pieceFrames = workerCount_ > 1 ? options_.pieceSeconds * rate : 0;
-    std::int64_t total = 0;
-    for (const ClipSpec &clip : clips_)
-        total = std::max(total, sampleAt(clip.stop, static_cast<int>(rate)));
+    const std::int64_t total = plan_.totalFrames();
     segments_ = planSegments(clips_, static_cast<int>(rate), pieceFrames, total / (4 * workerCount_));
     totalFrames_ = segments_.empty() ? 0 : segments_.back().end;
     pieceOf_.assign(segments_.size(), 0);

@@ -20,7 +20,7 @@ class ExportRun : public std::enable_shared_from_this<ExportRun>
 public:
     using Clock = std::chrono::steady_clock;
 
-    ExportRun(std::vector<ClipSpec> clips, WaveFormatEx format, std::string outputPath, ExportOptions options);
+    ExportRun(JoinPlan plan, ExportOptions options);
 
     Result createFile() { return file_.create(outputPath_, format_, totalFrames_, options_.rf64Threshold); }
     void setFinished(ExportJob::Finished finished) { finished_ = std::move(finished); }
@@ -104,9 +104,10 @@ private:
     void joinWorkers();
     Result closeFile(std::int64_t frames);
 
-    const std::vector<ClipSpec> clips_;
-    const WaveFormatEx format_;
-    const std::string outputPath_;
+    const JoinPlan plan_;
+    const std::vector<ClipSpec> &clips_ = plan_.clips;
+    const WaveFormatEx &format_ = plan_.format;
+    const std::string &outputPath_ = plan_.outputPath;
     const ExportOptions options_;
     int workerCount_ = 1;
     std::vector<Segment> segments_;

@@ -56,7 +56,7 @@ QString withWavExtension(const QString &path, PathStyle style)
     return stem + QStringLiteral(".wav");
 }
 
-COutputOptionsDlg::COutputOptionsDlg(Prompter &prompter, const media::MediaFactory &factory, QWidget *parent)
+COutputOptionsDlg::COutputOptionsDlg(Prompter &prompter, const editing::MediaFactory &factory, QWidget *parent)
     : QDialog(parent)
     , prompter_(prompter)
     , factory_(factory)
@@ -157,9 +157,9 @@ void COutputOptionsDlg::OnInitDialog()
     frameRateText_ = QString::asprintf("%.3f", settings.frameRate);
 
     fillCompressorList(videoCompressors_, QStringLiteral("Full frames (uncompressed)"),
-                       media::CompressorCategory::Video);
+                       editing::CompressorCategory::Video);
     fillCompressorList(audioCompressors_, QStringLiteral("Uncompressed Audio"),
-                       media::CompressorCategory::Audio);
+                       editing::CompressorCategory::Audio);
     videoCompressors_->hide();
     audioCompressors_->hide();
 
@@ -170,7 +170,7 @@ void COutputOptionsDlg::OnInitDialog()
 }
 
 void COutputOptionsDlg::fillCompressorList(QComboBox *list, const QString &firstRow,
-                                           media::CompressorCategory category)
+                                           editing::CompressorCategory category)
 {
     list->clear();
     list->addItem(firstRow);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/paths.h"
-#include "media/media_factory.h"
+#include "editing/media_factory.h"
 #include "options/output_settings.h"
 
 #include <QDialog>
@@ -44,7 +44,7 @@ class COutputOptionsDlg : public QDialog
 {
     Q_OBJECT
 public:
-    COutputOptionsDlg(Prompter &prompter, const media::MediaFactory &factory, QWidget *parent = nullptr);
+    COutputOptionsDlg(Prompter &prompter, const editing::MediaFactory &factory, QWidget *parent = nullptr);
 
     // The dialog's copy, filled before DoModal and read after OK.
     OutputSettings settings;
@@ -64,11 +64,11 @@ public slots:
 
 private:
     void createControls();
-    void fillCompressorList(QComboBox *list, const QString &firstRow, media::CompressorCategory category);
+    void fillCompressorList(QComboBox *list, const QString &firstRow, editing::CompressorCategory category);
     void writeVideoSettings();
 
     Prompter &prompter_;
-    const media::MediaFactory &factory_;
+    const editing::MediaFactory &factory_;
     // The path the dialog opened with; every Browse starts in its folder.
     QString openedPath_;
     // What the hidden video controls would hold.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "options/wave_format_rule.h"
+
 #include <QString>
 
 namespace sonaweld {
@@ -18,6 +20,8 @@ struct OutputSettings
     int videoHeight = 240;
     double frameRate = 23.976;
     int frameRateIndex = 0;
+
+    WaveFormatRows waveRows() const { return {sampleRateIndex, channelsIndex, bitsIndex}; }
 };
 
 inline const QString kDefaultOutputName = QStringLiteral("c:\\sonaweld.wav");

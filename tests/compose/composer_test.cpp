@@ -22,7 +22,7 @@ class TestHost : public ConversionHost
 {
 public:
     void conversionStarted() override { ++started; }
-    media::EventQueue::Notify graphNotifier() override
+    editing::EventQueue::Notify graphNotifier() override
     {
         return [this] {
             std::lock_guard lock(mutex);
@@ -51,7 +51,7 @@ struct Composition
     }
     ~Composition() { conversion.release(); }
 
-    media::MediaFactory factory;
+    editing::MediaFactory factory;
     ScriptedPrompter prompter;
     TestHost host;
     Conversion conversion;
@@ -59,10 +59,10 @@ struct Composition
 };
 
 // Each clip as "start-stop:mediaStart-mediaStop", in track order.
-std::vector<std::string> clipsOf(const media::Timeline &timeline)
+std::vector<std::string> clipsOf(const editing::Timeline &timeline)
 {
     std::vector<std::string> out;
-    media::TimelineObjPtr group;
+    editing::TimelineObjPtr group;
     if (!timeline.getGroup(group, 0))
         return out;
     for (const auto &track : group->tracks()) {
@@ -117,7 +117,7 @@ TEST(TimelineBuilder, TotalDurationAndPathsFollowTheTable)
     const ItemTable items = itemsOf({2, 3, 4});
     comp.composer.composeTimeline(items);
     EXPECT_EQ(comp.composer.totalDuration(), 90'000'000);
-    media::TimelineObjPtr group;
+    editing::TimelineObjPtr group;
     ASSERT_TRUE(comp.conversion.timeline->getGroup(group, 0));
     EXPECT_TRUE(group->isAudioGroup());
     EXPECT_EQ(group->tracks()[2]->sources()[0]->mediaName(), "/media/2.mp3");
@@ -137,9 +137,30 @@ TEST(TimelineBuilder, MissingSourcesAreOfferedForReplacementOnce)
     });
     comp.composer.composeTimeline(items);
     EXPECT_EQ(asked, 1);
-    media::TimelineObjPtr group;
+    editing::TimelineObjPtr group;
     ASSERT_TRUE(comp.conversion.timeline->getGroup(group, 0));
     EXPECT_EQ(group->tracks()[1]->sources()[0]->mediaName(), "/found/a.mp3");
+    // The join reads what the timeline names.
+    ASSERT_EQ(comp.composer.plan().clips.size(), 2u);
+    for (const media::ClipSpec &clip : comp.composer.plan().clips)
+        EXPECT_EQ(clip.path, "/found/a.mp3");
+}
+
+// A clip the timeline refuses leaves its span silent in what is joined; the
+// clips after it keep their places.
+TEST(TimelineBuilder, ARefusedClipIsLeftOutOfThePlan)
+{
+    int adds = 0;
+    Composition comp([&](std::string_view op) { return op == "Track.SrcAdd" && ++adds == 2 ? media::Code::kFail : 0; });
+    const ItemTable items = itemsOf({2, 3, 4});
+    comp.composer.composeTimeline(items);
+    EXPECT_EQ(comp.prompter.texts(), QStringList{"Could not add pSource3Obj to track"});
+    const media::JoinPlan &plan = comp.composer.plan();
+    ASSERT_EQ(plan.clips.size(), 2u);
+    EXPECT_EQ(plan.clips[0].path, "/media/0.mp3");
+    EXPECT_EQ(plan.clips[1].path, "/media/2.mp3");
+    EXPECT_EQ(plan.clips[1].start, 50'000'000);
+    EXPECT_EQ(plan.clips[1].stop, 90'000'000);
 }
 
 TEST(WaveFormatRule, IndexesPickRateChannelsAndBits)
@@ -163,7 +184,7 @@ TEST(WaveFormatRule, IndexesPickRateChannelsAndBits)
         s.bitsIndex = c.bits;
         media::WaveFormatEx f;
         f.cbSize = 22; // passed through untouched
-        applyWaveFormat(s, f);
+        applyWaveFormat(s.waveRows(), f);
         EXPECT_EQ(f.samplesPerSec, c.hz);
         EXPECT_EQ(f.channels, c.ch);
         EXPECT_EQ(f.bitsPerSample, c.b);
@@ -194,9 +215,9 @@ TEST(ExportGraph, JoinsToTheExactLengthAndReportsCompletion)
     ASSERT_TRUE(comp.conversion.active());
 
     ASSERT_TRUE(comp.host.waitForNotify(std::chrono::seconds(60)));
-    media::GraphEvent event;
+    editing::GraphEvent event;
     ASSERT_TRUE(comp.conversion.mediaEvent->events().getEvent(event));
-    EXPECT_EQ(event.code, media::EventCode::kComplete);
+    EXPECT_EQ(event.code, editing::EventCode::kComplete);
     EXPECT_TRUE(comp.conversion.mediaEvent->events().getEvent(event).failed()); // drained
     comp.conversion.release();
     EXPECT_FALSE(comp.conversion.active());
@@ -348,10 +369,10 @@ TEST(ExportGraph, AnUnwritableOutputIsReportedWithItsReason)
 
 TEST(ExportGraph, FindPinCountsPinsOfOneDirection)
 {
-    media::WavMux mux({});
-    EXPECT_EQ(findPin(mux, media::PinDirection::Input, 0), mux.firstPin(media::PinDirection::Input));
-    EXPECT_EQ(findPin(mux, media::PinDirection::Output, 0), mux.firstPin(media::PinDirection::Output));
-    EXPECT_EQ(findPin(mux, media::PinDirection::Output, 1), nullptr);
-    media::FileWriter writer({});
-    EXPECT_EQ(findPin(writer, media::PinDirection::Output, 0), nullptr);
+    editing::WavMux mux({});
+    EXPECT_EQ(findPin(mux, editing::PinDirection::Input, 0), mux.firstPin(editing::PinDirection::Input));
+    EXPECT_EQ(findPin(mux, editing::PinDirection::Output, 0), mux.firstPin(editing::PinDirection::Output));
+    EXPECT_EQ(findPin(mux, editing::PinDirection::Output, 1), nullptr);
+    editing::FileWriter writer({});
+    EXPECT_EQ(findPin(writer, editing::PinDirection::Output, 0), nullptr);
 }

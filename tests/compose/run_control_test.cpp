@@ -1,5 +1,6 @@
 #include "app/main_dlg.h"
 #include "support/dialog_waits.h"
+#include "support/join_tool.h"
 #include "support/media_fixtures.h"
 #include "support/scripted_prompter.h"
 #include "support/temp_settings.h"
@@ -235,4 +236,40 @@ TEST_F(RunControlTest, ElapsedTimeCountsTicks)
     for (int i = 3725; i < 360000; ++i)
         dlg.OnTimer();
     EXPECT_EQ(dlg.statusText(), "Please wait... Used Time: 100:00:00");
+}
+
+// The window and the command line make one plan from the same list and
+// settings, so they write the same bytes: a long MP3 that two workers cut
+// into pieces, and short files of other rates and formats around it.
+TEST_F(RunControlTest, TheWindowAndTheCommandLineWriteTheSameFile)
+{
+    const QStringList files{media.tone("long.mp3", 75.0, 44100, 2, {"-b:a", "128k"}),
+                            media.constantWav("b.wav", 11025, 22050, 1, 700),
+                            media.tone("c.flac", 1.5, 96000, 2), media.tone("d.ogg", 2.0, 48000, 1)};
+    dlg.addFiles(files, true);
+    ASSERT_EQ(dlg.items().itemCount(), files.size()) << prompter.texts().join('\n').toStdString();
+    struct Case
+    {
+        int rateRow, channelsRow, bitsRow;
+        QStringList format;
+    };
+    const Case cases[] = {{0, 0, 0, {"-r", "44100", "-c", "2", "-b", "16"}},
+                          {1, 1, 1, {"-r", "22050", "-c", "1", "-b", "8"}}};
+    for (const Case &c : cases) {
+        OutputSettings &out = dlg.outputSettings();
+        out.outputPath = media.path(QStringLiteral("window-%1.wav").arg(c.rateRow));
+        out.sampleRateIndex = c.rateRow;
+        out.channelsIndex = c.channelsRow;
+        out.bitsIndex = c.bitsRow;
+        dlg.OnJoin();
+        ASSERT_TRUE(waitForIdle());
+        ASSERT_TRUE(prompter.shown.isEmpty()) << prompter.texts().join('\n').toStdString();
+
+        const QString cli = media.path(QStringLiteral("cli-%1.wav").arg(c.rateRow));
+        const ToolRun run = joinTool(QStringList{"-q", "-o", cli} + c.format + files);
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        const QByteArray window = fileBytes(out.outputPath);
+        EXPECT_GT(window.size(), 75 * 22050);
+        EXPECT_TRUE(window == fileBytes(cli)) << "rate row " << c.rateRow;
+    }
 }

@@ -69,7 +69,7 @@ protected:
                      ExportOptions options = {})
     {
         const QString out = media.path("out.wav");
-        ExportJob job(clips, format, out.toStdString(), options);
+        ExportJob job({clips, out.toStdString(), format}, options);
         const Outcome o = runToEnd(job);
         EXPECT_TRUE(o.finished);
         EXPECT_FALSE(o.result.failed()) << o.result.text();
@@ -166,7 +166,7 @@ TEST_F(ExportTest, ASourceEndingWellBeforeItsSpanFails)
     };
     for (const Case c : {Case{5800000, false}, Case{6500000, true}}) {
         const QString out = media.path("out.wav");
-        ExportJob job({{path, 0, c.span, 0}}, pcmFormat(8000, 1, 16), out.toStdString());
+        ExportJob job({{{path, 0, c.span, 0}}, out.toStdString(), pcmFormat(8000, 1, 16)});
         const Outcome o = runToEnd(job);
         ASSERT_TRUE(o.finished);
         EXPECT_EQ(o.result.failed(), c.fails) << c.span << ": " << o.result.text();
@@ -197,7 +197,7 @@ TEST_F(ExportTest, ASourceCutShortAfterMeasuringFailsAndKeepsWhatItHeld)
         ASSERT_LT(remaining, 15 * 44100);
 
         const QString out = media.path("cut.wav");
-        ExportJob job({{source.toStdString(), 0, length, 0}}, pcmFormat(44100, 2, 16), out.toStdString());
+        ExportJob job({{{source.toStdString(), 0, length, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)});
         const Outcome o = runToEnd(job);
         ASSERT_TRUE(o.finished) << name.toStdString();
         ASSERT_TRUE(o.result.failed()) << name.toStdString();
@@ -318,7 +318,7 @@ TEST_F(ExportTest, StopLeavesAValidFileOfWhatWasWritten)
     ExportOptions one;
     one.workers = 1;
     one.chunkFrames = 64;
-    ExportJob job({{longTone.toStdString(), 0, 60 * kSecond, 0}}, pcmFormat(44100, 2, 16), out.toStdString(), one);
+    ExportJob job({{{longTone.toStdString(), 0, 60 * kSecond, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)}, one);
     bool finished = false;
     ASSERT_TRUE(job.start([&](const Result &) { finished = true; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -347,8 +347,7 @@ TEST_F(ExportTest, AVanishedSourceAbortsWithItsWholeNameAndReason)
     const std::string gone = (folder + QStringLiteral("/Öffnung.mp3")).toStdString();
     ASSERT_GT(gone.size(), 300u);
     const QString out = media.path("out.wav");
-    ExportJob job({{ok.toStdString(), 0, kSecond / 10, 0}, {gone, kSecond / 10, kSecond / 5, 0}},
-                  pcmFormat(44100, 2, 16), out.toStdString());
+    ExportJob job({{{ok.toStdString(), 0, kSecond / 10, 0}, {gone, kSecond / 10, kSecond / 5, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)});
     const Outcome o = runToEnd(job);
     ASSERT_TRUE(o.finished);
     ASSERT_TRUE(o.result.failed());
@@ -415,7 +414,7 @@ TEST(ExportJobDeathTest, DestroyingTheJobFromItsFinishedCallbackAbortsWithAMessa
     const std::string out = media.path("out.wav").toStdString();
     EXPECT_DEATH(
         {
-            auto *job = new ExportJob({{source, 0, kSecond / 100, 0}}, pcmFormat(44100, 2, 16), out);
+            auto *job = new ExportJob({{{source, 0, kSecond / 100, 0}}, out, pcmFormat(44100, 2, 16)});
             if (job->start([job](const Result &) { delete job; }))
                 std::this_thread::sleep_for(std::chrono::seconds(30));
         },

@@ -55,8 +55,7 @@ TEST(FuzzRegressions, EveryKeptInputEndsQuicklyInBoundedMemory)
         const ReferenceTime span = std::min<ReferenceTime>(length, kUnitsPerSecond / 4);
         ExportOptions options;
         options.workers = 1;
-        ExportJob job({{path, 0, span, 0}}, pcmFormat(22050, 1, 16), scratch.filePath("out.wav").toStdString(),
-                      options);
+        ExportJob job({{{path, 0, span, 0}}, scratch.filePath("out.wav").toStdString(), pcmFormat(22050, 1, 16)}, options);
         std::promise<Result> ended;
         auto result = ended.get_future();
         ASSERT_TRUE(job.start([&](const Result &r) { ended.set_value(r); }));

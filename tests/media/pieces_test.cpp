@@ -33,7 +33,7 @@ Joined joinAlone(const QString &source, const WaveFormatEx &format, int workers,
     options.followOnPieces = followOn;
     if (faults)
         options.faults = std::make_shared<const FaultHook>(std::move(faults));
-    ExportJob job({{source.toStdString(), 0, length, 0}}, format, out.toStdString(), options);
+    ExportJob job({{{source.toStdString(), 0, length, 0}}, out.toStdString(), format}, options);
     std::promise<Result> ended;
     auto result = ended.get_future();
     EXPECT_TRUE(job.start([&](const Result &r) { ended.set_value(r); }));

@@ -1,5 +1,4 @@
 #include "media/export_job.h"
-#include "media/media_factory.h"
 
 #include <algorithm>
 #include <string>
@@ -105,18 +104,4 @@ TEST(PlanSegments, ClipsThatAreMixedOrStartInsideTheirSourceStayWhole)
     EXPECT_EQ(picture(planSegments({late}, 10, 20)), "[0,80)0 ");
     const std::vector<ClipSpec> overlapping{clip(0, 8 * kSecond), clip(7 * kSecond, 9 * kSecond)};
     EXPECT_EQ(picture(planSegments(overlapping, 10, 20)), "[0,90)01 ");
-}
-
-TEST(CompressorCategories, ListTheEncodersByName)
-{
-    const auto audio = compressorNames(CompressorCategory::Audio);
-    const auto video = compressorNames(CompressorCategory::Video);
-    const auto has = [](const std::vector<std::string> &names, const std::string &part) {
-        return std::any_of(names.begin(), names.end(),
-                           [&](const std::string &n) { return n.find(part) != std::string::npos; });
-    };
-    EXPECT_TRUE(has(audio, "FLAC"));
-    EXPECT_TRUE(has(audio, "PCM signed 16-bit little-endian"));
-    EXPECT_FALSE(has(audio, "MPEG-4 part 2"));
-    EXPECT_TRUE(has(video, "MPEG-4 part 2"));
 }

@@ -214,7 +214,7 @@ TEST_F(AddTest, ADroppedFolderAddsItsMediaFilesInNaturalOrder)
 TEST_F(AddTest, ADroppedFolderIsMeasuredOnlyAsFarAsTheListHasRoom)
 {
     std::atomic<int> measured{0};
-    CMainDlg counting(prompter, media::MediaFactory([&measured](std::string_view operation) {
+    CMainDlg counting(prompter, editing::MediaFactory([&measured](std::string_view operation) {
         if (operation == "Graph.RenderFile")
             ++measured;
         return 0;
@@ -268,7 +268,7 @@ TEST_F(AddTest, DroppedFilesAreTriedWhateverTheirNameAndAnEmptyFolderIsNamedOnce
 TEST_F(AddTest, TheDialogTakesNoCommandsWhileMeasuring)
 {
     // Measuring is held for a while by the framework's fault hook.
-    CMainDlg slow(prompter, media::MediaFactory([](std::string_view operation) {
+    CMainDlg slow(prompter, editing::MediaFactory([](std::string_view operation) {
         if (operation == "Graph.RenderFile")
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
         return 0;

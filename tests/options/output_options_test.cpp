@@ -273,7 +273,7 @@ TEST_F(OutputOptionsTest, AnEncoderListThatCannotBeMadeIsToldAndTheDialogStillOp
     for (const char *failing : {"Create.SystemDeviceEnum", "DevEnum.CreateClassEnumerator:Video"}) {
         prompter.shown.clear();
         const std::string target = failing;
-        CMainDlg dlg(prompter, media::MediaFactory([target](std::string_view op) {
+        CMainDlg dlg(prompter, editing::MediaFactory([target](std::string_view op) {
             return op == target ? media::Code::kFail : 0;
         }));
         bool opened = false;

@@ -170,7 +170,7 @@ protected:
     MediaFixtures media;
     std::atomic<int> measured{0};
     CountingPrompter prompter{measured};
-    CMainDlg dlg{prompter, media::MediaFactory([this](std::string_view op) {
+    CMainDlg dlg{prompter, editing::MediaFactory([this](std::string_view op) {
                      if (op == "Graph.RenderFile")
                          ++measured;
                      return 0;

@@ -419,7 +419,7 @@ TEST_F(FaultsTest, AHundredStopsAtRandomMomentsLeaveValidFilesAndNoLeaks)
     pieces.pieceSeconds = 5;
     {
         // Whatever FFmpeg sets up once per process is there before counting.
-        ExportJob warm(clips, pcmFormat(44100, 2, 16), out.toStdString(), pieces);
+        ExportJob warm({clips, out.toStdString(), pcmFormat(44100, 2, 16)}, pieces);
         ASSERT_TRUE(warm.start({}));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         warm.stop();
@@ -433,7 +433,7 @@ TEST_F(FaultsTest, AHundredStopsAtRandomMomentsLeaveValidFilesAndNoLeaks)
         SCOPED_TRACE(cycle);
         std::atomic<bool> finished{false};
         {
-            ExportJob job(clips, pcmFormat(44100, 2, 16), out.toStdString(), pieces);
+            ExportJob job({clips, out.toStdString(), pcmFormat(44100, 2, 16)}, pieces);
             ASSERT_TRUE(job.start([&](const Result &) { finished = true; }));
             std::this_thread::sleep_for(std::chrono::milliseconds(delay(random)));
             const auto before = std::chrono::steady_clock::now();
@@ -514,8 +514,7 @@ TEST_F(FaultsTest, ASilentPipeInPlaceOfASourceEndsTheJobNamingIt)
     {
         HungFifo fifo(fifoPath);
         ASSERT_TRUE(fifo.ok());
-        ExportJob job({{ok, 0, kSecond / 10, 0}, {fifoPath.toStdString(), kSecond / 10, 10 * kSecond, 0}},
-                      pcmFormat(44100, 2, 16), out.toStdString());
+        ExportJob job({{{ok, 0, kSecond / 10, 0}, {fifoPath.toStdString(), kSecond / 10, 10 * kSecond, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)});
         std::promise<Result> ended;
         auto result = ended.get_future();
         ASSERT_TRUE(job.start([&](const Result &r) { ended.set_value(r); }));
@@ -647,8 +646,7 @@ TEST_F(FaultsTest, StopLeavesBehindAReadThatNeverReturnsAndNamesItsFile)
     {
         ExportOptions options = hang.options();
         options.workers = 1; // the first clip is written before the hang
-        ExportJob job({{first, 0, kSecond, 0}, {hung, kSecond, 2 * kSecond, 0}}, pcmFormat(44100, 2, 16),
-                      out.toStdString(), options);
+        ExportJob job({{{first, 0, kSecond, 0}, {hung, kSecond, 2 * kSecond, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)}, options);
         ASSERT_TRUE(job.start({}));
         ASSERT_TRUE(hang.waitUntilBlocked());
         // Long enough inside the read to be told from a worker that is
@@ -678,8 +676,7 @@ TEST_F(FaultsTest, StopLeavesBehindAnOpenThatNeverReturnsInAMix)
     const std::string fine = media.constantWav("fine.wav", 44100, 44100, 2, 7).toStdString();
     const std::string hung = media.constantWav("hung.wav", 44100, 44100, 2, 8).toStdString();
     CallThatNeverReturns hang("ClipReader.Open:" + hung);
-    ExportJob job({{fine, 0, kSecond, 0}, {hung, kSecond / 2, 3 * kSecond / 2, 0}}, pcmFormat(44100, 2, 16),
-                  media.path("out.wav").toStdString(), hang.options());
+    ExportJob job({{{fine, 0, kSecond, 0}, {hung, kSecond / 2, 3 * kSecond / 2, 0}}, media.path("out.wav").toStdString(), pcmFormat(44100, 2, 16)}, hang.options());
     ASSERT_TRUE(job.start({}));
     ASSERT_TRUE(hang.waitUntilBlocked());
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -700,8 +697,7 @@ TEST_F(FaultsTest, AWorkerLeftBehindWritesNothingWhenItWakes)
     CallThatNeverReturns hang("ExportRun.Write:" + late);
     ExportOptions options = hang.options();
     options.workers = 1;
-    ExportJob job({{first, 0, kSecond, 0}, {late, kSecond, 2 * kSecond, 0}}, pcmFormat(44100, 2, 16),
-                  out.toStdString(), options);
+    ExportJob job({{{first, 0, kSecond, 0}, {late, kSecond, 2 * kSecond, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)}, options);
     ASSERT_TRUE(job.start({}));
     ASSERT_TRUE(hang.waitUntilBlocked());
     std::chrono::milliseconds took{};
@@ -736,8 +732,7 @@ TEST_F(FaultsTest, ASourceThatStopsAnsweringFailsTheJoinAfterTheStallTimeout)
     {
         ExportOptions options = hang.options();
         options.stallTimeout = std::chrono::milliseconds(300);
-        ExportJob job({{fine, 0, kSecond, 0}, {hung, kSecond, 2 * kSecond, 0}}, pcmFormat(44100, 2, 16),
-                      out.toStdString(), options);
+        ExportJob job({{{fine, 0, kSecond, 0}, {hung, kSecond, 2 * kSecond, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)}, options);
         std::promise<Result> ended;
         auto result = ended.get_future();
         ASSERT_TRUE(job.start([&](const Result &r) { ended.set_value(r); }));
@@ -756,7 +751,7 @@ TEST_F(FaultsTest, TheDialogStopsAJoinWhoseSourceHangsAndNamesIt)
 {
     const QString hungPath = media.constantWav("hung.wav", 5 * 44100, 44100, 2, 3);
     CallThatNeverReturns hang("ClipReader.Read:" + hungPath.toStdString());
-    CMainDlg hanging(prompter, media::MediaFactory(hang.hook()));
+    CMainDlg hanging(prompter, editing::MediaFactory(hang.hook()));
     hanging.outputSettings().outputPath = media.path("hanging.wav");
     hanging.items().append(hungPath, 5 * kSecond);
     hanging.OnJoin();

@@ -33,14 +33,16 @@ std::string cueRefusal(const QString &output, const QStringList &inputs)
     return {};
 }
 
-media::Result composeCueSheet(const QString &output, const std::vector<media::ClipSpec> &clips, int rate,
-                              std::string &sheet)
+media::Result composeCueSheet(const media::JoinPlan &plan, std::string &sheet)
 {
     std::vector<media::CueTrack> tracks;
-    tracks.reserve(clips.size());
-    for (const media::ClipSpec &clip : clips) {
+    tracks.reserve(plan.clips.size());
+    for (std::size_t i = 0; i < plan.clips.size(); ++i) {
+        const media::ClipSpec &clip = plan.clips[i];
+        if (clip.stop <= clip.start)
+            continue;
         media::CueTrack track;
-        track.firstSample = media::sampleAt(clip.start, rate);
+        track.firstSample = plan.firstSample(i);
         track.path = QFileInfo(QString::fromStdString(clip.path)).absoluteFilePath().toStdString();
         // A source whose tags cannot be read is named by its file name; the
         // join itself reports a file it cannot read.
@@ -51,7 +53,8 @@ media::Result composeCueSheet(const QString &output, const std::vector<media::Cl
         }
         tracks.push_back(std::move(track));
     }
-    return media::renderCueSheet(QFileInfo(output).fileName().toStdString(), tracks, rate, sheet);
+    const QString output = QString::fromStdString(plan.outputPath);
+    return media::renderCueSheet(QFileInfo(output).fileName().toStdString(), tracks, plan.rate(), sheet);
 }
 
 std::string saveCueSheet(const QString &cuePath, const std::string &sheet)

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "media/export_job.h"
+#include "media/join_plan.h"
+#include "media/media_error.h"
 
 #include <QString>
 #include <QStringList>
@@ -18,10 +19,10 @@ QString cuePathFor(const QString &output);
 // can. Asked before anything is written.
 std::string cueRefusal(const QString &output, const QStringList &inputs);
 
-// The sheet for `clips` as they lie in `output` at `rate`: titles and
-// performers from each source's tags, sources named by absolute path.
-media::Result composeCueSheet(const QString &output, const std::vector<media::ClipSpec> &clips, int rate,
-                              std::string &sheet);
+// The sheet for the plan's clips as they lie in its output: titles and
+// performers from each source's tags, sources named by absolute path. A
+// clip that plays nothing gets no track.
+media::Result composeCueSheet(const media::JoinPlan &plan, std::string &sheet);
 
 // Puts `sheet` at `cuePath` whole or not at all, replacing what is there.
 // Empty on success, else the reason.

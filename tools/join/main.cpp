@@ -1,12 +1,12 @@
 // sonaweld-join: the dialog's join without the dialog. It measures the files
-// as Add does, lays them back to back as the timeline does, and runs the
-// export job directly, speaking in plain one-line messages.
+// as Add does, makes the same join plan as the window, and runs the export
+// job directly, speaking in plain one-line messages.
 #include "app/paths.h"
-#include "compose/export_composer.h"
 #include "compose/measure.h"
 #include "cue_output.h"
 #include "media/export_job.h"
 #include "medialist/media_item.h"
+#include "options/wave_format_rule.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -75,7 +75,7 @@ struct Options
     int workers = 0; // one per core
     bool cue = false;
     QString output = QStringLiteral("sonaweld.wav");
-    OutputSettings settings;
+    WaveFormatRows rows;
     QStringList inputs;
 };
 
@@ -112,29 +112,59 @@ int usageError(const char *what, const char *value = nullptr)
     return kExitUsage;
 }
 
-// One of the wave-format options; returns -1 when `value` is accepted, else
-// the exit code.
-int parseFormat(const char *flag, const char *value, OutputSettings &s)
+// One of the wave-format options -r, -c or -b: nothing when `value` is one
+// of its list's rows, else the exit status of the refusal.
+std::optional<int> parseFormat(const char *flag, const char *value, WaveFormatRows &rows)
 {
     if (std::strcmp(flag, "-r") == 0) {
-        const QStringList rates{"44100", "22050", "11025", "8000"};
-        s.sampleRateIndex = static_cast<int>(rates.indexOf(QString::fromLatin1(value)));
-        return s.sampleRateIndex < 0 ? usageError("unsupported rate", value) : -1;
-    }
-    if (std::strcmp(flag, "-c") == 0) {
-        if (std::strcmp(value, "2") != 0 && std::strcmp(value, "1") != 0)
+        const std::optional<int> row = rowOf(kSampleRates, value);
+        if (!row)
+            return usageError("unsupported rate", value);
+        rows.sampleRateIndex = *row;
+    } else if (std::strcmp(flag, "-c") == 0) {
+        const std::optional<int> row = rowOf(kChannelCounts, value);
+        if (!row)
             return usageError("channels must be 2 or 1, not", value);
-        s.channelsIndex = std::strcmp(value, "1") == 0 ? 1 : 0;
-        return -1;
+        rows.channelsIndex = *row;
+    } else {
+        const std::optional<int> row = rowOf(kBitDepths, value);
+        if (!row)
+            return usageError("bits must be 16 or 8, not", value);
+        rows.bitsIndex = *row;
     }
-    if (std::strcmp(value, "16") != 0 && std::strcmp(value, "8") != 0)
-        return usageError("bits must be 16 or 8, not", value);
-    s.bitsIndex = std::strcmp(value, "8") == 0 ? 1 : 0;
-    return -1;
+    return std::nullopt;
 }
 
-// Returns -1 when parsing succeeded, else the exit code.
-int parse(int argc, char **argv, Options &o)
+// An option that takes a value: nothing when it is accepted, else the exit
+// status of the refusal.
+std::optional<int> parseValue(const char *flag, const char *value, Options &o)
+{
+    if (std::strcmp(flag, "-o") == 0) {
+        o.output = QString::fromLocal8Bit(value);
+        return std::nullopt;
+    }
+    if (std::strcmp(flag, "-j") == 0) {
+        bool number = false;
+        o.workers = QString::fromLatin1(value).toInt(&number);
+        if (!number || o.workers < 1 || o.workers > 256)
+            return usageError("workers must be a number from 1 to 256, not", value);
+        return std::nullopt;
+    }
+    return parseFormat(flag, value, o.rows);
+}
+
+bool takesValue(const char *a)
+{
+    for (const char *flag : {"-o", "-r", "-c", "-b", "-j"}) {
+        if (std::strcmp(a, flag) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Nothing when the arguments ask for a join or a probe, else the exit
+// status to end with (0 after --help).
+std::optional<int> parse(int argc, char **argv, Options &o)
 {
     bool onlyFiles = false;
     for (int i = 1; i < argc; ++i) {
@@ -154,35 +184,25 @@ int parse(int argc, char **argv, Options &o)
             o.quiet = true;
         } else if (std::strcmp(a, "--cue") == 0) {
             o.cue = true;
-        } else if (std::strcmp(a, "-o") == 0 || std::strcmp(a, "-r") == 0 || std::strcmp(a, "-c") == 0
-                   || std::strcmp(a, "-b") == 0 || std::strcmp(a, "-j") == 0) {
+        } else if (takesValue(a)) {
             if (i + 1 >= argc)
                 return usageError("missing value after", a);
-            const char *v = argv[++i];
-            if (std::strcmp(a, "-o") == 0) {
-                o.output = QString::fromLocal8Bit(v);
-            } else if (std::strcmp(a, "-j") == 0) {
-                bool number = false;
-                o.workers = QString::fromLatin1(v).toInt(&number);
-                if (!number || o.workers < 1 || o.workers > 256)
-                    return usageError("workers must be a number from 1 to 256, not", v);
-            } else if (const int rc = parseFormat(a, v, o.settings); rc >= 0) {
-                return rc;
-            }
+            if (const std::optional<int> refused = parseValue(a, argv[++i], o))
+                return refused;
         } else {
             return usageError("unknown option", a);
         }
     }
     if (o.inputs.isEmpty())
         return usageError("no input files");
-    return -1;
+    return std::nullopt;
 }
 
 // Measures every input; names each one that fails. Empty when any failed.
-std::optional<std::vector<ReferenceTime>> measureAll(const QStringList &inputs, bool print)
+std::optional<std::vector<media::PlanItem>> measureAll(const QStringList &inputs, bool print)
 {
-    const media::MediaFactory factory;
-    std::vector<ReferenceTime> lengths;
+    const editing::MediaFactory factory;
+    std::vector<media::PlanItem> items;
     bool allMeasured = true;
     const std::vector<Measurement> results = measureFiles(factory, inputs);
     for (int i = 0; i < inputs.size(); ++i) {
@@ -199,33 +219,19 @@ std::optional<std::vector<ReferenceTime>> measureAll(const QStringList &inputs, 
         }
         if (print)
             std::printf("%lld\t%s\n", static_cast<long long>(m.duration), local(path).constData());
-        lengths.push_back(m.duration);
+        items.push_back({path.toStdString(), m.duration});
     }
     if (!allMeasured)
         return std::nullopt;
-    return lengths;
-}
-
-// The clips back to back from time 0, as the dialog's timeline lays them.
-std::vector<media::ClipSpec> layBackToBack(const QStringList &inputs, const std::vector<ReferenceTime> &lengths)
-{
-    std::vector<media::ClipSpec> clips;
-    ReferenceTime cursor = 0;
-    for (int i = 0; i < inputs.size(); ++i) {
-        const ReferenceTime length = lengths[static_cast<size_t>(i)];
-        if (length > 0)
-            clips.push_back({inputs[i].toStdString(), cursor, cursor + length, 0});
-        cursor += length;
-    }
-    return clips;
+    return items;
 }
 
 // The output must never be one of the inputs (replacing it would delete a
 // source before it is read), and an existing file is replaced only with -y.
-int checkOutput(const Options &o)
+std::optional<int> checkOutput(const Options &o)
 {
     if (!QFileInfo::exists(o.output))
-        return -1;
+        return std::nullopt;
     for (const QString &input : o.inputs) {
         if (sameFile(o.output, input)) {
             say("the output " + o.output.toStdString() + " is also an input; choose another output file");
@@ -236,7 +242,7 @@ int checkOutput(const Options &o)
         say(o.output.toStdString() + " exists (use -y to replace it)");
         return kExitUsage;
     }
-    return -1;
+    return std::nullopt;
 }
 
 void showProgress(double share)
@@ -304,8 +310,8 @@ int runJob(media::ExportJob &job, Ending &ending, const Options &o)
 
 int join(const Options &o)
 {
-    if (const int rc = checkOutput(o); rc >= 0)
-        return rc;
+    if (const std::optional<int> refused = checkOutput(o))
+        return *refused;
     if (o.inputs.size() > kMaxItems) {
         say("at most " + std::to_string(kMaxItems) + " files can be joined at once");
         return kExitUsage;
@@ -314,16 +320,14 @@ int join(const Options &o)
         say(refusal);
         return kExitUsage;
     }
-    const auto lengths = measureAll(o.inputs, false);
-    if (!lengths)
+    const auto items = measureAll(o.inputs, false);
+    if (!items)
         return kExitUsage;
 
-    const std::vector<media::ClipSpec> clips = layBackToBack(o.inputs, *lengths);
-    media::WaveFormatEx format;
-    applyWaveFormat(o.settings, format);
+    const media::JoinPlan plan = media::planJoin(*items, o.output.toStdString(), waveFormatOf(o.rows));
     std::string sheet;
     if (o.cue) {
-        if (const media::Result r = composeCueSheet(o.output, clips, format.samplesPerSec, sheet); r.failed()) {
+        if (const media::Result r = composeCueSheet(plan, sheet); r.failed()) {
             say(r.text());
             return kExitUsage;
         }
@@ -339,7 +343,7 @@ int join(const Options &o)
     Ending ending;
     media::ExportOptions options;
     options.workers = o.workers;
-    media::ExportJob job(clips, format, o.output.toStdString(), options);
+    media::ExportJob job(plan, options);
     const int rc = runJob(job, ending, o);
     // Only a complete WAV gets a sheet; a failed or stopped join leaves an
     // older sheet as it was.
@@ -359,8 +363,8 @@ int main(int argc, char **argv)
 {
     media::quietLibraryLog();
     Options o;
-    if (const int rc = parse(argc, argv, o); rc >= 0)
-        return rc;
+    if (const std::optional<int> done = parse(argc, argv, o))
+        return *done;
     if (o.probe)
         return measureAll(o.inputs, true) ? kExitOk : kExitUsage;
     return join(o);

@@ -1,15 +1,13 @@
 #pragma once
 
-#include "media/fault_hook.h"
-#include "media/media_error.h"
-#include "media/timeline.h"
-#include "media/wave_format.h"
+#include "editing/media_types.h"
+#include "editing/timeline.h"
 
 #include <memory>
 #include <string>
 #include <vector>
 
-namespace sonaweld::media {
+namespace sonaweld::editing {
 
 class Filter;
 class FilterGraph;
@@ -89,15 +87,13 @@ class FileWriter : public Filter
 public:
     explicit FileWriter(SharedFaultHook faults);
     Result setFileName(const std::string &path);
-    // Without overwrite mode an existing file is refused at run time rather
-    // than silently replaced.
-    void setOverwrite(bool overwrite) { overwrite_ = overwrite; }
+    // Accepted and without effect: the output is always created anew, and
+    // the join has asked the user before replacing a file.
+    void setOverwrite(bool) {}
     const std::string &fileName() const { return path_; }
-    bool overwrite() const { return overwrite_; }
 
 private:
     std::string path_;
-    bool overwrite_ = false;
 };
 
-} // namespace sonaweld::media
+} // namespace sonaweld::editing

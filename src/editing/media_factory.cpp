@@ -1,10 +1,10 @@
-#include "media/media_factory.h"
+#include "editing/media_factory.h"
 
 #include "media/ffmpeg_ptr.h"
 
-namespace sonaweld::media {
+namespace sonaweld::editing {
 
-MediaFactory::MediaFactory(FaultHook faults, ExportOptions options)
+MediaFactory::MediaFactory(FaultHook faults, media::ExportOptions options)
     : faults_(faults ? std::make_shared<const FaultHook>(std::move(faults)) : nullptr)
     , options_(options)
 {
@@ -83,4 +83,4 @@ std::vector<std::string> compressorNames(CompressorCategory category)
     return names;
 }
 
-} // namespace sonaweld::media
+} // namespace sonaweld::editing

@@ -1,15 +1,13 @@
 #pragma once
 
-#include "media/fault_hook.h"
-#include "media/media_error.h"
-#include "media/wave_format.h"
+#include "editing/media_types.h"
 
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-namespace sonaweld::media {
+namespace sonaweld::editing {
 
 enum class NodeType { Group = 128, Track = 2, Source = 4 };
 enum class MajorType { Audio, Video };
@@ -98,4 +96,4 @@ private:
     std::vector<TimelineObjPtr> groups_;
 };
 
-} // namespace sonaweld::media
+} // namespace sonaweld::editing

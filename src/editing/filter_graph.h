@@ -1,24 +1,26 @@
 #pragma once
 
-#include "media/event_queue.h"
+#include "editing/event_queue.h"
 #include "media/export_job.h"
-#include "media/filters.h"
+#include "editing/filters.h"
 
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
-namespace sonaweld::media {
+namespace sonaweld::editing {
 
 // Holds filters, connects their pins, runs and stops them, and reports
-// through its event queue. Running a graph whose group output reaches a file
-// writer through a converter and a multiplexer renders that group.
+// through its event queue. The pins record how the export was put
+// together; what a run writes is the plan it was handed, which the
+// composer keeps in step with the timeline and the chain.
 class FilterGraph
 {
 public:
-    FilterGraph(SharedFaultHook faults, ExportOptions options);
+    FilterGraph(SharedFaultHook faults, media::ExportOptions options);
     ~FilterGraph();
     FilterGraph(const FilterGraph &) = delete;
     FilterGraph &operator=(const FilterGraph &) = delete;
@@ -26,9 +28,11 @@ public:
     // `name` tells the fault hook which filter is being added.
     Result addFilter(const std::shared_ptr<Filter> &filter, const std::string &name);
     Result connect(Pin *out, Pin *in);
-    const std::vector<std::shared_ptr<Filter>> &filters() const { return filters_; }
 
-    // Media control.
+    // What the next run writes.
+    void setPlan(media::JoinPlan plan) { plan_ = std::move(plan); }
+
+    // Media control. Running without a plan is a caller's mistake.
     Result run();
     Result stop();
 
@@ -50,15 +54,13 @@ public:
     double progress() const;
 
 private:
-    Result planExport(std::vector<ClipSpec> &clips, WaveFormatEx &format, std::string &path,
-                      bool &overwrite) const;
-
     SharedFaultHook faults_;
-    ExportOptions options_;
+    media::ExportOptions options_;
+    std::optional<media::JoinPlan> plan_;
     std::vector<std::shared_ptr<Filter>> filters_;
     EventQueue events_;
     mutable std::mutex jobMutex_;
-    std::unique_ptr<ExportJob> job_;
+    std::unique_ptr<media::ExportJob> job_;
     ReferenceTime renderedLength_ = -1;
 };
 
@@ -69,8 +71,7 @@ public:
     explicit CaptureGraphBuilder(SharedFaultHook faults);
 
     Result setFiltergraph(const std::shared_ptr<FilterGraph> &graph);
-    // Connects `source` to `intermediate`'s input and its output to `sink`
-    // (or `source` straight to `sink` without an intermediate).
+    // Connects `source` to `intermediate`'s input and its output to `sink`.
     Result renderStream(Pin *source, Filter *intermediate, Filter *sink);
     // The stream configuration of the converter feeding `sink`, looking
     // upstream only.
@@ -81,4 +82,4 @@ private:
     std::shared_ptr<FilterGraph> graph_;
 };
 
-} // namespace sonaweld::media
+} // namespace sonaweld::editing

@@ -1,13 +1,10 @@
-#include "media/filter_graph.h"
+#include "editing/filter_graph.h"
 
-#include "media/fs_path.h"
 #include "media/probe.h"
 
-#include <filesystem>
+namespace sonaweld::editing {
 
-namespace sonaweld::media {
-
-FilterGraph::FilterGraph(SharedFaultHook faults, ExportOptions options)
+FilterGraph::FilterGraph(SharedFaultHook faults, media::ExportOptions options)
     : faults_(std::move(faults))
     , options_(std::move(options))
 {
@@ -54,41 +51,6 @@ Result FilterGraph::connect(Pin *out, Pin *in)
     return ok();
 }
 
-Result FilterGraph::planExport(std::vector<ClipSpec> &clips, WaveFormatEx &format, std::string &path,
-                               bool &overwrite) const
-{
-    const GroupOutput *output = nullptr;
-    for (const auto &filter : filters_) {
-        if (auto *g = dynamic_cast<const GroupOutput *>(filter.get())) {
-            output = g;
-            break;
-        }
-    }
-    const auto next = [](const Filter *f) -> const Filter * {
-        const Pin *out = f ? f->firstPin(PinDirection::Output) : nullptr;
-        return out && out->peer ? out->peer->filter : nullptr;
-    };
-    const auto *converter = dynamic_cast<const WaveFormatConverter *>(next(output));
-    const auto *mux = dynamic_cast<const WavMux *>(next(converter));
-    const auto *writer = dynamic_cast<const FileWriter *>(next(mux));
-    if (!output || !converter || !mux || !writer)
-        return fail(Code::kNotConnected,
-                    "The graph does not lead from a group output through a wave-format converter "
-                    "and a WAV multiplexer to a file writer");
-    if (writer->fileName().empty())
-        return fail(Code::kInvalidArg, "The file writer has no file name");
-
-    clips.clear();
-    for (const TimelineObjPtr &track : output->group()->tracks()) {
-        for (const TimelineObjPtr &source : track->sources())
-            clips.push_back({source->mediaName(), source->start(), source->stop(), source->mediaStart()});
-    }
-    format = converter->format();
-    path = writer->fileName();
-    overwrite = writer->overwrite();
-    return ok();
-}
-
 Result FilterGraph::run()
 {
     if (const int hr = injectedFault(faults_, "Control.Run"); hr < 0)
@@ -96,17 +58,9 @@ Result FilterGraph::run()
     std::lock_guard lock(jobMutex_);
     if (job_)
         return ok();
-    std::vector<ClipSpec> clips;
-    WaveFormatEx format;
-    std::string path;
-    bool overwrite = false;
-    if (Result r = planExport(clips, format, path, overwrite); r.failed())
-        return r;
-    std::error_code ec;
-    if (!overwrite && std::filesystem::exists(filePath(path), ec))
-        return fail(Code::kFail, path + " exists and the writer may not overwrite it");
-
-    auto job = std::make_unique<ExportJob>(std::move(clips), format, path, options_);
+    if (!plan_)
+        return fail(Code::kUnexpected, "The graph was run without a plan");
+    auto job = std::make_unique<media::ExportJob>(*plan_, options_);
     if (Result r = job->start([this](const Result &outcome) {
             if (outcome)
                 events_.post({EventCode::kComplete, 0, 0, {}});
@@ -121,7 +75,7 @@ Result FilterGraph::run()
 
 Result FilterGraph::stop()
 {
-    std::unique_ptr<ExportJob> job;
+    std::unique_ptr<media::ExportJob> job;
     {
         std::lock_guard lock(jobMutex_);
         job = std::move(job_);
@@ -160,7 +114,7 @@ Result FilterGraph::renderFile(const std::string &path, const std::atomic<bool> 
     if (const int hr = injectedFault(faults_, "Graph.RenderFile"); hr < 0)
         return fail(hr);
     ReferenceTime length = 0;
-    if (Result r = probeDuration(path, length, cancel); r.failed())
+    if (Result r = media::probeDuration(path, length, cancel); r.failed())
         return r;
     renderedLength_ = length;
     return ok();
@@ -195,11 +149,9 @@ Result CaptureGraphBuilder::renderStream(Pin *source, Filter *intermediate, Filt
 {
     if (const int hr = injectedFault(faults_, "Builder.RenderStream"); hr < 0)
         return fail(hr);
-    if (!graph_ || !source || !sink)
+    if (!graph_ || !source || !intermediate || !sink)
         return fail(Code::kInvalidArg);
     Pin *sinkIn = sink->firstPin(PinDirection::Input);
-    if (!intermediate)
-        return graph_->connect(source, sinkIn);
     if (Result r = graph_->connect(source, intermediate->firstPin(PinDirection::Input)); r.failed())
         return r;
     return graph_->connect(intermediate->firstPin(PinDirection::Output), sinkIn);
@@ -223,4 +175,4 @@ Result CaptureGraphBuilder::findStreamConfig(Filter *sink, WaveFormatConverter *
     return fail(Code::kNoInterface);
 }
 
-} // namespace sonaweld::media
+} // namespace sonaweld::editing

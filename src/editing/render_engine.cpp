@@ -1,8 +1,8 @@
-#include "media/render_engine.h"
+#include "editing/render_engine.h"
 
-namespace sonaweld::media {
+namespace sonaweld::editing {
 
-RenderEngine::RenderEngine(SharedFaultHook faults, ExportOptions options)
+RenderEngine::RenderEngine(SharedFaultHook faults, media::ExportOptions options)
     : faults_(std::move(faults))
     , options_(options)
 {
@@ -91,4 +91,4 @@ Result RenderEngine::scrapIt()
     return ok();
 }
 
-} // namespace sonaweld::media
+} // namespace sonaweld::editing

@@ -1,6 +1,6 @@
-#include "media/event_queue.h"
+#include "editing/event_queue.h"
 
-namespace sonaweld::media {
+namespace sonaweld::editing {
 
 void EventQueue::setNotify(Notify notify)
 {
@@ -43,4 +43,4 @@ Result EventQueue::freeEventParams(GraphEvent &event)
     return ok();
 }
 
-} // namespace sonaweld::media
+} // namespace sonaweld::editing

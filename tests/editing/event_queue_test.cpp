@@ -1,4 +1,4 @@
-#include "media/event_queue.h"
+#include "editing/event_queue.h"
 
 #include <atomic>
 #include <chrono>
@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace sonaweld::media;
+using namespace sonaweld::editing;
 
 TEST(EventQueue, AHookMayDrainTheQueueItIsCalledFor)
 {

@@ -1,6 +1,6 @@
-#include "media/filters.h"
+#include "editing/filters.h"
 
-namespace sonaweld::media {
+namespace sonaweld::editing {
 
 Filter::Filter(int inputs, int outputs, SharedFaultHook faults)
     : faults_(std::move(faults))
@@ -81,4 +81,4 @@ Result FileWriter::setFileName(const std::string &path)
     return ok();
 }
 
-} // namespace sonaweld::media
+} // namespace sonaweld::editing

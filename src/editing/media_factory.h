@@ -1,14 +1,14 @@
 #pragma once
 
-#include "media/filter_graph.h"
-#include "media/render_engine.h"
-#include "media/timeline.h"
+#include "editing/filter_graph.h"
+#include "editing/render_engine.h"
+#include "editing/timeline.h"
 
 #include <memory>
 #include <string>
 #include <vector>
 
-namespace sonaweld::media {
+namespace sonaweld::editing {
 
 enum class CompressorCategory { Video, Audio };
 
@@ -17,7 +17,7 @@ enum class CompressorCategory { Video, Audio };
 class MediaFactory
 {
 public:
-    explicit MediaFactory(FaultHook faults = {}, ExportOptions options = {});
+    explicit MediaFactory(FaultHook faults = {}, media::ExportOptions options = {});
 
     Result createTimeline(std::shared_ptr<Timeline> &out) const;
     Result createRenderEngine(std::shared_ptr<RenderEngine> &out) const;
@@ -38,10 +38,10 @@ private:
     Result make(std::string_view what, std::shared_ptr<T> &out, Args &&...args) const;
 
     SharedFaultHook faults_;
-    ExportOptions options_;
+    media::ExportOptions options_;
 };
 
 // The names of the encoders FFmpeg offers in a category.
 std::vector<std::string> compressorNames(CompressorCategory category);
 
-} // namespace sonaweld::media
+} // namespace sonaweld::editing

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "media/media_error.h"
+#include "editing/media_types.h"
 
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
 
-namespace sonaweld::media {
+namespace sonaweld::editing {
 
 namespace EventCode {
 inline constexpr long kComplete = 1;
@@ -49,4 +49,4 @@ private:
     Notify notify_;
 };
 
-} // namespace sonaweld::media
+} // namespace sonaweld::editing

@@ -1,17 +1,17 @@
 #pragma once
 
-#include "media/filter_graph.h"
-#include "media/timeline.h"
+#include "editing/filter_graph.h"
+#include "editing/timeline.h"
 
 #include <memory>
 
-namespace sonaweld::media {
+namespace sonaweld::editing {
 
 // Builds the front end of a graph from a timeline: one output per group.
 class RenderEngine
 {
 public:
-    RenderEngine(SharedFaultHook faults, ExportOptions options);
+    RenderEngine(SharedFaultHook faults, media::ExportOptions options);
     ~RenderEngine();
 
     Result setTimelineObject(const std::shared_ptr<Timeline> &timeline);
@@ -27,10 +27,10 @@ public:
 
 private:
     SharedFaultHook faults_;
-    ExportOptions options_;
+    media::ExportOptions options_;
     std::shared_ptr<Timeline> timeline_;
     std::shared_ptr<FilterGraph> graph_;
     std::vector<std::shared_ptr<GroupOutput>> outputs_;
 };
 
-} // namespace sonaweld::media
+} // namespace sonaweld::editing

@@ -1,11 +1,11 @@
-#include "media/timeline.h"
+#include "editing/timeline.h"
 
 #include "media/fs_path.h"
 
 #include <filesystem>
 #include <map>
 
-namespace sonaweld::media {
+namespace sonaweld::editing {
 
 TimelineObj::TimelineObj(NodeType type, SharedFaultHook faults)
     : type_(type)
@@ -148,7 +148,7 @@ Result Timeline::validateSourceNames(int flags, const LocateMissing &locate)
         for (const TimelineObjPtr &track : group->tracks()) {
             for (const TimelineObjPtr &source : track->sources()) {
                 std::error_code ec;
-                if (std::filesystem::exists(filePath(source->mediaName()), ec) || !(flags & SourceCheck::kPopup) || !locate)
+                if (std::filesystem::exists(media::filePath(source->mediaName()), ec) || !(flags & SourceCheck::kPopup) || !locate)
                     continue;
                 auto known = answers.find(source->mediaName());
                 if (known == answers.end())
@@ -164,4 +164,4 @@ Result Timeline::validateSourceNames(int flags, const LocateMissing &locate)
     return Result{replaced ? Code::kOk : Code::kFalse, {}};
 }
 
-} // namespace sonaweld::media
+} // namespace sonaweld::editing
