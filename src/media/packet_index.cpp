@@ -1,5 +1,7 @@
 #include "media/packet_index.h"
 
+#include "media/packet_scan.h"
+
 #include <algorithm>
 #include <deque>
 
@@ -120,6 +122,132 @@ void keep(PacketIndex &index, const Entry &e)
     index.number.push_back(e.number);
 }
 
+// MP3 in AVI is timed on one tick per frame, which does not resolve a
+// sample; but its parser hands over one frame per packet, and the frames
+// have a fixed length.
+int fixedFrameOf(const AVStream &stream)
+{
+    return stream.codecpar->codec_id == AV_CODEC_ID_MP3 ? stream.codecpar->frame_size : 0;
+}
+
+// Follows the packets in file order: whether each keeps the index exact,
+// which sample it starts with, and whether a piece needs it.
+class IndexBuilder
+{
+public:
+    IndexBuilder(const AVStream &stream, const std::vector<std::int64_t> &pieceStarts, int outRate);
+
+    // False once the packet shows that the source cannot be indexed exactly.
+    bool add(const AVPacket &p);
+    std::int64_t count() const { return count_; }
+    // The pieces that start past the last packet need the last packets.
+    PacketIndex finish();
+
+private:
+    bool wholeMp3Frame(const AVPacket &p);
+    bool recordTrim(const AVPacket &p);
+    void place(const Entry &e);
+
+    const AVStream &stream_;
+    const int fixedFrame_;
+    const bool mp3_;
+    PacketIndex index_;
+    std::int64_t ticks_ = 0;
+    std::int64_t leadTrim_ = 0;
+    std::int64_t count_ = 0;
+    std::int64_t lastPos_ = -1;
+    MpegHeader firstHeader_;
+    std::vector<std::int64_t> needed_; // each piece's first input sample
+    std::size_t next_ = 0;             // the first piece not yet passed
+    std::size_t windowSize_ = 0;
+    std::deque<Entry> window_;
+};
+
+IndexBuilder::IndexBuilder(const AVStream &stream, const std::vector<std::int64_t> &pieceStarts, int outRate)
+    : stream_(stream)
+    , fixedFrame_(fixedFrameOf(stream))
+    , mp3_(stream.codecpar->codec_id == AV_CODEC_ID_MP3)
+    , windowSize_(static_cast<std::size_t>(warmUpPackets(*stream.codecpar)) + 2)
+{
+    index_.sampleRate = stream.codecpar->sample_rate;
+    for (const std::int64_t start : pieceStarts)
+        needed_.push_back(pieceInputStart(start, index_.sampleRate, outRate));
+}
+
+bool IndexBuilder::add(const AVPacket &p)
+{
+    const std::int64_t ts = p.pts != AV_NOPTS_VALUE ? p.pts : p.dts;
+    bool exact = p.pos >= 0 && p.duration > 0 && ts != AV_NOPTS_VALUE && !changesParameters(p)
+                 && !(p.flags & AV_PKT_FLAG_DISCARD) && p.pos > lastPos_;
+    lastPos_ = p.pos;
+    if (count_ == 0)
+        leadTrim_ = leadTrimOf(p);
+    else
+        exact = exact && leadTrimOf(p) == 0;
+    exact = exact && wholeMp3Frame(p);
+    exact = recordTrim(p) && exact;
+    const std::int64_t decoded =
+        fixedFrame_ > 0 ? ticks_ : av_rescale_q(ticks_, stream_.time_base, AVRational{1, index_.sampleRate});
+    place(Entry{p.pos, ts, decoded - leadTrim_, count_++});
+    ticks_ += fixedFrame_ > 0 ? fixedFrame_ : p.duration;
+    return exact;
+}
+
+// An MP3 packet the decoder would refuse (junk or a tag in the middle
+// joined to a frame) or a frame of another kind yields other than its
+// length, which only decoding would tell.
+bool IndexBuilder::wholeMp3Frame(const AVPacket &p)
+{
+    if (!mp3_)
+        return true;
+    MpegHeader header;
+    const bool whole = header.parse(p.data, static_cast<std::size_t>(p.size)) && header.length == p.size
+                       && (count_ == 0 || header.sameKindAs(firstHeader_));
+    if (count_ == 0)
+        firstHeader_ = header;
+    return whole;
+}
+
+// A demuxer trims the two ends only; more means a file the index should
+// not pretend to know.
+bool IndexBuilder::recordTrim(const AVPacket &p)
+{
+    size_t size = 0;
+    const uint8_t *trim = av_packet_get_side_data(&p, AV_PKT_DATA_SKIP_SAMPLES, &size);
+    if (!trim || size == 0)
+        return true;
+    const bool fewEnough = index_.trims.size() < 16;
+    index_.trims.emplace_back(p.pos, std::vector<std::uint8_t>(trim, trim + size));
+    return fewEnough;
+}
+
+void IndexBuilder::place(const Entry &e)
+{
+    if (needed_.empty()) {
+        keep(index_, e);
+        return;
+    }
+    // Once past a piece's first sample, the packets before it that its
+    // decoder starts with are all in the window.
+    while (next_ < needed_.size() && e.firstSample > needed_[next_]) {
+        for (const Entry &w : window_)
+            keep(index_, w);
+        ++next_;
+    }
+    window_.push_back(e);
+    if (window_.size() > windowSize_)
+        window_.pop_front();
+}
+
+PacketIndex IndexBuilder::finish()
+{
+    for (; next_ < needed_.size(); ++next_) {
+        for (const Entry &w : window_)
+            keep(index_, w);
+    }
+    return std::move(index_);
+}
+
 } // namespace
 
 Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel, PacketIndex &out,
@@ -130,100 +258,22 @@ Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel
     if (Result r = openAudioInput(path, in, &cancel); r.failed())
         return r;
     const AVStream &stream = *in.stream;
-    // MP3 in AVI is timed on one tick per frame, which does not resolve a
-    // sample; but its parser hands over one frame per packet, and the
-    // frames have a fixed length.
-    const int fixedFrame = stream.codecpar->codec_id == AV_CODEC_ID_MP3 ? stream.codecpar->frame_size : 0;
-    if (warmUpPackets(*stream.codecpar) < 0 || (!clockResolvesSamples(stream) && fixedFrame <= 0))
+    if (warmUpPackets(*stream.codecpar) < 0 || (!clockResolvesSamples(stream) && fixedFrameOf(stream) <= 0))
         return fail(Code::kNotImpl);
 
-    PacketIndex index;
-    index.sampleRate = stream.codecpar->sample_rate;
-    AVPacketUPtr packet(av_packet_alloc());
-    if (!packet)
-        return fail(Code::kOutOfMemory, "Cannot read " + path + ": out of memory");
-    std::int64_t ticks = 0;
-    std::int64_t leadTrim = 0;
-    std::int64_t count = 0;
-    std::int64_t lastPos = -1;
-    std::vector<std::int64_t> needed;
-    for (const std::int64_t start : pieceStarts)
-        needed.push_back(pieceInputStart(start, index.sampleRate, outRate));
-    const std::size_t windowSize = static_cast<std::size_t>(warmUpPackets(*stream.codecpar)) + 2;
-    std::deque<Entry> window;
-    std::size_t next = 0;
-    const bool mp3 = stream.codecpar->codec_id == AV_CODEC_ID_MP3;
-    MpegHeader firstHeader;
+    IndexBuilder builder(stream, pieceStarts, outRate);
     bool exact = true;
-    int rc = 0;
-    while (exact && (rc = av_read_frame(in.format.get(), packet.get())) >= 0) {
-        if (packet->stream_index == stream.index) {
-            const std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-            exact = packet->pos >= 0 && packet->duration > 0 && ts != AV_NOPTS_VALUE && !changesParameters(*packet)
-                    && !(packet->flags & AV_PKT_FLAG_DISCARD) && packet->pos > lastPos;
-            lastPos = packet->pos;
-            if (count == 0)
-                leadTrim = leadTrimOf(*packet);
-            else
-                exact = exact && leadTrimOf(*packet) == 0;
-            // An MP3 packet the decoder would refuse (junk or a tag in the
-            // middle joined to a frame) or a frame of another kind yields
-            // other than its length, which only decoding would tell.
-            if (mp3) {
-                MpegHeader header;
-                exact = exact && header.parse(packet->data, static_cast<std::size_t>(packet->size))
-                        && header.length == packet->size
-                        && (count == 0 || header.sameKindAs(firstHeader));
-                if (count == 0)
-                    firstHeader = header;
-            }
-            size_t size = 0;
-            if (const uint8_t *trim = av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
-                trim && size > 0) {
-                // A demuxer trims the two ends only; more means a file the
-                // index should not pretend to know.
-                exact = exact && index.trims.size() < 16;
-                index.trims.emplace_back(packet->pos, std::vector<std::uint8_t>(trim, trim + size));
-            }
-            const Entry e{packet->pos, ts,
-                          (fixedFrame > 0 ? ticks : av_rescale_q(ticks, stream.time_base, AVRational{1, index.sampleRate}))
-                              - leadTrim,
-                          count++};
-            ticks += fixedFrame > 0 ? fixedFrame : packet->duration;
-            if (needed.empty()) {
-                keep(index, e);
-            } else {
-                // Once past a piece's first sample, the packets before it
-                // that its decoder starts with are all in the window.
-                while (next < needed.size() && e.firstSample > needed[next]) {
-                    for (const Entry &w : window)
-                        keep(index, w);
-                    ++next;
-                }
-                window.push_back(e);
-                if (window.size() > windowSize)
-                    window.pop_front();
-            }
-        }
-        av_packet_unref(packet.get());
-        if (cancel.load(std::memory_order_relaxed))
-            return fail(Code::kAbort);
-        if (alive)
-            alive();
-    }
-    if (!exact)
+    // A cancel is told by its bare code: the export reports the stop itself.
+    const PacketScan scan{.cancel = &cancel, .alive = alive};
+    const auto add = [&](const AVPacket &p) {
+        exact = builder.add(p);
+        return exact;
+    };
+    if (Result r = scanPackets(in, path, scan, add); r.failed())
+        return r;
+    if (!exact || builder.count() == 0)
         return fail(Code::kNotImpl);
-    for (; next < needed.size(); ++next) {
-        for (const Entry &w : window)
-            keep(index, w);
-    }
-    if (cancel.load(std::memory_order_relaxed))
-        return fail(Code::kAbort);
-    if (const int failure = readFailure(in, rc); failure < 0)
-        return ffmpegFailure(failure, "Cannot read " + path);
-    if (count == 0)
-        return fail(Code::kNotImpl);
-    out = std::move(index);
+    out = builder.finish();
     return ok();
 }
 

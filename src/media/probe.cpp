@@ -1,9 +1,9 @@
 #include "media/probe.h"
 
 #include "media/audio_input.h"
+#include "media/packet_scan.h"
 
 #include <cstring>
-#include <functional>
 
 extern "C" {
 #include <libavutil/intreadwrite.h>
@@ -79,32 +79,13 @@ std::int64_t opusPreSkip(const AVCodecParameters *par)
     return AV_RL16(par->extradata + 10);
 }
 
-Result cancelled(const std::string &path)
+// The user who asked for the length is told what was cancelled.
+PacketScan measuring(const std::string &path, const std::atomic<bool> *cancel)
 {
-    return fail(Code::kAbort, "Measuring " + path + " was cancelled");
-}
-
-// Reads every packet of the audio stream to the end of the file. A read
-// that fails for any reason but the end is the file's failure.
-Result scanPackets(AudioInput &in, const std::string &path, const std::atomic<bool> *cancel,
-                   const std::function<void(const AVPacket &)> &onPacket)
-{
-    AVPacketUPtr packet(av_packet_alloc());
-    if (!packet)
-        return fail(Code::kOutOfMemory, "Cannot read " + path + ": out of memory");
-    int rc = 0;
-    while ((rc = av_read_frame(in.format.get(), packet.get())) >= 0) {
-        if (packet->stream_index == in.stream->index)
-            onPacket(*packet);
-        av_packet_unref(packet.get());
-        if (cancel && cancel->load(std::memory_order_relaxed))
-            return cancelled(path);
-    }
-    if (cancel && cancel->load(std::memory_order_relaxed))
-        return cancelled(path);
-    if (const int failure = readFailure(in, rc); failure < 0)
-        return ffmpegFailure(failure, "Cannot read " + path);
-    return ok();
+    PacketScan scan;
+    scan.cancel = cancel;
+    scan.cancelled = fail(Code::kAbort, "Measuring " + path + " was cancelled");
+    return scan;
 }
 
 // Decoders refuse the part of a packet that is less than a whole frame, so
@@ -116,9 +97,11 @@ Result pcmLength(AudioInput &in, const std::string &path, const std::atomic<bool
     const std::int64_t bitsPerFrame =
         static_cast<std::int64_t>(av_get_exact_bits_per_sample(par->codec_id)) * par->ch_layout.nb_channels;
     std::int64_t samples = 0;
-    if (Result r = scanPackets(in, path, cancel,
-                               [&](const AVPacket &p) { samples += p.size * std::int64_t{8} / bitsPerFrame; });
-        r.failed())
+    const auto count = [&](const AVPacket &p) {
+        samples += p.size * std::int64_t{8} / bitsPerFrame;
+        return true;
+    };
+    if (Result r = scanPackets(in, path, measuring(path, cancel), count); r.failed())
         return r;
     if (samples == 0)
         return fail(Code::kNoAudio, path + " holds no audio");
@@ -199,7 +182,11 @@ Result decodedLength(AudioInput &in, const std::string &path, const std::atomic<
             failure = rc;
         drain();
     };
-    if (Result r = scanPackets(in, path, cancel, [&](const AVPacket &p) { send(&p); }); r.failed())
+    const auto sendEach = [&](const AVPacket &p) {
+        send(&p);
+        return true;
+    };
+    if (Result r = scanPackets(in, path, measuring(path, cancel), sendEach); r.failed())
         return r;
     send(nullptr);
     if (failure < 0)
@@ -245,13 +232,13 @@ Result packetLength(AudioInput &in, const std::string &path, const std::atomic<b
     AVPacketUPtr first(av_packet_alloc());
     if (!first)
         return fail(Code::kOutOfMemory, "Cannot read " + path + ": out of memory");
-    if (Result r = scanPackets(in, path, cancel,
-                               [&](const AVPacket &p) {
-                                   if (!sum.anyPacket && av_packet_ref(first.get(), &p) < 0)
-                                       sum.everyPacketTimed = false;
-                                   addPacket(sum, p, par);
-                               });
-        r.failed())
+    const auto add = [&](const AVPacket &p) {
+        if (!sum.anyPacket && av_packet_ref(first.get(), &p) < 0)
+            sum.everyPacketTimed = false;
+        addPacket(sum, p, par);
+        return true;
+    };
+    if (Result r = scanPackets(in, path, measuring(path, cancel), add); r.failed())
         return r;
     if (!sum.anyPacket)
         return fail(Code::kNoAudio, path + " holds no audio");
@@ -271,8 +258,11 @@ Result oggLength(AudioInput &in, const std::string &path, const std::atomic<bool
     const AVCodecParameters *par = in.stream->codecpar;
     const int rate = par->sample_rate;
     PacketSum sum;
-    if (Result r = scanPackets(in, path, cancel, [&](const AVPacket &p) { addPacket(sum, p, par); });
-        r.failed())
+    const auto add = [&](const AVPacket &p) {
+        addPacket(sum, p, par);
+        return true;
+    };
+    if (Result r = scanPackets(in, path, measuring(path, cancel), add); r.failed())
         return r;
     if (in.stream->duration == AV_NOPTS_VALUE || in.stream->duration <= 0 || !sum.everyPacketTimed
         || rate <= 0)

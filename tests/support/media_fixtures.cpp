@@ -101,6 +101,18 @@ std::int64_t MediaFixtures::decodedSamples(const QString &file)
     return bytes / 2;
 }
 
+std::int64_t MediaFixtures::audioPackets(const QString &file)
+{
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "a:0", "-count_packets",
+                                              "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", file});
+    if (!ffprobe.waitForFinished(120000) || ffprobe.exitCode() != 0)
+        return -1;
+    bool number = false;
+    const std::int64_t packets = ffprobe.readAllStandardOutput().trimmed().toLongLong(&number);
+    return number ? packets : -1;
+}
+
 int WavContents::sample(std::int64_t frame, int channel) const
 {
     const std::size_t at = static_cast<std::size_t>(frame * blockAlign + channel * (bits / 8));

@@ -32,6 +32,9 @@ public:
 
     // Samples per channel that FFmpeg's own decoder yields for the file.
     static std::int64_t decodedSamples(const QString &path);
+    // Packets of the file's first audio stream that FFmpeg's own prober
+    // reads, without decoding; -1 when it cannot say.
+    static std::int64_t audioPackets(const QString &path);
 
 private:
     QTemporaryDir dir_;
