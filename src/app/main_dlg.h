@@ -17,6 +17,7 @@ class QProgressBar;
 namespace sonaweld {
 
 class CImageButton;
+class DialogUnits;
 class ItemListView;
 class Launcher;
 class Prompter;
@@ -135,6 +136,13 @@ protected:
 
 private:
     void createControls();
+    // Each returns the widget that takes its place in the tab order. The
+    // status line brings the join's progress bar beneath it.
+    QWidget *createStatusLine(const DialogUnits &units);
+    QWidget *createItemList(const DialogUnits &units);
+    QWidget *createButtonFrame(const DialogUnits &units);
+    // The buttons and the list's keys and clicks to the commands they run.
+    void connectCommands();
     void OnInitDialog();
     void setupImageButton(CImageButton *button, int iconResource, const QString &tooltip);
     void setupImageButton(CImageButton *button, const QString &tooltip);
