@@ -10,6 +10,9 @@
 #include <QEvent>
 #include <QTimer>
 
+#include <optional>
+#include <vector>
+
 class QGroupBox;
 class QLabel;
 class QProgressBar;
@@ -152,6 +155,14 @@ private:
     // it, in natural name order; a folder without any is reported.
     QStringList expandFolders(const QStringList &paths);
     std::vector<Measurement> measureOffThread(const QStringList &paths, bool &cancelled);
+    // The chosen paths the platform can hold; nothing when a single choice
+    // is refused and the add ends there.
+    std::optional<QStringList> pathsThatFit(const QStringList &chosen, bool several);
+    // Measures `batch` and collects the files that can be measured with
+    // their durations; false when the add ends: cancelled, or a single
+    // choice could not be measured.
+    bool measureBatch(const QStringList &batch, bool several, QStringList &accepted,
+                      std::vector<ReferenceTime> &durations);
     std::string locateMissingSource(const std::string &missing);
     void endConversionWithError(const QString &reason);
     void reportFailedJoin(const QString &reason);
