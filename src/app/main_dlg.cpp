@@ -12,6 +12,9 @@
 #include <QMetaObject>
 #include <QProgressBar>
 
+#include <utility>
+#include <vector>
+
 namespace sonaweld {
 namespace {
 
@@ -43,6 +46,14 @@ QString controlName(int id)
     return QStringLiteral("control%1").arg(id);
 }
 
+CImageButton *makeButton(QWidget *parent, const DialogUnits &units, const ButtonSpec &spec)
+{
+    auto *b = new CImageButton(QString::fromUtf8(spec.caption), parent);
+    b->setObjectName(controlName(spec.id));
+    b->setGeometry(units.map(spec.x, spec.y, spec.w, spec.h));
+    return b;
+}
+
 } // namespace
 
 CMainDlg::CMainDlg(Prompter &prompter, editing::MediaFactory factory, QWidget *parent)
@@ -72,21 +83,33 @@ void CMainDlg::createControls()
     setFixedSize(units.mapX(kDialogWidth), units.mapY(kDialogHeight));
 
     // Created in template order, which is also the tab order.
-    auto makeButton = [&](const ButtonSpec &spec) {
-        auto *b = new CImageButton(QString::fromUtf8(spec.caption), this);
-        b->setObjectName(controlName(spec.id));
-        b->setGeometry(units.map(spec.x, spec.y, spec.w, spec.h));
-        return b;
-    };
-    QWidget *order[14];
-    int n = 0;
-    order[n++] = makeButton(kHelpSpec);
+    std::vector<QWidget *> order;
+    order.push_back(makeButton(this, units, kHelpSpec));
+    order.push_back(createStatusLine(units));
+    for (const ButtonSpec &spec : {kJoinSpec, kOptionsSpec, kAddSpec})
+        order.push_back(makeButton(this, units, spec));
+    order.push_back(createItemList(units));
+    for (const ButtonSpec &spec : {kDeleteSpec, kDeleteAllSpec, kMoveUpSpec, kMoveDownSpec, kAboutSpec})
+        order.push_back(makeButton(this, units, spec));
+    order.push_back(createButtonFrame(units));
+    for (const ButtonSpec &spec : {kHomepageSpec, kExitSpec})
+        order.push_back(makeButton(this, units, spec));
 
+    for (std::size_t i = 0; i + 1 < order.size(); ++i)
+        QWidget::setTabOrder(order[i], order[i + 1]);
+
+    connectCommands();
+    conversionTimer_.setInterval(kConversionTickMs);
+    connect(&conversionTimer_, &QTimer::timeout, this, &CMainDlg::OnTimer);
+    setAcceptDrops(true);
+}
+
+QWidget *CMainDlg::createStatusLine(const DialogUnits &units)
+{
     status_ = new QLabel(this);
     status_->setObjectName(controlName(ControlId::kStatus));
     status_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     status_->setGeometry(units.map(7, 169, 251, 10));
-    order[n++] = status_;
 
     // The share of the output written, under the status line while joining.
     progress_ = new QProgressBar(this);
@@ -95,25 +118,19 @@ void CMainDlg::createControls()
     progress_->setTextVisible(false);
     progress_->setFocusPolicy(Qt::NoFocus);
     progress_->hide();
+    return status_;
+}
 
-    order[n++] = makeButton(kJoinSpec);
-    order[n++] = makeButton(kOptionsSpec);
-    order[n++] = makeButton(kAddSpec);
-
+QWidget *CMainDlg::createItemList(const DialogUnits &units)
+{
     list_ = new ItemListView(this);
     list_->setObjectName(controlName(ControlId::kListItems));
     list_->setGeometry(units.map(7, 44, 219, 99));
-    connect(list_, &ItemListView::enterPressed, this, &CMainDlg::OnExit);
-    connect(list_, &ItemListView::deletePressed, this, &CMainDlg::OnDeleteSelected);
-    connect(list_, &ItemListView::listDoubleClicked, this, &CMainDlg::OnItemDoubleClick);
-    order[n++] = list_;
+    return list_;
+}
 
-    order[n++] = makeButton(kDeleteSpec);
-    order[n++] = makeButton(kDeleteAllSpec);
-    order[n++] = makeButton(kMoveUpSpec);
-    order[n++] = makeButton(kMoveDownSpec);
-    order[n++] = makeButton(kAboutSpec);
-
+QWidget *CMainDlg::createButtonFrame(const DialogUnits &units)
+{
     // The frame around the first row must not take clicks meant for the
     // buttons it surrounds.
     group_ = new QGroupBox(this);
@@ -121,28 +138,31 @@ void CMainDlg::createControls()
     group_->setAttribute(Qt::WA_TransparentForMouseEvents);
     group_->setFocusPolicy(Qt::NoFocus);
     group_->lower();
-    order[n++] = group_;
+    return group_;
+}
 
-    order[n++] = makeButton(kHomepageSpec);
-    order[n++] = makeButton(kExitSpec);
+void CMainDlg::connectCommands()
+{
+    connect(list_, &ItemListView::enterPressed, this, &CMainDlg::OnExit);
+    connect(list_, &ItemListView::deletePressed, this, &CMainDlg::OnDeleteSelected);
+    connect(list_, &ItemListView::listDoubleClicked, this, &CMainDlg::OnItemDoubleClick);
 
-    for (int i = 0; i + 1 < n; ++i)
-        QWidget::setTabOrder(order[i], order[i + 1]);
-
-    connect(button(ControlId::kOk), &CImageButton::clicked, this, &CMainDlg::OnExit);
-    connect(button(ControlId::kAdd), &CImageButton::clicked, this, &CMainDlg::OnAdd);
-    connect(button(ControlId::kJoin), &CImageButton::clicked, this, &CMainDlg::OnJoin);
-    connect(button(ControlId::kOptions), &CImageButton::clicked, this, &CMainDlg::OnOptions);
-    connect(button(ControlId::kHelp), &CImageButton::clicked, this, &CMainDlg::OnHelp);
-    connect(button(ControlId::kHomepage), &CImageButton::clicked, this, &CMainDlg::OnHomepage);
-    connect(button(ControlId::kAbout), &CImageButton::clicked, this, &CMainDlg::OnAbout);
-    connect(button(ControlId::kDelete), &CImageButton::clicked, this, &CMainDlg::OnDeleteSelected);
-    connect(button(ControlId::kDeleteAll), &CImageButton::clicked, this, &CMainDlg::OnDeleteAll);
-    connect(button(ControlId::kMoveUp), &CImageButton::clicked, this, &CMainDlg::OnMoveUp);
-    connect(button(ControlId::kMoveDown), &CImageButton::clicked, this, &CMainDlg::OnMoveDown);
-    conversionTimer_.setInterval(kConversionTickMs);
-    connect(&conversionTimer_, &QTimer::timeout, this, &CMainDlg::OnTimer);
-    setAcceptDrops(true);
+    using Command = void (CMainDlg::*)();
+    const std::pair<int, Command> commands[] = {
+        {ControlId::kOk, &CMainDlg::OnExit},
+        {ControlId::kAdd, &CMainDlg::OnAdd},
+        {ControlId::kJoin, &CMainDlg::OnJoin},
+        {ControlId::kOptions, &CMainDlg::OnOptions},
+        {ControlId::kHelp, &CMainDlg::OnHelp},
+        {ControlId::kHomepage, &CMainDlg::OnHomepage},
+        {ControlId::kAbout, &CMainDlg::OnAbout},
+        {ControlId::kDelete, &CMainDlg::OnDeleteSelected},
+        {ControlId::kDeleteAll, &CMainDlg::OnDeleteAll},
+        {ControlId::kMoveUp, &CMainDlg::OnMoveUp},
+        {ControlId::kMoveDown, &CMainDlg::OnMoveDown},
+    };
+    for (const auto &[id, command] : commands)
+        connect(button(id), &CImageButton::clicked, this, command);
 }
 
 void CMainDlg::OnInitDialog()

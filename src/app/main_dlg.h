@@ -10,6 +10,9 @@
 #include <QEvent>
 #include <QTimer>
 
+#include <optional>
+#include <vector>
+
 class QGroupBox;
 class QLabel;
 class QProgressBar;
@@ -17,6 +20,7 @@ class QProgressBar;
 namespace sonaweld {
 
 class CImageButton;
+class DialogUnits;
 class ItemListView;
 class Launcher;
 class Prompter;
@@ -135,6 +139,13 @@ protected:
 
 private:
     void createControls();
+    // Each returns the widget that takes its place in the tab order. The
+    // status line brings the join's progress bar beneath it.
+    QWidget *createStatusLine(const DialogUnits &units);
+    QWidget *createItemList(const DialogUnits &units);
+    QWidget *createButtonFrame(const DialogUnits &units);
+    // The buttons and the list's keys and clicks to the commands they run.
+    void connectCommands();
     void OnInitDialog();
     void setupImageButton(CImageButton *button, int iconResource, const QString &tooltip);
     void setupImageButton(CImageButton *button, const QString &tooltip);
@@ -144,6 +155,14 @@ private:
     // it, in natural name order; a folder without any is reported.
     QStringList expandFolders(const QStringList &paths);
     std::vector<Measurement> measureOffThread(const QStringList &paths, bool &cancelled);
+    // The chosen paths the platform can hold; nothing when a single choice
+    // is refused and the add ends there.
+    std::optional<QStringList> pathsThatFit(const QStringList &chosen, bool several);
+    // Measures `batch` and collects the files that can be measured with
+    // their durations; false when the add ends: cancelled, or a single
+    // choice could not be measured.
+    bool measureBatch(const QStringList &batch, bool several, QStringList &accepted,
+                      std::vector<ReferenceTime> &durations);
     std::string locateMissingSource(const std::string &missing);
     void endConversionWithError(const QString &reason);
     void reportFailedJoin(const QString &reason);

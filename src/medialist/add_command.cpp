@@ -133,7 +133,7 @@ void CMainDlg::OnAdd()
     addFiles(paths, paths.size() > 1);
 }
 
-void CMainDlg::addFiles(const QStringList &chosen, bool several)
+std::optional<QStringList> CMainDlg::pathsThatFit(const QStringList &chosen, bool several)
 {
     // A path the platform cannot hold is refused whole, never cut, and at
     // once: the user hears of it before a long selection is measured.
@@ -145,8 +145,40 @@ void CMainDlg::addFiles(const QStringList &chosen, bool several)
         }
         prompter_.error(pathTooLongMessage(path));
         if (!several)
-            return;
+            return std::nullopt;
     }
+    return paths;
+}
+
+bool CMainDlg::measureBatch(const QStringList &batch, bool several, QStringList &accepted,
+                            std::vector<ReferenceTime> &durations)
+{
+    bool cancelled = false;
+    const std::vector<Measurement> measured = measureOffThread(batch, cancelled);
+    if (cancelled)
+        return false;
+    for (int i = 0; i < batch.size(); ++i) {
+        const QString &path = batch[i];
+        ReferenceTime duration = 0;
+        if (!probeDuration(path, duration, &measured[static_cast<size_t>(i)])) {
+            if (several) {
+                prompter_.error(QStringLiteral("Can not get the duration of %1").arg(path));
+                continue;
+            }
+            prompter_.error(QStringLiteral("Can not get the duration of the clip!"));
+            return false;
+        }
+        accepted << path;
+        durations.push_back(duration);
+    }
+    return true;
+}
+
+void CMainDlg::addFiles(const QStringList &chosen, bool several)
+{
+    const std::optional<QStringList> paths = pathsThatFit(chosen, several);
+    if (!paths)
+        return;
 
     // Only as many files are measured as the list has room for: a folder of
     // thousands would otherwise be read in full to be mostly refused. A file
@@ -154,30 +186,14 @@ void CMainDlg::addFiles(const QStringList &chosen, bool several)
     QStringList accepted;
     std::vector<ReferenceTime> durations;
     qsizetype next = 0;
-    while (next < paths.size() && items_.itemCount() + accepted.size() < kMaxItems) {
-        const QStringList batch = paths.mid(next, kMaxItems - items_.itemCount() - accepted.size());
+    while (next < paths->size() && items_.itemCount() + accepted.size() < kMaxItems) {
+        const QStringList batch = paths->mid(next, kMaxItems - items_.itemCount() - accepted.size());
         next += batch.size();
-        bool cancelled = false;
-        const std::vector<Measurement> measured = measureOffThread(batch, cancelled);
-        if (cancelled)
+        if (!measureBatch(batch, several, accepted, durations))
             return;
-        for (int i = 0; i < batch.size(); ++i) {
-            const QString &path = batch[i];
-            ReferenceTime duration = 0;
-            if (!probeDuration(path, duration, &measured[static_cast<size_t>(i)])) {
-                if (several) {
-                    prompter_.error(QStringLiteral("Can not get the duration of %1").arg(path));
-                    continue;
-                }
-                prompter_.error(QStringLiteral("Can not get the duration of the clip!"));
-                return;
-            }
-            accepted << path;
-            durations.push_back(duration);
-        }
     }
 
-    int notAdded = static_cast<int>(paths.size() - next);
+    int notAdded = static_cast<int>(paths->size() - next);
     for (int i = 0; i < accepted.size(); ++i) {
         if (!items_.append(accepted[i], durations[static_cast<size_t>(i)]))
             ++notAdded;

@@ -25,6 +25,33 @@ QString controlName(int id)
     return QStringLiteral("control%1").arg(id);
 }
 
+// Puts a control at its template position; `id` 0 leaves it unnamed.
+QWidget *place(QWidget *w, const DialogUnits &units, int id, int x, int y, int width, int height)
+{
+    if (id != 0)
+        w->setObjectName(controlName(id));
+    w->setGeometry(units.map(x, y, width, height));
+    return w;
+}
+
+QComboBox *makeList(QWidget *parent, const DialogUnits &units, int id, int x, int y, const QStringList &rows)
+{
+    auto *list = new QComboBox(parent);
+    list->addItems(rows);
+    // A drop-down's height in the template includes its open list.
+    place(list, units, id, x, y, 62, 12);
+    return list;
+}
+
+QLabel *makeLabel(QWidget *parent, const DialogUnits &units, const QString &text, int x, int y, int width,
+                  int height)
+{
+    auto *label = new QLabel(text, parent);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    place(label, units, 0, x, y, width, height);
+    return label;
+}
+
 // Frame sides are whole multiples of 8 pixels and never below 16.
 int normalisedSide(const QString &text)
 {
@@ -78,65 +105,63 @@ void COutputOptionsDlg::createControls()
     const DialogUnits units(font());
     setFixedSize(units.mapX(kDialogWidth), units.mapY(kDialogHeight));
 
-    auto place = [&](QWidget *w, int id, int x, int y, int width, int height) {
-        if (id != 0)
-            w->setObjectName(controlName(id));
-        w->setGeometry(units.map(x, y, width, height));
-        return w;
-    };
-    auto makeList = [&](int id, int x, int y, const QStringList &rows) {
-        auto *list = new QComboBox(this);
-        list->addItems(rows);
-        // A drop-down's height in the template includes its open list.
-        place(list, id, x, y, 62, 12);
-        return list;
-    };
-    auto makeLabel = [&](const QString &text, int x, int y, int width, int height) {
-        auto *label = new QLabel(text, this);
-        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        place(label, 0, x, y, width, height);
-        return label;
-    };
-
     // Created in tab order.
+    createCommandButtons(units);
+    createOutputFileRow(units);
+    createWaveFormatLists(units);
+    createCompressorLists();
+
+    QWidget *order[] = {ok_, cancel_, outputFile_, browse_, sampleRate_, channels_, bits_};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        QWidget::setTabOrder(order[i], order[i + 1]);
+
+    connect(ok_, &QPushButton::clicked, this, &COutputOptionsDlg::accept);
+    connect(cancel_, &QPushButton::clicked, this, &COutputOptionsDlg::reject);
+    connect(browse_, &QPushButton::clicked, this, &COutputOptionsDlg::OnBrowseOutput);
+}
+
+void COutputOptionsDlg::createCommandButtons(const DialogUnits &units)
+{
     ok_ = new QPushButton(QStringLiteral("OK"), this);
-    place(ok_, OptionsControlId::kOk, 52, 111, 50, 14);
+    place(ok_, units, OptionsControlId::kOk, 52, 111, 50, 14);
     ok_->setDefault(true);
     ok_->setAutoDefault(true);
-    auto *cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    place(cancel, OptionsControlId::kCancel, 147, 111, 50, 14);
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    place(cancel_, units, OptionsControlId::kCancel, 147, 111, 50, 14);
+    cancel_->setAutoDefault(false);
+}
+
+void COutputOptionsDlg::createOutputFileRow(const DialogUnits &units)
+{
     outputFile_ = new QLineEdit(this);
-    place(outputFile_, OptionsControlId::kOutputFile, 56, 7, 141, 14);
-    auto *fileLabel = makeLabel(QStringLiteral("Output file:"), 7, 10, 39, 10);
+    place(outputFile_, units, OptionsControlId::kOutputFile, 56, 7, 141, 14);
+    auto *fileLabel = makeLabel(this, units, QStringLiteral("Output file:"), 7, 10, 39, 10);
     fileLabel->setObjectName(controlName(1023));
-    auto *browse = new QPushButton(QStringLiteral("Browse"), this);
-    place(browse, OptionsControlId::kBrowseOutput, 208, 7, 34, 14);
-    browse->setAutoDefault(false);
-    cancel->setAutoDefault(false);
+    browse_ = new QPushButton(QStringLiteral("Browse"), this);
+    place(browse_, units, OptionsControlId::kBrowseOutput, 208, 7, 34, 14);
+    browse_->setAutoDefault(false);
+}
 
-    makeLabel(QStringLiteral("Samples per second (Hz):"), 16, 38, 106, 12);
-    sampleRate_ = makeList(OptionsControlId::kSampleRate, 134, 38, {"44100", "22050", "11025", "8000"});
-    makeLabel(QStringLiteral("Channels:"), 16, 58, 106, 12);
-    channels_ = makeList(OptionsControlId::kChannels, 134, 58, {"Stereo", "Mono"});
-    makeLabel(QStringLiteral("Bits per second:"), 16, 78, 106, 12);
-    bits_ = makeList(OptionsControlId::kBits, 134, 78, {"16", "8"});
+void COutputOptionsDlg::createWaveFormatLists(const DialogUnits &units)
+{
+    makeLabel(this, units, QStringLiteral("Samples per second (Hz):"), 16, 38, 106, 12);
+    sampleRate_ = makeList(this, units, OptionsControlId::kSampleRate, 134, 38, {"44100", "22050", "11025", "8000"});
+    makeLabel(this, units, QStringLiteral("Channels:"), 16, 58, 106, 12);
+    channels_ = makeList(this, units, OptionsControlId::kChannels, 134, 58, {"Stereo", "Mono"});
+    makeLabel(this, units, QStringLiteral("Bits per second:"), 16, 78, 106, 12);
+    bits_ = makeList(this, units, OptionsControlId::kBits, 134, 78, {"16", "8"});
     auto *group = new QGroupBox(QStringLiteral("Wave format"), this);
-    place(group, 0, 7, 26, 207, 72);
+    place(group, units, 0, 7, 26, 207, 72);
     group->lower();
+}
 
+void COutputOptionsDlg::createCompressorLists()
+{
     // Listed at every opening, never shown: they only decide what OK writes.
     videoCompressors_ = new QComboBox(this);
     videoCompressors_->setObjectName(controlName(OptionsControlId::kVideoCompressors));
     audioCompressors_ = new QComboBox(this);
     audioCompressors_->setObjectName(controlName(OptionsControlId::kAudioCompressors));
-
-    QWidget *order[] = {ok_, cancel, outputFile_, browse, sampleRate_, channels_, bits_};
-    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
-        QWidget::setTabOrder(order[i], order[i + 1]);
-
-    connect(ok_, &QPushButton::clicked, this, &COutputOptionsDlg::accept);
-    connect(cancel, &QPushButton::clicked, this, &COutputOptionsDlg::reject);
-    connect(browse, &QPushButton::clicked, this, &COutputOptionsDlg::OnBrowseOutput);
 }
 
 int COutputOptionsDlg::DoModal()

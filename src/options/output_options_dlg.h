@@ -12,6 +12,7 @@ class QPushButton;
 
 namespace sonaweld {
 
+class DialogUnits;
 class Prompter;
 
 // Control identifiers of the Output options dialog; also the widgets'
@@ -64,6 +65,10 @@ public slots:
 
 private:
     void createControls();
+    void createCommandButtons(const DialogUnits &units);
+    void createOutputFileRow(const DialogUnits &units);
+    void createWaveFormatLists(const DialogUnits &units);
+    void createCompressorLists();
     void fillCompressorList(QComboBox *list, const QString &firstRow, editing::CompressorCategory category);
     void writeVideoSettings();
 
@@ -78,6 +83,8 @@ private:
 
     QLineEdit *outputFile_ = nullptr;
     QPushButton *ok_ = nullptr;
+    QPushButton *cancel_ = nullptr;
+    QPushButton *browse_ = nullptr;
     QComboBox *sampleRate_ = nullptr;
     QComboBox *channels_ = nullptr;
     QComboBox *bits_ = nullptr;

@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QProgressBar>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
@@ -230,4 +231,66 @@ TEST_F(MainDlgTest, GroupBoxDoesNotSwallowButtonClicks)
     QWidget *hit = dlg.childAt(add->geometry().center());
     ASSERT_NE(hit, nullptr);
     EXPECT_TRUE(hit == add || add->isAncestorOf(hit));
+}
+
+TEST_F(MainDlgTest, StatusLineProgressAndFrameSitWhereTheTemplatePutsThem)
+{
+    CMainDlg dlg(prompter);
+    dlg.show();
+    const DialogUnits units(dlg.font());
+
+    auto *status = dlg.findChild<QLabel *>(QStringLiteral("control%1").arg(ControlId::kStatus));
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->geometry(), units.map(7, 169, 251, 10));
+    EXPECT_EQ(status->frameStyle(), QFrame::Panel | QFrame::Sunken);
+
+    // Hidden until a join reports progress; never a tab stop.
+    auto *progress = dlg.findChild<QProgressBar *>();
+    ASSERT_NE(progress, nullptr);
+    EXPECT_EQ(progress->geometry(), units.map(7, 180, 251, 3));
+    EXPECT_FALSE(progress->isVisible());
+    EXPECT_FALSE(progress->isTextVisible());
+    EXPECT_EQ(progress->focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(progress->minimum(), 0);
+    EXPECT_EQ(progress->maximum(), 100);
+
+    auto *frame = dlg.findChild<QGroupBox *>();
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->geometry(), units.map(7, 0, 251, 39));
+    EXPECT_EQ(frame->focusPolicy(), Qt::NoFocus);
+}
+
+TEST_F(MainDlgTest, EachListCommandButtonRunsItsCommand)
+{
+    // Two items, none selected: what a click on each button leads to.
+    struct Case
+    {
+        int id;
+        QStringList shown;
+        int fileDialogs;
+        int itemsAfter;
+    };
+    const QString selectItems = "Please select items!";
+    const Case cases[] = {
+        {ControlId::kDelete, {selectItems}, 0, 2},
+        {ControlId::kMoveUp, {selectItems}, 0, 2},
+        {ControlId::kMoveDown, {selectItems}, 0, 2},
+        {ControlId::kDeleteAll, {}, 0, 0},
+        {ControlId::kAdd, {}, 1, 2}, // the file dialog, cancelled
+    };
+    for (const Case &c : cases) {
+        ScriptedPrompter seen;
+        CMainDlg dlg(seen);
+        dlg.items().append("/music/a.wav", kUnitsPerSecond);
+        dlg.items().append("/music/b.wav", kUnitsPerSecond);
+        dlg.refreshItemList();
+        dlg.button(c.id)->click();
+        EXPECT_EQ(seen.texts(), c.shown) << c.id;
+        EXPECT_EQ(seen.fileDialogs.size(), c.fileDialogs) << c.id;
+        EXPECT_EQ(dlg.items().itemCount(), c.itemsAfter) << c.id;
+    }
+    // Join checks the list before anything else.
+    CMainDlg empty(prompter);
+    empty.button(ControlId::kJoin)->click();
+    EXPECT_EQ(prompter.texts(), QStringList({"Please add audio or video files into the list"}));
 }

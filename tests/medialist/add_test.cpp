@@ -360,3 +360,43 @@ TEST_F(AddTest, AFolderThatCannotBeReadIsNamedAsSuch)
     ::chmod(QFile::encodeName(root.filePath("unsearchable")).constData(), 0755);
 }
 #endif
+
+TEST_F(AddTest, ASingleChoiceThatCannotGoInEndsTheAddWhereSeveralCarryOn)
+{
+    const QString fits = media.constantWav("fits.wav", 4410, 44100, 2, 1);
+    const QString overlong = media.dir() + "/" + QString(5000, u'x') + ".wav";
+    const QString tooLong = "The path is too long";
+    const QString full = "1 of the chosen files were not added: the list holds at most 1000 files.";
+    struct Case
+    {
+        const char *name;
+        bool listFull;
+        QStringList chosen;
+        bool several;
+        QStringList shownStarts;
+        QString folderAfter;
+    };
+    const Case cases[] = {
+        {"single overlong", false, {overlong}, false, {tooLong}, "/kept/"},
+        {"single into a full list", true, {fits}, false, {full}, "/kept/"},
+        // Several still refresh the list and remember the last entry's folder.
+        {"several into a full list", true, {overlong, fits}, true, {tooLong, full}, "/old/"},
+    };
+    for (const Case &c : cases) {
+        settings.set(kOption, kLastPhotoFolder, "/kept/");
+        ScriptedPrompter seen;
+        CMainDlg fresh(seen);
+        if (c.listFull) {
+            for (int i = 0; i < kMaxItems; ++i)
+                fresh.items().append(QStringLiteral("/old/%1.mp3").arg(i), kUnitsPerSecond);
+        }
+        const int before = fresh.items().itemCount();
+        fresh.addFiles(c.chosen, c.several);
+        ASSERT_EQ(seen.shown.size(), c.shownStarts.size()) << c.name;
+        for (int i = 0; i < c.shownStarts.size(); ++i)
+            EXPECT_TRUE(seen.shown[i].text.startsWith(c.shownStarts[i])) << c.name << " " << i;
+        EXPECT_EQ(fresh.items().itemCount(), before) << c.name;
+        EXPECT_EQ(fresh.itemList()->rowCount(), c.several ? before : 0) << c.name;
+        EXPECT_EQ(lastFolder(), c.folderAfter) << c.name;
+    }
+}

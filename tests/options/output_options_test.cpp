@@ -13,7 +13,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -401,4 +403,63 @@ TEST_F(OptionsJoinTest, JoinMakesTheMissingMusicFolderButNoOtherFolder)
     EXPECT_TRUE(waitForIdle(dlg));
     EXPECT_EQ(prompter.shown.size(), 1) << prompter.texts().join('\n').toStdString();
     EXPECT_EQ(readWav(QDir(music).filePath("sonaweld.wav")).frames(), 4410);
+}
+
+TEST_F(OutputOptionsTest, EveryControlSitsWhereTheTemplatePutsIt)
+{
+    const media::MediaFactory factory;
+    COutputOptionsDlg o(prompter, factory);
+    const DialogUnits units(o.font());
+    // A named control by its name, the others by what they say.
+    auto find = [&](const QString &key) -> QWidget * {
+        if (auto *named = o.findChild<QWidget *>(key))
+            return named;
+        for (auto *label : o.findChildren<QLabel *>())
+            if (label->text() == key)
+                return label;
+        for (auto *group : o.findChildren<QGroupBox *>())
+            if (group->title() == key)
+                return group;
+        return nullptr;
+    };
+    struct Placed
+    {
+        const char *key;
+        int x, y, w, h;
+    };
+    const Placed placed[] = {
+        {"control2", 147, 111, 50, 14},     {"control1024", 208, 7, 34, 14},
+        {"control1023", 7, 10, 39, 10},     {"control1058", 134, 38, 62, 12},
+        {"control1059", 134, 58, 62, 12},   {"control1060", 134, 78, 62, 12},
+        {"Samples per second (Hz):", 16, 38, 106, 12}, {"Channels:", 16, 58, 106, 12},
+        {"Bits per second:", 16, 78, 106, 12},          {"Wave format", 7, 26, 207, 72},
+    };
+    for (const Placed &p : placed) {
+        QWidget *w = find(p.key);
+        ASSERT_NE(w, nullptr) << p.key;
+        EXPECT_EQ(w->geometry(), units.map(p.x, p.y, p.w, p.h)) << p.key;
+        if (auto *label = qobject_cast<QLabel *>(w)) {
+            EXPECT_EQ(label->alignment(), Qt::AlignLeft | Qt::AlignVCenter) << p.key;
+        }
+    }
+    EXPECT_EQ(qobject_cast<QLabel *>(find("control1023"))->text(), "Output file:");
+    EXPECT_EQ(qobject_cast<QPushButton *>(find("control2"))->text(), "Cancel");
+    EXPECT_EQ(qobject_cast<QPushButton *>(find("control1024"))->text(), "Browse");
+
+    // Enter is OK even while Cancel or Browse has the focus.
+    EXPECT_TRUE(o.okButton()->autoDefault());
+    for (const char *other : {"control2", "control1024"})
+        EXPECT_FALSE(o.findChild<QPushButton *>(other)->autoDefault()) << other;
+
+    // The rows' order is what the stored indexes mean.
+    const std::pair<int, QStringList> rows[] = {
+        {OptionsControlId::kChannels, {"Stereo", "Mono"}},
+        {OptionsControlId::kBits, {"16", "8"}},
+    };
+    for (const auto &[id, expected] : rows) {
+        QStringList texts;
+        for (int i = 0; i < o.list(id)->count(); ++i)
+            texts << o.list(id)->itemText(i);
+        EXPECT_EQ(texts, expected) << id;
+    }
 }
