@@ -177,7 +177,7 @@ void CMainDlg::OnGraphNotify()
     while (conversion_.mediaEvent && conversion_.mediaEvent->events().getEvent(event)) {
         const long code = event.code;
         const int failure = static_cast<int>(event.param1);
-        const QString reason = QString::fromStdString(event.text);
+        const QString reason = QString::fromStdString(event.failure.text());
         conversion_.mediaEvent->events().freeEventParams(event);
         if (code == editing::EventCode::kComplete) {
             endConversion();

@@ -38,8 +38,7 @@ Result EventQueue::getEvent(GraphEvent &event)
 
 Result EventQueue::freeEventParams(GraphEvent &event)
 {
-    event.text.clear();
-    event.text.shrink_to_fit();
+    event.failure = {};
     return ok();
 }
 

@@ -19,7 +19,7 @@ struct GraphEvent
     long code = 0;
     long param1 = 0; // the failure code of an error abort
     long param2 = 0;
-    std::string text; // what failed, naming the file, for an error abort
+    Result failure; // what failed, for an error abort; the window words it
 };
 
 // The graph's event queue. Streaming threads post; the owner drains it on its

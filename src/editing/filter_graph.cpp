@@ -65,7 +65,7 @@ Result FilterGraph::run()
             if (outcome)
                 events_.post({EventCode::kComplete, 0, 0, {}});
             else
-                events_.post({EventCode::kErrorAbort, outcome.code, 0, outcome.text()});
+                events_.post({EventCode::kErrorAbort, outcome.code, 0, outcome});
         });
         r.failed())
         return r;

@@ -20,15 +20,15 @@ Result refuseUnreadable(const std::string &path)
         return ok();
     switch (status.type()) {
     case fs::file_type::regular: break;
-    case fs::file_type::directory: return fail(Code::kNoAudio, path + " is a folder, not a regular file");
-    case fs::file_type::fifo: return fail(Code::kNoAudio, path + " is a pipe, not a regular file");
+    case fs::file_type::directory: return fail(Code::kNoAudio, Operation::None, path, " is a folder, not a regular file");
+    case fs::file_type::fifo: return fail(Code::kNoAudio, Operation::None, path, " is a pipe, not a regular file");
     case fs::file_type::character:
-    case fs::file_type::block: return fail(Code::kNoAudio, path + " is a device, not a regular file");
-    default: return fail(Code::kNoAudio, path + " is not a regular file");
+    case fs::file_type::block: return fail(Code::kNoAudio, Operation::None, path, " is a device, not a regular file");
+    default: return fail(Code::kNoAudio, Operation::None, path, " is not a regular file");
     }
     // FFmpeg calls an empty file invalid data, which sounds like damage.
     if (fs::file_size(filePath(path), ec) == 0 && !ec)
-        return fail(Code::kNoAudio, path + " is empty (0 bytes)");
+        return fail(Code::kNoAudio, Operation::None, path, " is empty (0 bytes)");
     return ok();
 }
 
@@ -61,7 +61,7 @@ Result openAudioInput(const std::string &path, AudioInput &out, const std::atomi
         return r;
     AVFormatContext *raw = avformat_alloc_context();
     if (!raw)
-        return fail(Code::kOutOfMemory, "Cannot open " + path + ": out of memory");
+        return fail(Code::kOutOfMemory, Operation::Open, path, "out of memory");
     if (cancel) {
         raw->interrupt_callback.callback = &interruptRequested;
         raw->interrupt_callback.opaque = const_cast<std::atomic<bool> *>(cancel);
@@ -75,21 +75,21 @@ Result openAudioInput(const std::string &path, AudioInput &out, const std::atomi
         // Demuxers answer a file that is no media, or a header that makes no
         // sense, with bare codes ("Invalid argument") that read as our fault.
         if (rc == AVERROR_INVALIDDATA || rc == AVERROR(EINVAL) || rc == AVERROR_DEMUXER_NOT_FOUND)
-            return fail(rc, "Cannot open " + path + ": it is no sound or video file, or its header is damaged ("
+            return fail(rc, Operation::Open, path, "it is no sound or video file, or its header is damaged ("
                                 + errorText(rc) + ")");
-        return ffmpegFailure(rc, "Cannot open " + path);
+        return ffmpegFailure(rc, Operation::Open, path);
     }
     AVFormatContextUPtr format(raw);
 
     if (const int rc = avformat_find_stream_info(format.get(), nullptr); rc < 0)
-        return ffmpegFailure(rc, "Cannot read " + path);
+        return ffmpegFailure(rc, Operation::Read, path);
 
     const AVCodec *codec = nullptr;
     const int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
     if (index == AVERROR_STREAM_NOT_FOUND)
-        return fail(Code::kNoAudio, path + describeMissingAudio(*format));
+        return fail(Code::kNoAudio, Operation::None, path, describeMissingAudio(*format));
     if (index < 0 || !codec)
-        return fail(Code::kNoAudio, path + " holds no audio stream that can be decoded");
+        return fail(Code::kNoAudio, Operation::None, path, " holds no audio stream that can be decoded");
 
     for (unsigned i = 0; i < format->nb_streams; ++i) {
         if (static_cast<int>(i) != index)
@@ -106,14 +106,14 @@ Result openDecoder(const AudioInput &in, const std::string &path, AVCodecContext
 {
     AVCodecContextUPtr context(avcodec_alloc_context3(in.codec));
     if (!context)
-        return fail(Code::kOutOfMemory, "Cannot decode " + path + ": out of memory");
+        return fail(Code::kOutOfMemory, Operation::Decode, path, "out of memory");
     if (int rc = avcodec_parameters_to_context(context.get(), in.stream->codecpar); rc < 0)
-        return ffmpegFailure(rc, "Cannot decode " + path);
+        return ffmpegFailure(rc, Operation::Decode, path);
     context->pkt_timebase = in.stream->time_base;
     context->thread_count = threads;
     context->flags2 |= flags2;
     if (int rc = avcodec_open2(context.get(), in.codec, nullptr); rc < 0)
-        return ffmpegFailure(rc, "Cannot decode " + path);
+        return ffmpegFailure(rc, Operation::Decode, path);
     decoder = std::move(context);
     return ok();
 }

@@ -56,7 +56,7 @@ Result ClipReader::open()
 {
     if (faults_) {
         if (const int injected = injectedFault(faults_, "ClipReader.Open:" + path_); injected < 0)
-            return ffmpegFailure(injected, "Cannot open " + path_);
+            return ffmpegFailure(injected, Operation::Open, path_);
     }
     if (Result r = openAudioInput(path_, input_, &cancel_); r.failed())
         return r;
@@ -72,7 +72,7 @@ Result ClipReader::open()
     packet_.reset(av_packet_alloc());
     frame_.reset(av_frame_alloc());
     if (!fifo_ || !packet_ || !frame_)
-        return fail(Code::kOutOfMemory, "Cannot decode " + path_ + ": out of memory");
+        return fail(Code::kOutOfMemory, Operation::Decode, path_, "out of memory");
     return ok();
 }
 
@@ -82,7 +82,7 @@ Result ClipReader::ensureResampler(const AVFrame *frame)
     if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame->ch_layout.nb_channels <= 0)
         av_channel_layout_default(inLayout.get(), std::max(frame->ch_layout.nb_channels, 1));
     else if (av_channel_layout_copy(inLayout.get(), &frame->ch_layout) < 0)
-        return fail(Code::kOutOfMemory, "Cannot convert " + path_ + ": out of memory");
+        return fail(Code::kOutOfMemory, Operation::Convert, path_, "out of memory");
 
     if (resampler_ && resamplerRate_ == frame->sample_rate && resamplerFormat_ == frame->format
         && av_channel_layout_compare(resamplerLayout_.get(), inLayout.get()) == 0)
@@ -106,7 +106,7 @@ Result ClipReader::makeResampler(ChannelLayout &inLayout, const AVFrame *frame)
     // A damaged header may claim hundreds of megahertz; building a filter
     // for that takes seconds and then runs out of memory.
     if (frame->sample_rate > kMaxInputRate)
-        return fail(Code::kFail, "Cannot convert " + path_ + ": a sample rate of "
+        return fail(Code::kFail, Operation::Convert, path_, "a sample rate of "
                                      + std::to_string(frame->sample_rate) + " Hz is not audio (rates above "
                                      + std::to_string(kMaxInputRate) + " Hz are refused)");
     SwrContext *raw = nullptr;
@@ -130,7 +130,7 @@ Result ClipReader::makeResampler(ChannelLayout &inLayout, const AVFrame *frame)
     if (rc >= 0)
         rc = swr_init(swr.get());
     if (rc < 0)
-        return ffmpegFailure(rc, "Cannot convert " + path_);
+        return ffmpegFailure(rc, Operation::Convert, path_);
     resampler_ = std::move(swr);
     return ok();
 }
@@ -140,19 +140,19 @@ Result ClipReader::convert(const std::uint8_t **in, int count)
 {
     const int capacity = swr_get_out_samples(resampler_.get(), count);
     if (capacity < 0)
-        return ffmpegFailure(capacity, "Cannot convert " + path_);
+        return ffmpegFailure(capacity, Operation::Convert, path_);
     if (capacity == 0)
         return ok();
     if (int rc = av_audio_fifo_realloc(fifo_.get(), av_audio_fifo_size(fifo_.get()) + capacity); rc < 0)
-        return ffmpegFailure(rc, "Cannot convert " + path_);
+        return ffmpegFailure(rc, Operation::Convert, path_);
     scratch_.resize(std::max(scratch_.size(), static_cast<size_t>(capacity) * output_.blockAlign));
     std::uint8_t *planes[1] = {scratch_.data()};
     const int converted = swr_convert(resampler_.get(), planes, capacity, in, count);
     if (converted < 0)
-        return ffmpegFailure(converted, "Cannot convert " + path_);
+        return ffmpegFailure(converted, Operation::Convert, path_);
     void *data[1] = {scratch_.data()};
     if (av_audio_fifo_write(fifo_.get(), data, converted) < converted)
-        return fail(Code::kOutOfMemory, "Cannot convert " + path_ + ": out of memory");
+        return fail(Code::kOutOfMemory, Operation::Convert, path_, "out of memory");
     return ok();
 }
 
@@ -211,9 +211,9 @@ Result ClipReader::seekToPiece()
     }
     // The index keeps the packets a piece starts with in one run.
     if (packet < 0 || index.number[static_cast<std::size_t>(holding)] - index.number[static_cast<std::size_t>(packet)] != warmUp)
-        return fail(Code::kNotImpl);
+        return fail(Code::kPieceNotEntered);
     if (faults_ && injectedFault(faults_, "ClipReader.Seek:" + path_) < 0)
-        return fail(Code::kNotImpl);
+        return fail(Code::kPieceNotEntered);
     // What the resampler makes of the input before the piece is dropped.
     skipFrames_ += piece_.outputFrom - first / inRate * outRate;
     pieceInputFrom_ = first;
@@ -228,7 +228,7 @@ Result ClipReader::seekToPiece()
                            : av_seek_frame(format, input_.stream->index,
                                            index.timestamp[static_cast<std::size_t>(packet)], AVSEEK_FLAG_BACKWARD);
     if (rc < 0)
-        return fail(Code::kNotImpl);
+        return fail(Code::kPieceNotEntered);
     sought_ = true;
     return ok();
 }
@@ -252,7 +252,7 @@ Result ClipReader::trimAsFromStart()
     }
     uint8_t *added = av_packet_new_side_data(packet_.get(), AV_PKT_DATA_SKIP_SAMPLES, recorded->size());
     if (!added)
-        return fail(Code::kOutOfMemory, "Cannot read " + path_ + ": out of memory");
+        return fail(Code::kOutOfMemory, Operation::Read, path_, "out of memory");
     std::memcpy(added, recorded->data(), recorded->size());
     return ok();
 }
@@ -266,13 +266,13 @@ Result ClipReader::placeFrame(bool &keep)
     // A frame the index cannot place, or at a rate the index was not
     // made for (a decoder that doubles it), cannot be put exactly.
     if (packet < 0 || frame_->sample_rate != index.sampleRate)
-        return fail(Code::kNotImpl);
+        return fail(Code::kPieceNotEntered);
     const std::int64_t start = index.firstSample[static_cast<std::size_t>(packet)];
     keep = start + frame_->nb_samples > pieceInputFrom_;
     if (!keep)
         return ok();
     if (start > pieceInputFrom_)
-        return fail(Code::kNotImpl); // a gap: samples missing before the piece
+        return fail(Code::kPieceNotEntered); // a gap: samples missing before the piece
     heldOffset_ = static_cast<int>(pieceInputFrom_ - start);
     pieceInputFrom_ = -1;
     return ok();
@@ -313,7 +313,7 @@ Result ClipReader::decodeMore()
             continue;
         }
         if (got != AVERROR(EAGAIN))
-            return ffmpegFailure(got, "Cannot decode " + path_);
+            return ffmpegFailure(got, Operation::Decode, path_);
         if (Result r = feedDecoder(); r.failed())
             return r;
     }
@@ -327,18 +327,18 @@ Result ClipReader::feedDecoder()
             return fail(Code::kAbort);
         if (faults_) {
             if (const int injected = injectedFault(faults_, "ClipReader.Read:" + path_); injected < 0)
-                return ffmpegFailure(injected, "Cannot read " + path_);
+                return ffmpegFailure(injected, Operation::Read, path_);
         }
         const int rc = av_read_frame(input_.format.get(), packet_.get());
         if (rc < 0) {
             if (cancel_.load(std::memory_order_relaxed))
                 return fail(Code::kAbort);
             if (const int failure = readFailure(input_, rc); failure < 0)
-                return ffmpegFailure(failure, "Cannot read " + path_);
+                return ffmpegFailure(failure, Operation::Read, path_);
             endOfInput_ = true;
             const int sent = avcodec_send_packet(decoder_.get(), nullptr);
             if (sent < 0 && sent != AVERROR_EOF)
-                return ffmpegFailure(sent, "Cannot decode " + path_);
+                return ffmpegFailure(sent, Operation::Decode, path_);
             return ok();
         }
         bool ours = packet_->stream_index == input_.stream->index;
@@ -347,7 +347,7 @@ Result ClipReader::feedDecoder()
             // one that lands after it cannot give that packet's state.
             if (packet_->pos > pieceFirstPacket_) {
                 av_packet_unref(packet_.get());
-                return fail(Code::kNotImpl);
+                return fail(Code::kPieceNotEntered);
             }
             if (packet_->pos < pieceFirstPacket_)
                 ours = false;
@@ -370,7 +370,7 @@ Result ClipReader::feedDecoder()
         if (isDamagedPacket(sent))
             noteConcealed(packetDuration);
         else if (sent < 0)
-            return ffmpegFailure(sent, "Cannot decode " + path_);
+            return ffmpegFailure(sent, Operation::Decode, path_);
         return ok();
     }
 }
@@ -395,7 +395,7 @@ Result ClipReader::endedEarly() const
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f",
                   static_cast<double>(missing) / static_cast<double>(output_.samplesPerSec));
-    return fail(Code::kFail, path_ + " ended " + seconds
+    return fail(Code::kFail, Operation::None, path_, std::string(" ended ") + seconds
                                  + " seconds early: the file is shorter than when it was measured");
 }
 
@@ -435,7 +435,7 @@ Result ClipReader::read(std::uint8_t *out, int maxFrames, int &produced)
         void *dst[1] = {out + static_cast<std::int64_t>(produced) * output_.blockAlign};
         const int n = av_audio_fifo_read(fifo_.get(), dst, std::min(available, want - produced));
         if (n < 0)
-            return ffmpegFailure(n, "Cannot convert " + path_);
+            return ffmpegFailure(n, Operation::Convert, path_);
         produced += n;
     }
     delivered_ += produced;

@@ -35,7 +35,7 @@ public:
     // decodes and converts from there so that its samples are exactly those
     // a reader from the start would give at that place. Where the source
     // cannot be entered as its index says, open() or read() fails with
-    // Code::kNotImpl before any sample is delivered.
+    // Code::kPieceNotEntered before any sample is delivered.
     ClipReader(std::string path, const WaveFormatEx &output, std::int64_t skipFrames,
                std::int64_t frames, const std::atomic<bool> &cancel, SharedFaultHook faults = {},
                PieceStart piece = {});

@@ -682,7 +682,7 @@ Result ExportRun::renderPieceApart(std::size_t slot, std::size_t index, PiecedCl
         r = copyReader(slot, clip, reader, index, at, buffer);
     if (r && reader.sought())
         ++piecesApart_;
-    if (r.code != Code::kNotImpl || at > 0)
+    if (r.code != Code::kPieceNotEntered || at > 0)
         return r;
     // The source could not be entered where the index said (a seek that
     // lands elsewhere, a packet the index does not know): from here on the

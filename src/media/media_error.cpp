@@ -40,6 +40,8 @@ const char *ownText(int code)
     case Code::kNoAudio: return "The file holds no audio stream that can be decoded.";
     case Code::kDiskFull: return "There is not enough space on the disk.";
     case Code::kTimeout: return "This operation returned because the timeout period expired.";
+    case Code::kPieceNotEntered: return "The source could not be entered in the middle.";
+    case Code::kNotIndexable: return "The source's packets do not place every sample exactly.";
     default: return nullptr;
     }
 }
@@ -56,19 +58,48 @@ std::string errorText(int code)
     return clip("Unknown error " + std::to_string(code) + ".");
 }
 
-std::string Result::text() const
+const char *verbOf(Operation operation)
 {
-    return detail.empty() ? errorText(code) : detail;
+    switch (operation) {
+    case Operation::Open: return "open";
+    case Operation::Read: return "read";
+    case Operation::Decode: return "decode";
+    case Operation::Convert: return "convert";
+    case Operation::Create: return "create";
+    case Operation::Write: return "write";
+    case Operation::Measure: return "measuring";
+    case Operation::None: break;
+    }
+    return "";
 }
 
-Result fail(int code, std::string detail)
+std::string Result::text(Wording wording) const
 {
-    return Result{code, std::move(detail)};
+    const bool clause = wording == Wording::Clause;
+    const std::string why = reason.empty() ? errorText(code) : reason;
+    switch (operation) {
+    case Operation::None:
+        if (file.empty())
+            return why;
+        return reason.empty() ? file + ": " + why : file + reason;
+    case Operation::Measure: return (clause ? "measuring " : "Measuring ") + file + " " + why;
+    default: return (clause ? "cannot " : "Cannot ") + std::string(verbOf(operation)) + " " + file + ": " + why;
+    }
 }
 
-Result ffmpegFailure(int code, const std::string &what)
+Result fail(int code, std::string reason)
 {
-    return fail(code, what + ": " + errorText(code));
+    return Result{code, Operation::None, {}, std::move(reason)};
+}
+
+Result fail(int code, Operation operation, std::string file, std::string reason)
+{
+    return Result{code, operation, std::move(file), std::move(reason)};
+}
+
+Result ffmpegFailure(int code, Operation operation, std::string file)
+{
+    return fail(code, operation, std::move(file), errorText(code));
 }
 
 } // namespace sonaweld::media

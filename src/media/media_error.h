@@ -23,6 +23,12 @@ inline constexpr int kNotStopped = static_cast<int>(0x80040224u);
 inline constexpr int kNoAudio = static_cast<int>(0x80040256u);
 inline constexpr int kDiskFull = static_cast<int>(0x80070070u);
 inline constexpr int kTimeout = static_cast<int>(0x800705B4u);
+// The engine's own flow between its parts, never shown: a piece of a long
+// clip cannot be entered where the packet index says (it is decoded in
+// order instead), and a source whose packets do not place every sample
+// exactly (it is not cut into pieces).
+inline constexpr int kPieceNotEntered = static_cast<int>(0x80040F01u);
+inline constexpr int kNotIndexable = static_cast<int>(0x80040F02u);
 } // namespace Code
 
 // Text for a bare failure code, at most kMaxErrorText bytes and cut only
@@ -31,24 +37,41 @@ inline constexpr int kTimeout = static_cast<int>(0x800705B4u);
 inline constexpr std::size_t kMaxErrorText = 160;
 std::string errorText(int code);
 
-// A result with the failing code and, where one is known, a reason naming
-// the file involved.
+// What the engine was doing to the file a failure names.
+enum class Operation { None, Open, Read, Decode, Convert, Create, Write, Measure };
+
+// A result with the failing code and, where one is known, the file, what was
+// being done to it and why it failed (FFmpeg's own text, the system's, or
+// ours). Front ends word their messages from these parts; text() is the
+// window's wording.
 struct Result
 {
     int code = Code::kOk;
-    std::string detail;
+    Operation operation = Operation::None;
+    std::string file;
+    // With a file and no operation, what is wrong with the file, worded to
+    // follow its name (" is empty (0 bytes)"); else the reason alone.
+    std::string reason;
 
     bool failed() const { return code < 0; }
     explicit operator bool() const { return code >= 0; }
-    // detail when there is one, whole however long: it names the file
-    // first and ends with the reason. Else the code's own text.
-    std::string text() const;
+    // "Cannot open <file>: <reason>", "<file> is empty (0 bytes)", …;
+    // without a file the reason, else the code's own text. As a clause
+    // (after a program's name and a colon) our own verbs start lower-case;
+    // a file's name never changes.
+    enum class Wording { Sentence, Clause };
+    std::string text(Wording wording = Wording::Sentence) const;
 };
 
 inline Result ok() { return {}; }
-Result fail(int code, std::string detail = {});
-// FFmpeg's reason for `code`, prefixed with what we were doing.
-Result ffmpegFailure(int code, const std::string &what);
+// A failure that names no file: `reason`, or the code's own text.
+Result fail(int code, std::string reason = {});
+Result fail(int code, Operation operation, std::string file, std::string reason = {});
+// FFmpeg's reason for `code` while doing `operation` to `file`.
+Result ffmpegFailure(int code, Operation operation, std::string file);
+
+// The verb of an operation as a message says it: "open", "measuring", ….
+const char *verbOf(Operation operation);
 
 } // namespace sonaweld::media
 

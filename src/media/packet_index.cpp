@@ -259,7 +259,7 @@ Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel
         return r;
     const AVStream &stream = *in.stream;
     if (warmUpPackets(*stream.codecpar) < 0 || (!clockResolvesSamples(stream) && fixedFrameOf(stream) <= 0))
-        return fail(Code::kNotImpl);
+        return fail(Code::kNotIndexable);
 
     IndexBuilder builder(stream, pieceStarts, outRate);
     bool exact = true;
@@ -272,7 +272,7 @@ Result buildPacketIndex(const std::string &path, const std::atomic<bool> &cancel
     if (Result r = scanPackets(in, path, scan, add); r.failed())
         return r;
     if (!exact || builder.count() == 0)
-        return fail(Code::kNotImpl);
+        return fail(Code::kNotIndexable);
     out = builder.finish();
     return ok();
 }

@@ -60,7 +60,7 @@ struct MpegHeader
 int warmUpPackets(const AVCodecParameters &par);
 
 // Reads every packet of `path`'s audio stream without decoding. Fails with
-// Code::kNotImpl, and no message, when the source cannot be indexed
+// Code::kNotIndexable, and no message, when the source cannot be indexed
 // exactly: a codec whose state does not settle, packets without position
 // or duration, positions shared by several packets, a clock that does not
 // resolve one sample, or a stream that changes its parameters.

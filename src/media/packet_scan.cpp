@@ -7,7 +7,7 @@ Result scanPackets(AudioInput &in, const std::string &path, const PacketScan &sc
 {
     AVPacketUPtr packet(av_packet_alloc());
     if (!packet)
-        return fail(Code::kOutOfMemory, "Cannot read " + path + ": out of memory");
+        return fail(Code::kOutOfMemory, Operation::Read, path, "out of memory");
     const auto cancelled = [&] { return scan.cancel && scan.cancel->load(std::memory_order_relaxed); };
     int rc = 0;
     bool goOn = true;
@@ -27,7 +27,7 @@ Result scanPackets(AudioInput &in, const std::string &path, const PacketScan &sc
     if (cancelled())
         return scan.cancelled;
     if (const int failure = readFailure(in, rc); failure < 0)
-        return ffmpegFailure(failure, "Cannot read " + path);
+        return ffmpegFailure(failure, Operation::Read, path);
     return ok();
 }
 

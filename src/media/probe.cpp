@@ -84,7 +84,7 @@ PacketScan measuring(const std::string &path, const std::atomic<bool> *cancel)
 {
     PacketScan scan;
     scan.cancel = cancel;
-    scan.cancelled = fail(Code::kAbort, "Measuring " + path + " was cancelled");
+    scan.cancelled = fail(Code::kAbort, Operation::Measure, path, "was cancelled");
     return scan;
 }
 
@@ -104,7 +104,7 @@ Result pcmLength(AudioInput &in, const std::string &path, const std::atomic<bool
     if (Result r = scanPackets(in, path, measuring(path, cancel), count); r.failed())
         return r;
     if (samples == 0)
-        return fail(Code::kNoAudio, path + " holds no audio");
+        return fail(Code::kNoAudio, Operation::None, path, " holds no audio");
     duration = unitsOf(samples, par->sample_rate);
     return ok();
 }
@@ -153,7 +153,7 @@ Result decodedLength(AudioInput &in, const std::string &path, const std::atomic<
         return r;
     AVFrameUPtr frame(av_frame_alloc());
     if (!frame)
-        return fail(Code::kOutOfMemory, "Cannot decode " + path + ": out of memory");
+        return fail(Code::kOutOfMemory, Operation::Decode, path, "out of memory");
 
     // A rate that changes mid-stream is counted run by run.
     ReferenceTime total = 0;
@@ -190,9 +190,9 @@ Result decodedLength(AudioInput &in, const std::string &path, const std::atomic<
         return r;
     send(nullptr);
     if (failure < 0)
-        return ffmpegFailure(failure, "Cannot decode " + path);
+        return ffmpegFailure(failure, Operation::Decode, path);
     if (runRate <= 0)
-        return fail(Code::kNoAudio, path + " holds no audio that can be decoded");
+        return fail(Code::kNoAudio, Operation::None, path, " holds no audio that can be decoded");
     duration = total + unitsOf(runSamples, runRate);
     return ok();
 }
@@ -231,7 +231,7 @@ Result packetLength(AudioInput &in, const std::string &path, const std::atomic<b
     const AVCodecParameters *par = in.stream->codecpar;
     AVPacketUPtr first(av_packet_alloc());
     if (!first)
-        return fail(Code::kOutOfMemory, "Cannot read " + path + ": out of memory");
+        return fail(Code::kOutOfMemory, Operation::Read, path, "out of memory");
     const auto add = [&](const AVPacket &p) {
         if (!sum.anyPacket && av_packet_ref(first.get(), &p) < 0)
             sum.everyPacketTimed = false;
@@ -241,7 +241,7 @@ Result packetLength(AudioInput &in, const std::string &path, const std::atomic<b
     if (Result r = scanPackets(in, path, measuring(path, cancel), add); r.failed())
         return r;
     if (!sum.anyPacket)
-        return fail(Code::kNoAudio, path + " holds no audio");
+        return fail(Code::kNoAudio, Operation::None, path, " holds no audio");
     if (!sum.everyPacketTimed || !firstPacketFillsItsDuration(in, path, *first))
         return decodeFromStart(path, cancel, duration);
     const std::int64_t samples = samplesOf(sum.ticks, in.stream) - sum.trimmed;

@@ -71,13 +71,13 @@ Result WavFile::close()
 #endif
     fd_ = -1;
     // A network or quota file system may report a failed write only here.
-    return rc == 0 ? ok() : systemFailure("Cannot write");
+    return rc == 0 ? ok() : systemFailure(Operation::Write);
 }
 
-Result WavFile::systemFailure(const char *what)
+Result WavFile::systemFailure(Operation what)
 {
     const int err = errno;
-    return fail(errorCode(err), std::string(what) + " " + path_ + ": " + std::strerror(err));
+    return fail(errorCode(err), what, path_, std::strerror(err));
 }
 
 Result WavFile::create(const std::string &path, const WaveFormatEx &format, std::int64_t totalFrames,
@@ -99,7 +99,7 @@ Result WavFile::create(const std::string &path, const WaveFormatEx &format, std:
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
 #endif
     if (fd_ < 0)
-        return systemFailure("Cannot create");
+        return systemFailure(Operation::Create);
     return commitPrefix(0);
 }
 
@@ -110,7 +110,7 @@ Result WavFile::writeAt(std::uint64_t offset, const void *data, std::uint64_t si
 #ifdef _WIN32
         std::lock_guard lock(seekLock_);
         if (::_lseeki64(fd_, static_cast<__int64>(offset), SEEK_SET) < 0)
-            return systemFailure("Cannot write");
+            return systemFailure(Operation::Write);
         const int chunk = static_cast<int>(std::min<std::uint64_t>(size, 1u << 30));
         const int n = ::_write(fd_, bytes, static_cast<unsigned>(chunk));
 #else
@@ -119,11 +119,11 @@ Result WavFile::writeAt(std::uint64_t offset, const void *data, std::uint64_t si
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return systemFailure("Cannot write");
+            return systemFailure(Operation::Write);
         }
         if (n == 0) {
             errno = ENOSPC;
-            return systemFailure("Cannot write");
+            return systemFailure(Operation::Write);
         }
         bytes += n;
         offset += static_cast<std::uint64_t>(n);
@@ -184,10 +184,10 @@ Result WavFile::finish(std::int64_t frames)
     }
 #ifdef _WIN32
     if (r && ::_chsize_s(fd_, static_cast<__int64>(end + (dataBytes & 1))) != 0)
-        r = systemFailure("Cannot write");
+        r = systemFailure(Operation::Write);
 #else
     if (r && ::ftruncate(fd_, static_cast<off_t>(end + (dataBytes & 1))) != 0)
-        r = systemFailure("Cannot write");
+        r = systemFailure(Operation::Write);
 #endif
     if (r)
         r = commitPrefix(frames);

@@ -43,7 +43,7 @@ public:
 
 private:
     Result writeAt(std::uint64_t offset, const void *data, std::uint64_t size);
-    Result systemFailure(const char *what);
+    Result systemFailure(Operation what);
     Result close();
 
     std::string path_;

@@ -30,7 +30,7 @@ TEST(EventQueue, AHookMayDrainTheQueueItIsCalledFor)
             while (state->queue.getEvent(e))
                 state->drained.push_back(e.code);
         });
-        state->queue.post({EventCode::kErrorAbort, Code::kFail, 0, "x"});
+        state->queue.post({EventCode::kErrorAbort, Code::kFail, 0, sonaweld::media::fail(Code::kFail, "x")});
         state->done.set_value();
     }).detach();
     ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready)

@@ -99,11 +99,11 @@ TEST(PacketScan, StopsWhereItsCallerSaysAndAnswersACancelAsItsCallerWordsIt)
 
     const Scanned bare = scan(file, -1, 5);
     EXPECT_EQ(bare.result.code, Code::kAbort);
-    EXPECT_EQ(bare.result.detail, "");
+    EXPECT_EQ(bare.result.reason, "");
     EXPECT_EQ(bare.packets, 5);
     const Scanned worded = scan(file, -1, 5, fail(Code::kAbort, "Measuring t.mp3 was cancelled"));
     EXPECT_EQ(worded.result.code, Code::kAbort);
-    EXPECT_EQ(worded.result.detail, "Measuring t.mp3 was cancelled");
+    EXPECT_EQ(worded.result.text(), "Measuring t.mp3 was cancelled");
     EXPECT_EQ(worded.packets, 5);
 }
 
@@ -121,8 +121,8 @@ TEST(PacketIndex, PlacesEveryPacketOfAnExactSourceAndRefusesTheOthers)
         PacketIndex index;
         const Result r = buildPacketIndex(s.file.toStdString(), cancel, index);
         if (s.packetSamples == 0) {
-            EXPECT_EQ(r.code, Code::kNotImpl);
-            EXPECT_EQ(r.detail, "");
+            EXPECT_EQ(r.code, Code::kNotIndexable);
+            EXPECT_EQ(r.reason, "");
             continue;
         }
         ASSERT_TRUE(r) << r.text();
@@ -169,7 +169,7 @@ TEST(PacketIndex, ACancelWhileReadingIsABareAbort)
     PacketIndex index;
     const Result r = buildPacketIndex(file.toStdString(), cancel, index, {}, 0, [&] { cancel = ++packets == 10; });
     EXPECT_EQ(r.code, Code::kAbort);
-    EXPECT_EQ(r.detail, "");
+    EXPECT_EQ(r.reason, "");
     EXPECT_EQ(packets, 10);
     EXPECT_TRUE(index.pos.empty());
 }

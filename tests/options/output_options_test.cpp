@@ -407,7 +407,7 @@ TEST_F(OptionsJoinTest, JoinMakesTheMissingMusicFolderButNoOtherFolder)
 
 TEST_F(OutputOptionsTest, EveryControlSitsWhereTheTemplatePutsIt)
 {
-    const media::MediaFactory factory;
+    const editing::MediaFactory factory;
     COutputOptionsDlg o(prompter, factory);
     const DialogUnits units(o.font());
     // A named control by its name, the others by what they say.

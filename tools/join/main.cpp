@@ -84,23 +84,14 @@ QByteArray local(const QString &s)
     return s.toLocal8Bit();
 }
 
-// "Cannot create x: reason" reads as "sonaweld-join: cannot create x: reason".
-// Only our own leading verbs are lowered: a message may start with a path,
-// whose letters are the file's name.
-std::string plain(std::string text)
-{
-    for (const char *verb : {"Cannot ", "Measuring "}) {
-        if (text.rfind(verb, 0) == 0) {
-            text[0] = static_cast<char>(text[0] - 'A' + 'a');
-            break;
-        }
-    }
-    return text;
-}
-
 void say(const std::string &text)
 {
-    std::fprintf(stderr, "sonaweld-join: %s\n", plain(text).c_str());
+    std::fprintf(stderr, "sonaweld-join: %s\n", text.c_str());
+}
+
+void say(const media::Result &failure)
+{
+    say(failure.text(media::Result::Wording::Clause));
 }
 
 int usageError(const char *what, const char *value = nullptr)
@@ -209,11 +200,10 @@ std::optional<std::vector<media::PlanItem>> measureAll(const QStringList &inputs
         const QString &path = inputs[i];
         const Measurement &m = results[static_cast<size_t>(i)];
         if (m.step != MeasureStep::Measured) {
-            const std::string reason = m.result.text();
-            if (reason.find(path.toStdString()) != std::string::npos)
-                say(reason);
+            if (!m.result.file.empty())
+                say(m.result);
             else
-                say("cannot measure " + path.toStdString() + ": " + reason);
+                say("cannot measure " + path.toStdString() + ": " + m.result.text());
             allMeasured = false;
             continue;
         }
@@ -272,7 +262,7 @@ int runJob(media::ExportJob &job, Ending &ending, const Options &o)
             ending.wake.notify_all();
         });
         r.failed()) {
-        say(r.text());
+        say(r);
         return kExitFailed;
     }
     const bool showBar = !o.quiet && isatty(fileno(stderr));
@@ -286,7 +276,7 @@ int runJob(media::ExportJob &job, Ending &ending, const Options &o)
                 std::fputc('\n', stderr);
             // A source that hung is named; the file is still valid.
             if (closed.failed())
-                say(closed.text());
+                say(closed);
             if (closed.failed() && closed.code != media::Code::kTimeout)
                 return kExitFailed;
             say("stopped; " + o.output.toStdString() + " holds what was joined so far");
@@ -302,7 +292,7 @@ int runJob(media::ExportJob &job, Ending &ending, const Options &o)
         std::fputc('\n', stderr);
     }
     if (ending.result->failed()) {
-        say(ending.result->text());
+        say(*ending.result);
         return kExitFailed;
     }
     return kExitOk;
@@ -328,7 +318,7 @@ int join(const Options &o)
     std::string sheet;
     if (o.cue) {
         if (const media::Result r = composeCueSheet(plan, sheet); r.failed()) {
-            say(r.text());
+            say(r);
             return kExitUsage;
         }
     }
