@@ -2,6 +2,7 @@
 
 #include "media/clip_reader.h"
 #include "media/packet_index.h"
+#include "media/pcm_mix.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -34,15 +35,6 @@ std::string secondsText(std::chrono::milliseconds span)
     return text;
 }
 
-// One clip of a mixed segment, with the output samples it covers.
-struct MixInput
-{
-    std::unique_ptr<ClipReader> reader;
-    int clip = -1;
-    std::int64_t begin = 0;
-    std::int64_t end = 0;
-};
-
 Result openMixInputs(const std::vector<ClipSpec> &clips, const Segment &segment,
                      const WaveFormatEx &format, const std::atomic<bool> &cancel,
                      const SharedFaultHook &faults, const std::function<Result(int, ClipReader &)> &open,
@@ -64,112 +56,7 @@ Result openMixInputs(const std::vector<ClipSpec> &clips, const Segment &segment,
     return ok();
 }
 
-// A reader hands over less than asked only before failing, so asking again
-// either fills the rest or returns that failure.
-Result readFully(ClipReader &reader, std::uint8_t *out, int frames, int blockAlign)
-{
-    for (int done = 0; done < frames;) {
-        int produced = 0;
-        if (Result r = reader.read(out + static_cast<std::int64_t>(done) * blockAlign, frames - done,
-                                   produced);
-            r.failed())
-            return r;
-        if (produced == 0)
-            return fail(Code::kUnexpected, "A mixed clip ended inside its own span");
-        done += produced;
-    }
-    return ok();
-}
-
-void mixInto(std::int32_t *sum, const std::uint8_t *pcm, std::int64_t samples, bool eightBit)
-{
-    if (eightBit) {
-        for (std::int64_t s = 0; s < samples; ++s)
-            sum[s] += static_cast<std::int32_t>(pcm[s]) - 128;
-    } else {
-        const auto *wide = reinterpret_cast<const std::int16_t *>(pcm);
-        for (std::int64_t s = 0; s < samples; ++s)
-            sum[s] += wide[s];
-    }
-}
-
-// Sums past full scale are clipped rather than wrapped into a loud click.
-void storeClipped(const std::int32_t *sum, std::uint8_t *pcm, std::int64_t samples, bool eightBit)
-{
-    if (eightBit) {
-        for (std::int64_t s = 0; s < samples; ++s)
-            pcm[s] = static_cast<std::uint8_t>(std::clamp(sum[s], -128, 127) + 128);
-    } else {
-        auto *wide = reinterpret_cast<std::int16_t *>(pcm);
-        for (std::int64_t s = 0; s < samples; ++s)
-            wide[s] = static_cast<std::int16_t>(std::clamp(sum[s], -32768, 32767));
-    }
-}
-
 } // namespace
-
-namespace {
-
-void appendClip(std::vector<Segment> &segments, std::int64_t begin, std::int64_t end, int clip,
-                bool fromStart, std::int64_t pieceFrames, std::int64_t wholeUpTo)
-{
-    if (pieceFrames <= 0 || !fromStart || end - begin <= std::max(2 * pieceFrames, wholeUpTo)) {
-        segments.push_back({begin, end, {clip}});
-        return;
-    }
-    int piece = 0;
-    for (std::int64_t at = begin; at < end; at += pieceFrames, ++piece) {
-        // The last piece takes the remainder rather than leaving a sliver.
-        const std::int64_t stop = end - at < 2 * pieceFrames ? end : at + pieceFrames;
-        segments.push_back({at, stop, {clip}, piece, at - begin});
-        if (stop == end)
-            break;
-    }
-}
-
-} // namespace
-
-std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate, std::int64_t pieceFrames,
-                                  std::int64_t wholeUpTo)
-{
-    struct Span
-    {
-        std::int64_t begin, end;
-        int clip;
-    };
-    std::vector<Span> spans;
-    for (int i = 0; i < static_cast<int>(clips.size()); ++i) {
-        const std::int64_t begin = sampleAt(clips[i].start, rate);
-        const std::int64_t end = sampleAt(clips[i].stop, rate);
-        if (end > begin)
-            spans.push_back({begin, end, i});
-    }
-    std::stable_sort(spans.begin(), spans.end(),
-                     [](const Span &a, const Span &b) { return a.begin < b.begin; });
-
-    std::vector<Segment> segments;
-    std::int64_t cursor = 0;
-    for (std::size_t i = 0; i < spans.size(); ++i) {
-        const Span &s = spans[i];
-        if (!segments.empty() && !segments.back().clips.empty() && s.begin < segments.back().end) {
-            Segment &mix = segments.back();
-            mix.end = std::max(mix.end, s.end);
-            mix.clips.push_back(s.clip);
-            cursor = mix.end;
-            continue;
-        }
-        if (s.begin > cursor)
-            segments.push_back({cursor, s.begin, {}});
-        // A clip the next one overlaps is mixed with it, whole. (One that
-        // overlaps an earlier clip has joined that clip's mix above.)
-        const bool overlapped = i + 1 < spans.size() && spans[i + 1].begin < s.end;
-        appendClip(segments, s.begin, s.end, s.clip, clips[s.clip].mediaStart == 0 && !overlapped,
-                   pieceFrames, wholeUpTo);
-        cursor = s.end;
-    }
-    return segments;
-}
-
 
 ExportRun::ExportRun(std::vector<ClipSpec> clips, WaveFormatEx format, std::string outputPath,
                      ExportOptions options)
@@ -541,26 +428,16 @@ Result ExportRun::renderMix(std::size_t slot, std::size_t index, std::vector<std
     if (Result r = openMixInputs(clips_, segment, format_, cancel_, options_.faults, open, inputs); r.failed())
         return r;
 
-    const int channels = format_.channels;
-    const bool eightBit = format_.bitsPerSample == 8;
-    std::vector<std::int32_t> sum(static_cast<size_t>(options_.chunkFrames) * channels);
-    std::vector<std::uint8_t> part(buffer.size());
+    PcmMix mix(format_, options_.chunkFrames);
+    const auto read = [&](MixInput &input, std::uint8_t *out, int frames) {
+        return SourceCall(slots_[slot], input.clip).run([&] {
+            return readFully(*input.reader, out, frames, format_.blockAlign);
+        });
+    };
     for (std::int64_t pos = segment.begin; pos < segment.end;) {
         const std::int64_t n = std::min<std::int64_t>(options_.chunkFrames, segment.end - pos);
-        std::fill(sum.begin(), sum.begin() + n * channels, 0);
-        for (MixInput &input : inputs) {
-            const std::int64_t lo = std::max(pos, input.begin);
-            const std::int64_t hi = std::min(pos + n, input.end);
-            if (lo >= hi)
-                continue;
-            if (Result r = SourceCall(slots_[slot], input.clip).run([&] {
-                    return readFully(*input.reader, part.data(), static_cast<int>(hi - lo), format_.blockAlign);
-                });
-                r.failed())
-                return r;
-            mixInto(sum.data() + (lo - pos) * channels, part.data(), (hi - lo) * channels, eightBit);
-        }
-        storeClipped(sum.data(), buffer.data(), n * channels, eightBit);
+        if (Result r = mix.mix(inputs, pos, n, buffer.data(), read); r.failed())
+            return r;
         if (Result r = writeSpan(index, pos - segment.begin, buffer.data(), n); r.failed())
             return r;
         pos += n;
