@@ -5,7 +5,6 @@
 #include "media/pcm_mix.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <new>
@@ -16,24 +15,9 @@ namespace {
 
 // How often the header is brought up to the written prefix.
 constexpr auto kHeaderInterval = std::chrono::milliseconds(500);
-// How long workers get to notice a stop before a read that has not
-// returned is left behind, so Stop answers within 200 ms.
-constexpr auto kStopGrace = std::chrono::milliseconds(100);
-// A worker left behind inside a call into its source that began less
-// than this ago may only be slow (a loaded machine), and is not named.
-constexpr auto kHungAfter = std::chrono::milliseconds(200);
 // The resampler returns to the same phase at every output second only when
 // it keeps one phase per output sample of the reduced rate ratio.
 constexpr std::int64_t kMaxResamplerPhases = 1024;
-// Workers left behind in such a read, over all runs.
-std::atomic<int> abandonedCount{0};
-
-std::string secondsText(std::chrono::milliseconds span)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", static_cast<double>(span.count()) / 1000.0);
-    return text;
-}
 
 Result openMixInputs(const std::vector<ClipSpec> &clips, const Segment &segment,
                      const WaveFormatEx &format, const std::atomic<bool> &cancel,
@@ -98,7 +82,7 @@ ExportRun::ExportRun(std::vector<ClipSpec> clips, WaveFormatEx format, std::stri
 
 int ExportRun::abandonedWorkers()
 {
-    return abandonedCount.load();
+    return SourceWatchdog::abandonedWorkers();
 }
 
 void ExportRun::requestStop()
@@ -138,7 +122,7 @@ std::int64_t ExportRun::framesDone() const
 void ExportRun::coordinate()
 {
     const int count = std::min<int>(workerCount_, static_cast<int>(segments_.size()));
-    slots_ = std::make_unique<WorkerSlot[]>(static_cast<std::size_t>(std::max(count, 0)));
+    watchdog_.open(static_cast<std::size_t>(std::max(count, 0)));
     {
         std::lock_guard lock(mutex_);
         activeWorkers_ = count;
@@ -152,12 +136,12 @@ void ExportRun::coordinate()
 
     bool stopped;
     Result outcome;
-    std::string hung;
+    Result hung;
     {
         std::lock_guard lock(mutex_);
         stopped = stopRequested_ && !failed_;
         outcome = failed_ ? failure_ : ok();
-        hung = hungFile_;
+        hung = hung_;
     }
     // Every part of a finished run was written; a part nobody wrote would
     // otherwise be silence in a file reported as complete.
@@ -165,9 +149,8 @@ void ExportRun::coordinate()
         outcome = fail(Code::kUnexpected, "The join left part of " + outputPath_ + " unwritten");
     const std::int64_t frames = outcome.failed() || stopped ? framesDone() : totalFrames_;
     const Result closed = closeFile(frames);
-    if (stopped && closed && !hung.empty())
-        outcome = fail(Code::kTimeout, hung + " is not responding: reading it did not return when the "
-                                              "join was stopped (a drive or network share that hangs?)");
+    if (stopped && closed && hung.failed())
+        outcome = hung;
     else if (outcome)
         outcome = closed;
     {
@@ -188,16 +171,14 @@ void ExportRun::superviseWorkers()
     std::unique_lock lock(mutex_);
     while (activeWorkers_ > 0) {
         const Clock::time_point now = Clock::now();
-        if (cancel_.load() && now >= cancelledAt_ + kStopGrace) {
-            hungFile_ = abandonHungLocked();
+        if (cancel_.load() && now >= cancelledAt_ + SourceWatchdog::kStopGrace) {
+            hung_ = watchdog_.abandonRunning();
             return;
         }
         if (!cancel_.load()) {
-            if (std::string stalled = stalledFileLocked(now); !stalled.empty()) {
+            if (Result stalled = watchdog_.stalled(now, options_.stallTimeout); stalled.failed()) {
                 failed_ = true;
-                failure_ = fail(Code::kTimeout, stalled + " is not responding: nothing was read from it for "
-                                                    + secondsText(options_.stallTimeout)
-                                                    + " seconds (a drive or network share that hangs?)");
+                failure_ = std::move(stalled);
                 cancelLocked();
                 continue;
             }
@@ -212,62 +193,21 @@ void ExportRun::superviseWorkers()
         }
         Clock::time_point until = nextCommit;
         if (cancel_.load())
-            until = std::min(until, cancelledAt_ + kStopGrace);
+            until = std::min(until, cancelledAt_ + SourceWatchdog::kStopGrace);
         else
             until = std::min(until, now + std::chrono::milliseconds(100));
         wake_.wait_until(lock, until);
     }
 }
 
-// The clip a worker has been inside a call into for longer than `limit`.
-std::string ExportRun::stuckClipLocked(const WorkerSlot &slot, Clock::time_point now, Clock::duration limit) const
-{
-    const Clock::rep since = slot.inSourceSince.load();
-    const int clip = slot.clip.load();
-    if (slot.done || since == 0 || clip < 0 || now - Clock::time_point(Clock::duration(since)) <= limit)
-        return {};
-    return clips_[static_cast<std::size_t>(clip)].path;
-}
-
-std::string ExportRun::stalledFileLocked(Clock::time_point now) const
-{
-    for (std::size_t i = 0; i < workers_.size(); ++i) {
-        if (std::string path = stuckClipLocked(slots_[i], now, options_.stallTimeout); !path.empty())
-            return path;
-    }
-    return {};
-}
-
-std::string ExportRun::abandonHungLocked()
-{
-    const Clock::time_point now = Clock::now();
-    std::string named;
-    for (std::size_t i = 0; i < workers_.size(); ++i) {
-        WorkerSlot &slot = slots_[i];
-        if (slot.done)
-            continue;
-        slot.abandoned = true;
-        ++abandonedCount;
-        if (named.empty())
-            named = stuckClipLocked(slot, now, kHungAfter);
-    }
-    return named;
-}
-
 void ExportRun::joinWorkers()
 {
     std::vector<std::thread> workers = std::move(workers_);
     workers_.clear();
-    std::vector<bool> leave;
-    {
-        std::lock_guard lock(mutex_);
-        for (std::size_t i = 0; i < workers.size(); ++i)
-            leave.push_back(slots_[i].abandoned);
-    }
     for (std::size_t i = 0; i < workers.size(); ++i) {
         // A worker left behind holds this run alive itself and ends when
         // its read returns at last.
-        if (leave[i])
+        if (watchdog_.abandoned(i))
             workers[i].detach();
         else
             workers[i].join();
@@ -297,28 +237,9 @@ void ExportRun::work(std::size_t slot)
     {
         std::lock_guard lock(mutex_);
         --activeWorkers_;
-        slots_[slot].done = true;
-        if (slots_[slot].abandoned)
-            --abandonedCount;
+        watchdog_.ended(slot);
     }
     wake_.notify_all();
-}
-
-ExportRun::SourceCall::SourceCall(WorkerSlot &slot, int clip)
-    : slot_(slot)
-{
-    slot.clip.store(clip);
-    slot.inSourceSince.store(std::max<Clock::rep>(Clock::now().time_since_epoch().count(), 1));
-}
-
-ExportRun::SourceCall::~SourceCall()
-{
-    slot_.inSourceSince.store(0);
-}
-
-void ExportRun::SourceCall::renew(WorkerSlot &slot)
-{
-    slot.inSourceSince.store(std::max<Clock::rep>(Clock::now().time_since_epoch().count(), 1));
 }
 
 void ExportRun::recordFailure(const Result &r)
@@ -390,7 +311,7 @@ Result ExportRun::renderClip(std::size_t slot, std::size_t index, std::vector<st
     const int clipIndex = segment.clips.front();
     ClipReader reader(clip.path, format_, sampleAt(clip.mediaStart, rate), segment.end - segment.begin,
                       cancel_, options_.faults);
-    if (Result r = SourceCall(slots_[slot], clipIndex).run([&] { return reader.open(); }); r.failed())
+    if (Result r = watchdog_.call(slot, clipIndex, [&] { return reader.open(); }); r.failed())
         return r;
     std::int64_t at = 0;
     return copyReader(slot, clipIndex, reader, index, at, buffer);
@@ -406,7 +327,7 @@ Result ExportRun::copyReader(std::size_t slot, int clip, ClipReader &reader, std
     while (at < length) {
         int produced = 0;
         const int want = static_cast<int>(std::min<std::int64_t>(options_.chunkFrames, length - at));
-        if (Result r = SourceCall(slots_[slot], clip).run([&] { return reader.read(buffer.data(), want, produced); });
+        if (Result r = watchdog_.call(slot, clip, [&] { return reader.read(buffer.data(), want, produced); });
             r.failed())
             return r;
         if (produced == 0)
@@ -423,14 +344,14 @@ Result ExportRun::renderMix(std::size_t slot, std::size_t index, std::vector<std
     const Segment &segment = segments_[index];
     std::vector<MixInput> inputs;
     const auto open = [&](int clip, ClipReader &reader) {
-        return SourceCall(slots_[slot], clip).run([&] { return reader.open(); });
+        return watchdog_.call(slot, clip, [&] { return reader.open(); });
     };
     if (Result r = openMixInputs(clips_, segment, format_, cancel_, options_.faults, open, inputs); r.failed())
         return r;
 
     PcmMix mix(format_, options_.chunkFrames);
     const auto read = [&](MixInput &input, std::uint8_t *out, int frames) {
-        return SourceCall(slots_[slot], input.clip).run([&] {
+        return watchdog_.call(slot, input.clip, [&] {
             return readFully(*input.reader, out, frames, format_.blockAlign);
         });
     };
@@ -461,14 +382,15 @@ void ExportRun::decidePieces(std::size_t slot, int clip, PiecedClip &pieced)
     {
         // Reading through a long file on a slow share may take a while; the
         // builder shows it is alive with every packet.
-        SourceCall call(slots_[slot], clip);
         std::vector<std::int64_t> starts;
         for (const std::size_t segment : pieced.segments)
             starts.push_back(segments_[segment].clipOffset);
         try {
-            built = buildPacketIndex(clips_[static_cast<std::size_t>(clip)].path, cancel_, *index, starts,
-                                     static_cast<int>(format_.samplesPerSec),
-                                     [this, slot] { SourceCall::renew(slots_[slot]); });
+            built = watchdog_.call(slot, clip, [&] {
+                return buildPacketIndex(clips_[static_cast<std::size_t>(clip)].path, cancel_, *index, starts,
+                                        static_cast<int>(format_.samplesPerSec),
+                                        [this, slot] { watchdog_.renew(slot); });
+            });
         } catch (const std::bad_alloc &) {
             // No memory for the index: the clip is simply read in order.
             built = fail(Code::kOutOfMemory);
@@ -533,7 +455,7 @@ Result ExportRun::renderInOrder(std::size_t slot, PiecedClip &pieced, std::size_
     const int clip = start.clips.front();
     ClipReader reader(clips_[static_cast<std::size_t>(clip)].path, format_, start.clipOffset, last.end - start.begin,
                       cancel_, options_.faults);
-    if (Result r = SourceCall(slots_[slot], clip).run([&] { return reader.open(); }); r.failed())
+    if (Result r = watchdog_.call(slot, clip, [&] { return reader.open(); }); r.failed())
         return r;
     for (std::size_t n = from; n < pieced.segments.size(); ++n) {
         const std::size_t index = pieced.segments[n];
@@ -559,7 +481,7 @@ Result ExportRun::renderPieceApart(std::size_t slot, std::size_t index, PiecedCl
     std::int64_t at = 0;
     ClipReader reader(clips_[static_cast<std::size_t>(clip)].path, format_, 0, segment.end - segment.begin, cancel_,
                       options_.faults, {pieced.index, segment.clipOffset});
-    Result r = SourceCall(slots_[slot], clip).run([&] { return reader.open(); });
+    Result r = watchdog_.call(slot, clip, [&] { return reader.open(); });
     if (r)
         r = copyReader(slot, clip, reader, index, at, buffer);
     if (r && reader.sought())

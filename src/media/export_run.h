@@ -2,6 +2,7 @@
 
 #include "media/export_job.h"
 #include "media/packet_index.h"
+#include "media/source_watchdog.h"
 
 #include <chrono>
 #include <memory>
@@ -39,38 +40,6 @@ public:
     ExportJob::PieceCounts pieceCounts() const;
 
 private:
-    // What one worker is doing, for naming the file it is stuck on.
-    struct WorkerSlot
-    {
-        std::atomic<int> clip{-1};
-        // When the call into the clip's source began; 0 outside one.
-        std::atomic<Clock::rep> inSourceSince{0};
-        bool done = false;      // under mutex_
-        bool abandoned = false; // under mutex_
-    };
-
-    // Marks a worker as inside a call into a source (opening or reading
-    // it): the one place it can hang on someone else's drive. Time spent
-    // writing the output or waiting for the processor does not count.
-    class SourceCall
-    {
-    public:
-        SourceCall(WorkerSlot &slot, int clip);
-        ~SourceCall();
-        // A long call that shows it is still getting somewhere.
-        static void renew(WorkerSlot &slot);
-        SourceCall(const SourceCall &) = delete;
-        SourceCall &operator=(const SourceCall &) = delete;
-        template <typename Call>
-        Result run(Call call)
-        {
-            return call();
-        }
-
-    private:
-        WorkerSlot &slot_;
-    };
-
     // A long clip cut into pieces.
     struct PiecedClip
     {
@@ -98,9 +67,6 @@ private:
     void recordFailure(const Result &r);
     void cancelLocked();
     void superviseWorkers();
-    std::string stuckClipLocked(const WorkerSlot &slot, Clock::time_point now, Clock::duration limit) const;
-    std::string stalledFileLocked(Clock::time_point now) const;
-    std::string abandonHungLocked();
     void joinWorkers();
     Result closeFile(std::int64_t frames);
 
@@ -117,6 +83,7 @@ private:
     std::vector<std::size_t> pieceOf_; // the pieced_ entry of a piece's segment
     std::atomic<int> piecesApart_{0};
     std::atomic<int> piecesFromStart_{0};
+    SourceWatchdog watchdog_{clips_};
 
     WavFile file_;
     // Writers hold it shared; closing the file takes it alone, after which
@@ -133,12 +100,11 @@ private:
     Clock::time_point cancelledAt_;
     Result failure_;
     Result ended_;
-    std::string hungFile_;
+    Result hung_; // names the source a worker left behind at a stop hangs in
     bool failed_ = false;
     bool stopRequested_ = false;
 
     ExportJob::Finished finished_;
-    std::unique_ptr<WorkerSlot[]> slots_;
     std::vector<std::thread> workers_;
 };
 
