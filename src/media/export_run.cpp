@@ -1,44 +1,16 @@
 #include "media/export_run.h"
 
 #include "media/clip_reader.h"
-#include "media/packet_index.h"
 #include "media/pcm_mix.h"
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
-#include <new>
-#include <numeric>
 
 namespace sonaweld::media {
 namespace {
 
 // How often the header is brought up to the written prefix.
 constexpr auto kHeaderInterval = std::chrono::milliseconds(500);
-// The resampler returns to the same phase at every output second only when
-// it keeps one phase per output sample of the reduced rate ratio.
-constexpr std::int64_t kMaxResamplerPhases = 1024;
-
-Result openMixInputs(const std::vector<ClipSpec> &clips, const Segment &segment,
-                     const WaveFormatEx &format, const std::atomic<bool> &cancel,
-                     const SharedFaultHook &faults, const std::function<Result(int, ClipReader &)> &open,
-                     std::vector<MixInput> &inputs)
-{
-    const int rate = static_cast<int>(format.samplesPerSec);
-    for (int c : segment.clips) {
-        const ClipSpec &clip = clips[c];
-        MixInput input;
-        input.clip = c;
-        input.begin = sampleAt(clip.start, rate);
-        input.end = sampleAt(clip.stop, rate);
-        input.reader = std::make_unique<ClipReader>(clip.path, format, sampleAt(clip.mediaStart, rate),
-                                                    input.end - input.begin, cancel, faults);
-        if (Result r = open(c, *input.reader); r.failed())
-            return r;
-        inputs.push_back(std::move(input));
-    }
-    return ok();
-}
 
 } // namespace
 
@@ -48,6 +20,11 @@ ExportRun::ExportRun(std::vector<ClipSpec> clips, WaveFormatEx format, std::stri
     , format_(format)
     , outputPath_(std::move(outputPath))
     , options_(std::move(options))
+{
+    plan();
+}
+
+void ExportRun::plan()
 {
     workerCount_ = options_.workers > 0 ? options_.workers
                                         : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -62,27 +39,20 @@ ExportRun::ExportRun(std::vector<ClipSpec> clips, WaveFormatEx format, std::stri
         total = std::max(total, sampleAt(clip.stop, static_cast<int>(rate)));
     segments_ = planSegments(clips_, static_cast<int>(rate), pieceFrames, total / (4 * workerCount_));
     totalFrames_ = segments_.empty() ? 0 : segments_.back().end;
-    pieceOf_.assign(segments_.size(), 0);
+    pieces_ = std::make_unique<PieceProtocol>(segments_, static_cast<int>(rate), options_.followOnPieces);
     progress_ = std::make_unique<std::atomic<std::int64_t>[]>(segments_.size());
-    claimed_ = std::make_unique<std::atomic<bool>[]>(segments_.size());
-    for (std::size_t i = 0; i < segments_.size(); ++i) {
+    for (std::size_t i = 0; i < segments_.size(); ++i)
         progress_[i].store(0);
-        claimed_[i].store(false);
-        const Segment &segment = segments_[i];
-        if (segment.piece < 0)
-            continue;
-        if (segment.piece == 0)
-            pieced_.emplace_back(std::make_unique<PiecedClip>());
-        PiecedClip &clip = *pieced_.back();
-        clip.segments.push_back(i);
-        ++clip.piecesLeft;
-        pieceOf_[i] = pieced_.size() - 1;
-    }
 }
 
 int ExportRun::abandonedWorkers()
 {
     return SourceWatchdog::abandonedWorkers();
+}
+
+ExportJob::PieceCounts ExportRun::pieceCounts() const
+{
+    return {pieces_->apart(), pieces_->fromStart()};
 }
 
 void ExportRun::requestStop()
@@ -121,19 +91,27 @@ std::int64_t ExportRun::framesDone() const
 
 void ExportRun::coordinate()
 {
-    const int count = std::min<int>(workerCount_, static_cast<int>(segments_.size()));
-    watchdog_.open(static_cast<std::size_t>(std::max(count, 0)));
+    const int count = std::max(std::min<int>(workerCount_, static_cast<int>(segments_.size())), 0);
+    startWorkers(count);
+    superviseWorkers();
+    joinWorkers();
+    finish();
+}
+
+void ExportRun::startWorkers(int count)
+{
+    watchdog_.open(static_cast<std::size_t>(count));
     {
         std::lock_guard lock(mutex_);
         activeWorkers_ = count;
     }
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count; ++i)
         workers_.emplace_back([self = shared_from_this(), i] { self->work(static_cast<std::size_t>(i)); });
-    }
+}
 
-    superviseWorkers();
-    joinWorkers();
-
+// Closes the file and hands over how the run ended.
+void ExportRun::finish()
+{
     bool stopped;
     Result outcome;
     Result hung;
@@ -223,13 +201,14 @@ Result ExportRun::closeFile(std::int64_t frames)
 
 void ExportRun::work(std::size_t slot)
 {
+    Worker worker(*this, slot);
     for (;;) {
         if (cancel_.load())
             break;
         const std::size_t index = nextSegment_.fetch_add(1);
         if (index >= segments_.size())
             break;
-        if (Result r = renderSegment(slot, index); r.failed()) {
+        if (Result r = renderSegment(worker, index); r.failed()) {
             recordFailure(r);
             break;
         }
@@ -273,23 +252,23 @@ Result ExportRun::writeSpan(std::size_t index, std::int64_t at, const std::uint8
     return ok();
 }
 
-Result ExportRun::renderSegment(std::size_t slot, std::size_t index)
+Result ExportRun::renderSegment(Worker &worker, std::size_t index)
 {
-    std::vector<std::uint8_t> buffer(static_cast<size_t>(options_.chunkFrames) * format_.blockAlign);
     // The composer lays clips back to back, but the timeline accepts them
     // anywhere: gaps and overlaps are rendered as placed rather than written
     // as a file that differs from its timeline.
     if (segments_[index].piece >= 0)
-        return renderPiece(slot, index, buffer);
+        return pieces_->render(index, worker);
     switch (segments_[index].clips.size()) {
-    case 0: return renderSilence(index, buffer);
-    case 1: return renderClip(slot, index, buffer);
-    default: return renderMix(slot, index, buffer);
+    case 0: return renderSilence(worker, index);
+    case 1: return renderClip(worker, index);
+    default: return renderMix(worker, index);
     }
 }
 
-Result ExportRun::renderSilence(std::size_t index, std::vector<std::uint8_t> &buffer)
+Result ExportRun::renderSilence(Worker &worker, std::size_t index)
 {
+    std::vector<std::uint8_t> &buffer = worker.buffer;
     std::memset(buffer.data(), silenceByte(format_), buffer.size());
     const std::int64_t length = segments_[index].end - segments_[index].begin;
     for (std::int64_t at = 0; at < length;) {
@@ -303,197 +282,105 @@ Result ExportRun::renderSilence(std::size_t index, std::vector<std::uint8_t> &bu
     return ok();
 }
 
-Result ExportRun::renderClip(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer)
+Result ExportRun::renderClip(Worker &worker, std::size_t index)
 {
     const Segment &segment = segments_[index];
-    const ClipSpec &clip = clips_[segment.clips.front()];
+    const int clip = segment.clips.front();
     const int rate = static_cast<int>(format_.samplesPerSec);
-    const int clipIndex = segment.clips.front();
-    ClipReader reader(clip.path, format_, sampleAt(clip.mediaStart, rate), segment.end - segment.begin,
-                      cancel_, options_.faults);
-    if (Result r = watchdog_.call(slot, clipIndex, [&] { return reader.open(); }); r.failed())
+    std::unique_ptr<ClipReader> reader;
+    if (Result r = worker.openReader(clip, sampleAt(clips_[static_cast<std::size_t>(clip)].mediaStart, rate),
+                              segment.end - segment.begin, {}, reader);
+        r.failed())
         return r;
     std::int64_t at = 0;
-    return copyReader(slot, clipIndex, reader, index, at, buffer);
+    return worker.copy(clip, *reader, index, at);
 }
 
-// Fills segment `index` from `reader`, from the segment's frame `at` to its
-// end; `at` ends where the writing stopped. A reader may span several
-// segments (the pieces of a clip read in order).
-Result ExportRun::copyReader(std::size_t slot, int clip, ClipReader &reader, std::size_t index, std::int64_t &at,
-                             std::vector<std::uint8_t> &buffer)
+Result ExportRun::openMixInputs(Worker &worker, const Segment &segment, std::vector<MixInput> &inputs)
 {
-    const std::int64_t length = segments_[index].end - segments_[index].begin;
-    while (at < length) {
-        int produced = 0;
-        const int want = static_cast<int>(std::min<std::int64_t>(options_.chunkFrames, length - at));
-        if (Result r = watchdog_.call(slot, clip, [&] { return reader.read(buffer.data(), want, produced); });
+    const int rate = static_cast<int>(format_.samplesPerSec);
+    for (const int c : segment.clips) {
+        const ClipSpec &clip = clips_[static_cast<std::size_t>(c)];
+        MixInput input;
+        input.clip = c;
+        input.begin = sampleAt(clip.start, rate);
+        input.end = sampleAt(clip.stop, rate);
+        if (Result r = worker.openReader(c, sampleAt(clip.mediaStart, rate), input.end - input.begin, {},
+                                  input.reader);
             r.failed())
             return r;
-        if (produced == 0)
-            return fail(Code::kUnexpected, "Reading " + reader.path() + " ended inside its span");
-        if (Result r = writeSpan(index, at, buffer.data(), produced); r.failed())
-            return r;
-        at += produced;
+        inputs.push_back(std::move(input));
     }
     return ok();
 }
 
-Result ExportRun::renderMix(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer)
+Result ExportRun::renderMix(Worker &worker, std::size_t index)
 {
     const Segment &segment = segments_[index];
     std::vector<MixInput> inputs;
-    const auto open = [&](int clip, ClipReader &reader) {
-        return watchdog_.call(slot, clip, [&] { return reader.open(); });
-    };
-    if (Result r = openMixInputs(clips_, segment, format_, cancel_, options_.faults, open, inputs); r.failed())
+    if (Result r = openMixInputs(worker, segment, inputs); r.failed())
         return r;
 
     PcmMix mix(format_, options_.chunkFrames);
     const auto read = [&](MixInput &input, std::uint8_t *out, int frames) {
-        return watchdog_.call(slot, input.clip, [&] {
-            return readFully(*input.reader, out, frames, format_.blockAlign);
-        });
+        return worker.watched(input.clip, [&] { return readFully(*input.reader, out, frames, format_.blockAlign); });
     };
     for (std::int64_t pos = segment.begin; pos < segment.end;) {
         const std::int64_t n = std::min<std::int64_t>(options_.chunkFrames, segment.end - pos);
-        if (Result r = mix.mix(inputs, pos, n, buffer.data(), read); r.failed())
+        if (Result r = mix.mix(inputs, pos, n, worker.buffer.data(), read); r.failed())
             return r;
-        if (Result r = writeSpan(index, pos - segment.begin, buffer.data(), n); r.failed())
+        if (Result r = writeSpan(index, pos - segment.begin, worker.buffer.data(), n); r.failed())
             return r;
         pos += n;
     }
     return ok();
 }
 
-ExportJob::PieceCounts ExportRun::pieceCounts() const
+ExportRun::Worker::Worker(ExportRun &run, std::size_t slot)
+    : buffer(static_cast<std::size_t>(run.options_.chunkFrames) * run.format_.blockAlign)
+    , run_(run)
+    , slot_(slot)
 {
-    return {piecesApart_.load(), piecesFromStart_.load()};
 }
 
-// Decides once per long clip, on whichever worker gets there first, whether
-// its pieces can be decoded apart: only when every sample's place in the
-// source is known exactly and the resampler's phase returns to the same
-// value at every output second.
-void ExportRun::decidePieces(std::size_t slot, int clip, PiecedClip &pieced)
+// Every reader is opened here, watched: opening is where a dead mount hangs.
+Result ExportRun::Worker::openReader(int clip, std::int64_t skipFrames, std::int64_t frames, PieceStart piece,
+                                     std::unique_ptr<ClipReader> &reader)
 {
-    auto index = std::make_shared<PacketIndex>();
-    Result built;
-    {
-        // Reading through a long file on a slow share may take a while; the
-        // builder shows it is alive with every packet.
-        std::vector<std::int64_t> starts;
-        for (const std::size_t segment : pieced.segments)
-            starts.push_back(segments_[segment].clipOffset);
-        try {
-            built = watchdog_.call(slot, clip, [&] {
-                return buildPacketIndex(clips_[static_cast<std::size_t>(clip)].path, cancel_, *index, starts,
-                                        static_cast<int>(format_.samplesPerSec),
-                                        [this, slot] { watchdog_.renew(slot); });
-            });
-        } catch (const std::bad_alloc &) {
-            // No memory for the index: the clip is simply read in order.
-            built = fail(Code::kOutOfMemory);
-        }
-    }
-    // A stop ends the clip; anything else the index cannot make sense of is
-    // left to the one worker reading the clip in order, which reports what
-    // it meets itself.
-    if (built.code == Code::kAbort) {
-        pieced.decided = built;
-        return;
-    }
-    if (built.failed())
-        return;
-    const std::int64_t out = format_.samplesPerSec;
-    if (out / std::gcd<std::int64_t>(index->sampleRate, out) > kMaxResamplerPhases)
-        return;
-    pieced.index = std::move(index);
+    reader = std::make_unique<ClipReader>(run_.clips_[static_cast<std::size_t>(clip)].path, run_.format_, skipFrames,
+                                          frames, run_.cancel_, run_.options_.faults, std::move(piece));
+    return watched(clip, [&] { return reader->open(); });
 }
 
-void ExportRun::decideOnce(std::size_t slot, int clip, PiecedClip &pieced)
+// Reading through a long file on a slow share may take a while; the
+// builder shows it is alive with every packet.
+Result ExportRun::Worker::indexSource(int clip, const std::vector<std::int64_t> &starts, PacketIndex &index)
 {
-    std::call_once(pieced.once, [&] { decidePieces(slot, clip, pieced); });
+    return watched(clip, [&] {
+        return buildPacketIndex(run_.clips_[static_cast<std::size_t>(clip)].path, run_.cancel_, index, starts,
+                                static_cast<int>(run_.format_.samplesPerSec),
+                                [this] { run_.watchdog_.renew(slot_); });
+    });
 }
 
-// The worker with a clip's first piece decodes from the start and goes on
-// into each next piece that nobody has taken yet: that costs no seek and no
-// warm-up, and keeps it busy while another worker indexes the clip. The
-// others take pieces apart once the index is there; a clip that cannot be
-// cut is left to the first worker whole.
-Result ExportRun::renderPiece(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer)
+// Fills segment `index` from `reader`, from the segment's frame `at` to its
+// end; `at` ends where the writing stopped. A reader may span several
+// segments (the pieces of a clip read in order).
+Result ExportRun::Worker::copy(int clip, ClipReader &reader, std::size_t index, std::int64_t &at)
 {
-    const Segment &segment = segments_[index];
-    PiecedClip &pieced = *pieced_[pieceOf_[index]];
-    const int clip = segment.clips.front();
-    Result r;
-    if (segment.piece == 0) {
-        claimed_[index] = true;
-        r = renderInOrder(slot, pieced, 0);
-    } else {
-        decideOnce(slot, clip, pieced);
-        if (pieced.decided.failed())
-            r = pieced.decided;
-        else if (pieced.index && !claimed_[index].exchange(true))
-            r = pieced.apartFailed ? renderInOrder(slot, pieced, static_cast<std::size_t>(segment.piece))
-                                   : renderPieceApart(slot, index, pieced, buffer);
-    }
-    // The index is let go with the clip's last piece; a long list of long
-    // files holds one index per clip under way, not one per file.
-    if (--pieced.piecesLeft == 0)
-        pieced.index.reset();
-    return r;
-}
-
-// Decodes the clip from its start, writing piece `from` (already claimed)
-// and each later piece nobody has taken yet.
-Result ExportRun::renderInOrder(std::size_t slot, PiecedClip &pieced, std::size_t from)
-{
-    std::vector<std::uint8_t> buffer(static_cast<size_t>(options_.chunkFrames) * format_.blockAlign);
-    const Segment &start = segments_[pieced.segments[from]];
-    const Segment &last = segments_[pieced.segments.back()];
-    const int clip = start.clips.front();
-    ClipReader reader(clips_[static_cast<std::size_t>(clip)].path, format_, start.clipOffset, last.end - start.begin,
-                      cancel_, options_.faults);
-    if (Result r = watchdog_.call(slot, clip, [&] { return reader.open(); }); r.failed())
-        return r;
-    for (std::size_t n = from; n < pieced.segments.size(); ++n) {
-        const std::size_t index = pieced.segments[n];
-        if (n == 1 && from == 0 && !options_.followOnPieces) {
-            decideOnce(slot, clip, pieced);
-            if (pieced.decided.failed() || pieced.index)
-                return ok(); // the failure is the other pieces' to report
-        }
-        if (n > from && claimed_[index].exchange(true))
-            return ok();
-        std::int64_t at = 0;
-        if (Result r = copyReader(slot, clip, reader, index, at, buffer); r.failed())
+    const std::int64_t length = run_.segments_[index].end - run_.segments_[index].begin;
+    while (at < length) {
+        int produced = 0;
+        const int want = static_cast<int>(std::min<std::int64_t>(run_.options_.chunkFrames, length - at));
+        if (Result r = watched(clip, [&] { return reader.read(buffer.data(), want, produced); }); r.failed())
             return r;
+        if (produced == 0)
+            return fail(Code::kUnexpected, "Reading " + reader.path() + " ended inside its span");
+        if (Result r = run_.writeSpan(index, at, buffer.data(), produced); r.failed())
+            return r;
+        at += produced;
     }
     return ok();
-}
-
-Result ExportRun::renderPieceApart(std::size_t slot, std::size_t index, PiecedClip &pieced,
-                                   std::vector<std::uint8_t> &buffer)
-{
-    const Segment &segment = segments_[index];
-    const int clip = segment.clips.front();
-    std::int64_t at = 0;
-    ClipReader reader(clips_[static_cast<std::size_t>(clip)].path, format_, 0, segment.end - segment.begin, cancel_,
-                      options_.faults, {pieced.index, segment.clipOffset});
-    Result r = watchdog_.call(slot, clip, [&] { return reader.open(); });
-    if (r)
-        r = copyReader(slot, clip, reader, index, at, buffer);
-    if (r && reader.sought())
-        ++piecesApart_;
-    if (r.code != Code::kNotImpl || at > 0)
-        return r;
-    // The source could not be entered where the index said (a seek that
-    // lands elsewhere, a packet the index does not know): from here on the
-    // clip is decoded in order, by this worker, as a single worker would.
-    pieced.apartFailed = true;
-    ++piecesFromStart_;
-    return renderInOrder(slot, pieced, static_cast<std::size_t>(segment.piece));
 }
 
 } // namespace sonaweld::media

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "media/export_job.h"
-#include "media/packet_index.h"
+#include "media/piece_protocol.h"
 #include "media/source_watchdog.h"
 
 #include <chrono>
@@ -11,6 +11,7 @@
 namespace sonaweld::media {
 
 class ClipReader;
+struct MixInput;
 
 // The state of one export that its threads share. Workers hold it by
 // shared pointer: a worker stuck inside a read that never returns (a drive
@@ -40,34 +41,44 @@ public:
     ExportJob::PieceCounts pieceCounts() const;
 
 private:
-    // A long clip cut into pieces.
-    struct PiecedClip
+    // What one worker thread works with: its slot in the watchdog and its
+    // buffer. Every call it makes into a source is watched.
+    class Worker final : public PieceWorker
     {
-        std::once_flag once;
-        Result decided;                            // a source that cannot be read at all
-        std::shared_ptr<const PacketIndex> index;  // null: decoded whole, in order
-        std::atomic<bool> apartFailed{false};      // a piece could not be entered: in order from there
-        std::atomic<int> piecesLeft{0};
-        std::vector<std::size_t> segments;
+    public:
+        Worker(ExportRun &run, std::size_t slot);
+
+        Result indexSource(int clip, const std::vector<std::int64_t> &starts, PacketIndex &index) override;
+        Result openReader(int clip, std::int64_t skipFrames, std::int64_t frames, PieceStart piece,
+                          std::unique_ptr<ClipReader> &reader) override;
+        Result copy(int clip, ClipReader &reader, std::size_t index, std::int64_t &at) override;
+        template <typename Call>
+        Result watched(int clip, Call &&call)
+        {
+            return run_.watchdog_.call(slot_, clip, std::forward<Call>(call));
+        }
+
+        std::vector<std::uint8_t> buffer;
+
+    private:
+        ExportRun &run_;
+        const std::size_t slot_;
     };
 
+    void plan();
+    void startWorkers(int count);
     void work(std::size_t slot);
-    Result renderSegment(std::size_t slot, std::size_t index);
-    Result renderSilence(std::size_t index, std::vector<std::uint8_t> &buffer);
-    Result renderClip(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
-    Result renderMix(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
-    Result renderPiece(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
-    void decidePieces(std::size_t slot, int clip, PiecedClip &pieced);
-    void decideOnce(std::size_t slot, int clip, PiecedClip &pieced);
-    Result renderInOrder(std::size_t slot, PiecedClip &pieced, std::size_t from);
-    Result renderPieceApart(std::size_t slot, std::size_t index, PiecedClip &pieced, std::vector<std::uint8_t> &buffer);
-    Result copyReader(std::size_t slot, int clip, ClipReader &reader, std::size_t index, std::int64_t &at,
-                      std::vector<std::uint8_t> &buffer);
+    Result renderSegment(Worker &worker, std::size_t index);
+    Result renderSilence(Worker &worker, std::size_t index);
+    Result renderClip(Worker &worker, std::size_t index);
+    Result renderMix(Worker &worker, std::size_t index);
+    Result openMixInputs(Worker &worker, const Segment &segment, std::vector<MixInput> &inputs);
     Result writeSpan(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames);
     void recordFailure(const Result &r);
     void cancelLocked();
     void superviseWorkers();
     void joinWorkers();
+    void finish();
     Result closeFile(std::int64_t frames);
 
     const std::vector<ClipSpec> clips_;
@@ -77,12 +88,7 @@ private:
     int workerCount_ = 1;
     std::vector<Segment> segments_;
     std::int64_t totalFrames_ = 0;
-    std::vector<std::unique_ptr<PiecedClip>> pieced_;
-    // Pieces some worker is writing or has written.
-    std::unique_ptr<std::atomic<bool>[]> claimed_;
-    std::vector<std::size_t> pieceOf_; // the pieced_ entry of a piece's segment
-    std::atomic<int> piecesApart_{0};
-    std::atomic<int> piecesFromStart_{0};
+    std::unique_ptr<PieceProtocol> pieces_;
     SourceWatchdog watchdog_{clips_};
 
     WavFile file_;
@@ -100,7 +106,7 @@ private:
     Clock::time_point cancelledAt_;
     Result failure_;
     Result ended_;
-    Result hung_; // names the source a worker left behind at a stop hangs in
+    Result hung_; // the source a worker left behind at a stop hangs in
     bool failed_ = false;
     bool stopRequested_ = false;
 
