@@ -38,11 +38,8 @@ void ExportRun::plan()
     for (const ClipSpec &clip : clips_)
         total = std::max(total, sampleAt(clip.stop, static_cast<int>(rate)));
     segments_ = planSegments(clips_, static_cast<int>(rate), pieceFrames, total / (4 * workerCount_));
-    totalFrames_ = segments_.empty() ? 0 : segments_.back().end;
     pieces_ = std::make_unique<PieceProtocol>(segments_, static_cast<int>(rate), options_.followOnPieces);
-    progress_ = std::make_unique<std::atomic<std::int64_t>[]>(segments_.size());
-    for (std::size_t i = 0; i < segments_.size(); ++i)
-        progress_[i].store(0);
+    output_ = std::make_unique<OutputFile>(segments_);
 }
 
 int ExportRun::abandonedWorkers()
@@ -75,18 +72,6 @@ void ExportRun::cancelLocked()
 {
     if (!cancel_.exchange(true))
         cancelledAt_ = Clock::now();
-}
-
-std::int64_t ExportRun::framesDone() const
-{
-    std::int64_t done = 0;
-    for (std::size_t i = 0; i < segments_.size(); ++i) {
-        const std::int64_t written = progress_[i].load(std::memory_order_acquire);
-        done += written;
-        if (written < segments_[i].end - segments_[i].begin)
-            break;
-    }
-    return done;
 }
 
 void ExportRun::coordinate()
@@ -123,10 +108,10 @@ void ExportRun::finish()
     }
     // Every part of a finished run was written; a part nobody wrote would
     // otherwise be silence in a file reported as complete.
-    if (outcome && !stopped && framesDone() != totalFrames_)
+    if (outcome && !stopped && framesDone() != totalFrames())
         outcome = fail(Code::kUnexpected, "The join left part of " + outputPath_ + " unwritten");
-    const std::int64_t frames = outcome.failed() || stopped ? framesDone() : totalFrames_;
-    const Result closed = closeFile(frames);
+    const std::int64_t frames = outcome.failed() || stopped ? framesDone() : totalFrames();
+    const Result closed = output_->close(frames);
     if (stopped && closed && hung.failed())
         outcome = hung;
     else if (outcome)
@@ -163,7 +148,7 @@ void ExportRun::superviseWorkers()
         }
         if (now >= nextCommit) {
             lock.unlock();
-            if (Result r = file_.commitPrefix(framesDone()); r.failed())
+            if (Result r = output_->commit(); r.failed())
                 recordFailure(r);
             lock.lock();
             nextCommit = Clock::now() + kHeaderInterval;
@@ -190,13 +175,6 @@ void ExportRun::joinWorkers()
         else
             workers[i].join();
     }
-}
-
-Result ExportRun::closeFile(std::int64_t frames)
-{
-    std::unique_lock gate(fileGate_);
-    fileClosed_ = true;
-    return file_.finish(frames);
 }
 
 void ExportRun::work(std::size_t slot)
@@ -243,13 +221,7 @@ Result ExportRun::writeSpan(std::size_t index, std::int64_t at, const std::uint8
         if (const int injected = injectedFault(options_.faults, "ExportRun.Write:" + source); injected < 0)
             return fail(injected);
     }
-    std::shared_lock gate(fileGate_);
-    if (fileClosed_)
-        return fail(Code::kAbort);
-    if (Result r = file_.writeFrames(segments_[index].begin + at, data, frames); r.failed())
-        return r;
-    progress_[index].fetch_add(frames, std::memory_order_release);
-    return ok();
+    return output_->write(index, at, data, frames);
 }
 
 Result ExportRun::renderSegment(Worker &worker, std::size_t index)

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "media/export_job.h"
+#include "media/output_file.h"
 #include "media/piece_protocol.h"
 #include "media/source_watchdog.h"
 
 #include <chrono>
 #include <memory>
-#include <shared_mutex>
 
 namespace sonaweld::media {
 
@@ -24,7 +24,7 @@ public:
 
     ExportRun(std::vector<ClipSpec> clips, WaveFormatEx format, std::string outputPath, ExportOptions options);
 
-    Result createFile() { return file_.create(outputPath_, format_, totalFrames_, options_.rf64Threshold); }
+    Result createFile() { return output_->create(outputPath_, format_, options_.rf64Threshold); }
     void setFinished(ExportJob::Finished finished) { finished_ = std::move(finished); }
     // Runs on the coordinator thread until the file is closed.
     void coordinate();
@@ -34,8 +34,8 @@ public:
     // failure to close the file, or the source that hung at a stop.
     Result outcome();
 
-    std::int64_t totalFrames() const { return totalFrames_; }
-    std::int64_t framesDone() const;
+    std::int64_t totalFrames() const { return output_->totalFrames(); }
+    std::int64_t framesDone() const { return output_->framesDone(); }
 
     static int abandonedWorkers();
     ExportJob::PieceCounts pieceCounts() const;
@@ -79,7 +79,6 @@ private:
     void superviseWorkers();
     void joinWorkers();
     void finish();
-    Result closeFile(std::int64_t frames);
 
     const std::vector<ClipSpec> clips_;
     const WaveFormatEx format_;
@@ -87,16 +86,10 @@ private:
     const ExportOptions options_;
     int workerCount_ = 1;
     std::vector<Segment> segments_;
-    std::int64_t totalFrames_ = 0;
     std::unique_ptr<PieceProtocol> pieces_;
     SourceWatchdog watchdog_{clips_};
 
-    WavFile file_;
-    // Writers hold it shared; closing the file takes it alone, after which
-    // a worker that wakes late writes nothing.
-    std::shared_mutex fileGate_;
-    bool fileClosed_ = false;
-    std::unique_ptr<std::atomic<std::int64_t>[]> progress_; // frames written per segment
+    std::unique_ptr<OutputFile> output_;
     std::atomic<std::size_t> nextSegment_{0};
     std::atomic<bool> cancel_{false};
 
