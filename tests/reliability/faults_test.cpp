@@ -2,6 +2,7 @@
 #include "app/main_dlg.h"
 #include "media/export_job.h"
 #include "support/dialog_waits.h"
+#include "support/job_harness.h"
 #include "support/join_tool.h"
 #include "support/media_fixtures.h"
 #include "support/scripted_prompter.h"
@@ -26,6 +27,7 @@
 #include <csignal>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -431,17 +433,18 @@ TEST_F(FaultsTest, AHundredStopsAtRandomMomentsLeaveValidFilesAndNoLeaks)
     std::uniform_int_distribution<int> delay(0, 30);
     for (int cycle = 0; cycle < 100; ++cycle) {
         SCOPED_TRACE(cycle);
-        std::atomic<bool> finished{false};
+        std::optional<JobWatch> watch;
         {
             ExportJob job(clips, pcmFormat(44100, 2, 16), out.toStdString(), pieces);
-            ASSERT_TRUE(job.start([&](const Result &) { finished = true; }));
+            watch.emplace(job);
+            ASSERT_TRUE(watch->started()) << watch->start().text();
             std::this_thread::sleep_for(std::chrono::milliseconds(delay(random)));
             const auto before = std::chrono::steady_clock::now();
             const Result stopped = job.stop();
             EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1000));
             EXPECT_FALSE(stopped.failed()) << stopped.text();
         }
-        EXPECT_FALSE(finished);
+        EXPECT_FALSE(watch->ended());
         expectConsistentWav(out);
         if (::testing::Test::HasFailure())
             break;
@@ -516,11 +519,10 @@ TEST_F(FaultsTest, ASilentPipeInPlaceOfASourceEndsTheJobNamingIt)
         ASSERT_TRUE(fifo.ok());
         ExportJob job({{ok, 0, kSecond / 10, 0}, {fifoPath.toStdString(), kSecond / 10, 10 * kSecond, 0}},
                       pcmFormat(44100, 2, 16), out.toStdString());
-        std::promise<Result> ended;
-        auto result = ended.get_future();
-        ASSERT_TRUE(job.start([&](const Result &r) { ended.set_value(r); }));
-        ASSERT_EQ(result.wait_for(std::chrono::seconds(1)), std::future_status::ready);
-        const Result r = result.get();
+        const JobEnd end = runJob(job, std::chrono::seconds(1));
+        ASSERT_FALSE(end.start.failed()) << end.start.text();
+        ASSERT_TRUE(end.ended);
+        const Result r = end.result;
         ASSERT_TRUE(r.failed());
         EXPECT_NE(r.text().find(fifoPath.toStdString()), std::string::npos) << r.text();
         job.stop();
@@ -738,11 +740,10 @@ TEST_F(FaultsTest, ASourceThatStopsAnsweringFailsTheJoinAfterTheStallTimeout)
         options.stallTimeout = std::chrono::milliseconds(300);
         ExportJob job({{fine, 0, kSecond, 0}, {hung, kSecond, 2 * kSecond, 0}}, pcmFormat(44100, 2, 16),
                       out.toStdString(), options);
-        std::promise<Result> ended;
-        auto result = ended.get_future();
-        ASSERT_TRUE(job.start([&](const Result &r) { ended.set_value(r); }));
-        ASSERT_EQ(result.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-        const Result r = result.get();
+        const JobEnd end = runJob(job, std::chrono::seconds(5));
+        ASSERT_FALSE(end.start.failed()) << end.start.text();
+        ASSERT_TRUE(end.ended);
+        const Result r = end.result;
         EXPECT_EQ(r.code, Code::kTimeout);
         EXPECT_EQ(r.text(), expected);
         // A Stop pressed after the failure, before its news arrived, still
