@@ -39,7 +39,8 @@ struct ExportOptions
     // opening and each read of a source, "ClipReader.Seek:<path>" before
     // entering it in the middle (a failure there makes the piece one that
     // cannot be entered), "ExportRun.Write:<path>" before each write of its
-    // output (an empty path for silence).
+    // output (an empty path for silence), "ExportRun.Close:<output path>"
+    // before closing the output (which is closed all the same).
     SharedFaultHook faults;
 };
 

@@ -110,8 +110,7 @@ void ExportRun::finish()
     // otherwise be silence in a file reported as complete.
     if (outcome && !stopped && framesDone() != totalFrames())
         outcome = fail(Code::kUnexpected, "The join left part of " + outputPath_ + " unwritten");
-    const std::int64_t frames = outcome.failed() || stopped ? framesDone() : totalFrames();
-    const Result closed = output_->close(frames);
+    const Result closed = closeFile();
     if (stopped && closed && hung.failed())
         outcome = hung;
     else if (outcome)
@@ -175,6 +174,15 @@ void ExportRun::joinWorkers()
         else
             workers[i].join();
     }
+}
+
+// The file is closed whatever the fault hook says, so what was written
+// stays a valid file.
+Result ExportRun::closeFile()
+{
+    const int injected = options_.faults ? injectedFault(options_.faults, "ExportRun.Close:" + outputPath_) : 0;
+    const Result closed = output_->close();
+    return closed && injected < 0 ? fail(injected) : closed;
 }
 
 void ExportRun::work(std::size_t slot)

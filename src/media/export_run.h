@@ -79,6 +79,7 @@ private:
     void superviseWorkers();
     void joinWorkers();
     void finish();
+    Result closeFile();
 
     const std::vector<ClipSpec> clips_;
     const WaveFormatEx format_;

@@ -30,17 +30,27 @@ Result OutputFile::write(std::size_t index, std::int64_t at, const std::uint8_t 
 
 Result OutputFile::commit()
 {
-    return file_.commitPrefix(framesDone());
+    return file_.commitPrefix(writtenPrefix());
 }
 
-Result OutputFile::close(std::int64_t frames)
+// The prefix is counted behind the shut gate: a writer that got in before
+// it is in both the count and the file, one that comes later in neither.
+Result OutputFile::close()
 {
     std::unique_lock gate(gate_);
     closed_ = true;
+    const std::int64_t frames = writtenPrefix();
+    closedFrames_.store(frames);
     return file_.finish(frames);
 }
 
 std::int64_t OutputFile::framesDone() const
+{
+    const std::int64_t closed = closedFrames_.load();
+    return closed >= 0 ? closed : writtenPrefix();
+}
+
+std::int64_t OutputFile::writtenPrefix() const
 {
     std::int64_t done = 0;
     for (std::size_t i = 0; i < segments_.size(); ++i) {

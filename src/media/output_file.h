@@ -34,19 +34,22 @@ public:
     Result write(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames);
     // Brings the header up to the written prefix.
     Result commit();
-    // Cuts the file after its first `frames` frames and closes it.
-    Result close(std::int64_t frames);
+    // Cuts the file after the written prefix and closes it.
+    Result close();
 
-    // Frames of the fully written prefix.
+    // Frames of the fully written prefix; once closed, those the file holds.
     std::int64_t framesDone() const;
     std::int64_t totalFrames() const { return segments_.empty() ? 0 : segments_.back().end; }
 
 private:
+    std::int64_t writtenPrefix() const;
+
     const std::vector<Segment> &segments_;
     std::unique_ptr<std::atomic<std::int64_t>[]> progress_; // frames written per segment
     WavFile file_;
     std::shared_mutex gate_; // writers hold it shared, closing alone
     bool closed_ = false;    // under gate_
+    std::atomic<std::int64_t> closedFrames_{-1};
 };
 
 } // namespace sonaweld::media

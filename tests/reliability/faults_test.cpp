@@ -725,6 +725,61 @@ TEST_F(FaultsTest, AWorkerLeftBehindWritesNothingWhenItWakes)
     EXPECT_EQ(w.frames(), 44100);
 }
 
+// The frames a run reports at its end are counted as the file is closed: a
+// worker left behind that gets its write in just before the close is in
+// both the count and the file, never in the count alone.
+TEST_F(FaultsTest, TheFramesReportedAtTheEndAreThoseTheFileHolds)
+{
+    const std::string first = media.constantWav("first.wav", 4410, 44100, 2, 41).toStdString();
+    const std::string late = media.constantWav("late.wav", 44100, 44100, 2, 42).toStdString();
+    const QString out = media.path("out.wav");
+    CallThatNeverReturns hang("ExportRun.Write:" + late);
+    ExportOptions options;
+    options.workers = 2;
+    options.chunkFrames = 1000;
+    // The held write goes on when the file is about to close, and the close
+    // waits until its worker has written and left.
+    options.faults = std::make_shared<const FaultHook>(
+        [&hang, held = hang.hook(), close = "ExportRun.Close:" + out.toStdString()](std::string_view operation) {
+            if (operation == close) {
+                EXPECT_TRUE(hang.release());
+            }
+            return held(operation);
+        });
+    ExportJob job({{first, 0, kSecond / 10, 0}, {late, kSecond / 10, 11 * kSecond / 10, 0}}, pcmFormat(44100, 2, 16),
+                  out.toStdString(), options);
+    ASSERT_TRUE(job.start({}));
+    ASSERT_TRUE(hang.waitUntilBlocked());
+    std::chrono::milliseconds took{};
+    EXPECT_FALSE(stopWithin(job, hang, took).failed());
+    const WavContents w = readWav(out);
+    ASSERT_TRUE(w.valid) << w.error.toStdString();
+    EXPECT_EQ(w.frames(), job.framesDone());
+    ASSERT_GT(w.frames(), 4410) << "the late write did not come before the close";
+    EXPECT_EQ(w.sample(4410, 1), 42);
+    EXPECT_EQ(ExportJob::abandonedWorkers(), 0);
+}
+
+// A failure only the close reports (a network or quota file system may
+// tell of a lost write only then) ends the run; what was written stays a
+// valid file.
+TEST_F(FaultsTest, AFailureAtTheCloseIsTheOutcomeAndTheFileStaysValid)
+{
+    const std::string source = media.constantWav("a.wav", 4410, 44100, 2, 43).toStdString();
+    const QString out = media.path("out.wav");
+    ExportOptions options;
+    const std::string close = "ExportRun.Close:" + out.toStdString();
+    options.faults = std::make_shared<const FaultHook>(
+        [close](std::string_view operation) { return operation == close ? Code::kDiskFull : 0; });
+    ExportJob job({{source, 0, kSecond / 10, 0}}, pcmFormat(44100, 2, 16), out.toStdString(), options);
+    const JobEnd end = runJob(job, std::chrono::seconds(30));
+    ASSERT_TRUE(end.ended) << end.start.text();
+    EXPECT_EQ(end.result.code, Code::kDiskFull) << end.result.text();
+    EXPECT_EQ(job.stop().code, Code::kDiskFull);
+    expectConsistentWav(out);
+    EXPECT_EQ(readWav(out).frames(), 4410);
+}
+
 // Without anyone to press Stop (the command line in a script), a source
 // that stops answering ends the join after the stall timeout.
 TEST_F(FaultsTest, ASourceThatStopsAnsweringFailsTheJoinAfterTheStallTimeout)
