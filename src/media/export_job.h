@@ -3,6 +3,7 @@
 #include "media/fault_hook.h"
 #include "media/join_plan.h"
 #include "media/media_error.h"
+#include "media/segment_plan.h"
 #include "media/wav_file.h"
 #include "media/wave_format.h"
 
@@ -18,28 +19,6 @@
 #include <vector>
 
 namespace sonaweld::media {
-
-// A contiguous piece of the output written by one worker: silence, one clip,
-// or several overlapping clips mixed.
-struct Segment
-{
-    std::int64_t begin = 0;
-    std::int64_t end = 0;
-    std::vector<int> clips; // indexes into the clip list; empty for silence
-    // A piece of a long clip: its number within the clip and where it
-    // starts, in output frames from the clip's own start. -1: whole.
-    int piece = -1;
-    std::int64_t clipOffset = 0;
-};
-
-// Clip i covers samples [floor(start*R/10^7), floor(stop*R/10^7)); clips that
-// overlap are mixed in one segment, and time covered by no clip is silence.
-// The output ends with the last clip. With `pieceFrames` (a whole number of
-// seconds at `rate`), a clip played from its start that is longer than two
-// pieces and than `wholeUpTo` frames is cut into pieces of that length, so
-// several workers can decode it at once.
-std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate, std::int64_t pieceFrames = 0,
-                                  std::int64_t wholeUpTo = 0);
 
 struct ExportOptions
 {
@@ -61,7 +40,8 @@ struct ExportOptions
     // opening and each read of a source, "ClipReader.Seek:<path>" before
     // entering it in the middle (a failure there makes the piece one that
     // cannot be entered), "ExportRun.Write:<path>" before each write of its
-    // output (an empty path for silence).
+    // output (an empty path for silence), "ExportRun.Close:<output path>"
+    // before closing the output (which is closed all the same).
     SharedFaultHook faults;
 };
 

@@ -1,179 +1,27 @@
 #include "media/export_run.h"
 
 #include "media/clip_reader.h"
-#include "media/packet_index.h"
+#include "media/pcm_mix.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <functional>
-#include <new>
-#include <numeric>
 
 namespace sonaweld::media {
 namespace {
 
 // How often the header is brought up to the written prefix.
 constexpr auto kHeaderInterval = std::chrono::milliseconds(500);
-// How long workers get to notice a stop before a read that has not
-// returned is left behind, so Stop answers within 200 ms.
-constexpr auto kStopGrace = std::chrono::milliseconds(100);
-// A worker left behind inside a call into its source that began less
-// than this ago may only be slow (a loaded machine), and is not named.
-constexpr auto kHungAfter = std::chrono::milliseconds(200);
-// The resampler returns to the same phase at every output second only when
-// it keeps one phase per output sample of the reduced rate ratio.
-constexpr std::int64_t kMaxResamplerPhases = 1024;
-// Workers left behind in such a read, over all runs.
-std::atomic<int> abandonedCount{0};
-
-std::string secondsText(std::chrono::milliseconds span)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", static_cast<double>(span.count()) / 1000.0);
-    return text;
-}
-
-// One clip of a mixed segment, with the output samples it covers.
-struct MixInput
-{
-    std::unique_ptr<ClipReader> reader;
-    int clip = -1;
-    std::int64_t begin = 0;
-    std::int64_t end = 0;
-};
-
-Result openMixInputs(const std::vector<ClipSpec> &clips, const Segment &segment,
-                     const WaveFormatEx &format, const std::atomic<bool> &cancel,
-                     const SharedFaultHook &faults, const std::function<Result(int, ClipReader &)> &open,
-                     std::vector<MixInput> &inputs)
-{
-    const int rate = static_cast<int>(format.samplesPerSec);
-    for (int c : segment.clips) {
-        const ClipSpec &clip = clips[c];
-        MixInput input;
-        input.clip = c;
-        input.begin = sampleAt(clip.start, rate);
-        input.end = sampleAt(clip.stop, rate);
-        input.reader = std::make_unique<ClipReader>(clip.path, format, sampleAt(clip.mediaStart, rate),
-                                                    input.end - input.begin, cancel, faults);
-        if (Result r = open(c, *input.reader); r.failed())
-            return r;
-        inputs.push_back(std::move(input));
-    }
-    return ok();
-}
-
-// A reader hands over less than asked only before failing, so asking again
-// either fills the rest or returns that failure.
-Result readFully(ClipReader &reader, std::uint8_t *out, int frames, int blockAlign)
-{
-    for (int done = 0; done < frames;) {
-        int produced = 0;
-        if (Result r = reader.read(out + static_cast<std::int64_t>(done) * blockAlign, frames - done,
-                                   produced);
-            r.failed())
-            return r;
-        if (produced == 0)
-            return fail(Code::kUnexpected, "A mixed clip ended inside its own span");
-        done += produced;
-    }
-    return ok();
-}
-
-void mixInto(std::int32_t *sum, const std::uint8_t *pcm, std::int64_t samples, bool eightBit)
-{
-    if (eightBit) {
-        for (std::int64_t s = 0; s < samples; ++s)
-            sum[s] += static_cast<std::int32_t>(pcm[s]) - 128;
-    } else {
-        const auto *wide = reinterpret_cast<const std::int16_t *>(pcm);
-        for (std::int64_t s = 0; s < samples; ++s)
-            sum[s] += wide[s];
-    }
-}
-
-// Sums past full scale are clipped rather than wrapped into a loud click.
-void storeClipped(const std::int32_t *sum, std::uint8_t *pcm, std::int64_t samples, bool eightBit)
-{
-    if (eightBit) {
-        for (std::int64_t s = 0; s < samples; ++s)
-            pcm[s] = static_cast<std::uint8_t>(std::clamp(sum[s], -128, 127) + 128);
-    } else {
-        auto *wide = reinterpret_cast<std::int16_t *>(pcm);
-        for (std::int64_t s = 0; s < samples; ++s)
-            wide[s] = static_cast<std::int16_t>(std::clamp(sum[s], -32768, 32767));
-    }
-}
 
 } // namespace
-
-namespace {
-
-void appendClip(std::vector<Segment> &segments, std::int64_t begin, std::int64_t end, int clip,
-                bool fromStart, std::int64_t pieceFrames, std::int64_t wholeUpTo)
-{
-    if (pieceFrames <= 0 || !fromStart || end - begin <= std::max(2 * pieceFrames, wholeUpTo)) {
-        segments.push_back({begin, end, {clip}});
-        return;
-    }
-    int piece = 0;
-    for (std::int64_t at = begin; at < end; at += pieceFrames, ++piece) {
-        // The last piece takes the remainder rather than leaving a sliver.
-        const std::int64_t stop = end - at < 2 * pieceFrames ? end : at + pieceFrames;
-        segments.push_back({at, stop, {clip}, piece, at - begin});
-        if (stop == end)
-            break;
-    }
-}
-
-} // namespace
-
-std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate, std::int64_t pieceFrames,
-                                  std::int64_t wholeUpTo)
-{
-    struct Span
-    {
-        std::int64_t begin, end;
-        int clip;
-    };
-    std::vector<Span> spans;
-    for (int i = 0; i < static_cast<int>(clips.size()); ++i) {
-        const std::int64_t begin = sampleAt(clips[i].start, rate);
-        const std::int64_t end = sampleAt(clips[i].stop, rate);
-        if (end > begin)
-            spans.push_back({begin, end, i});
-    }
-    std::stable_sort(spans.begin(), spans.end(),
-                     [](const Span &a, const Span &b) { return a.begin < b.begin; });
-
-    std::vector<Segment> segments;
-    std::int64_t cursor = 0;
-    for (std::size_t i = 0; i < spans.size(); ++i) {
-        const Span &s = spans[i];
-        if (!segments.empty() && !segments.back().clips.empty() && s.begin < segments.back().end) {
-            Segment &mix = segments.back();
-            mix.end = std::max(mix.end, s.end);
-            mix.clips.push_back(s.clip);
-            cursor = mix.end;
-            continue;
-        }
-        if (s.begin > cursor)
-            segments.push_back({cursor, s.begin, {}});
-        // A clip the next one overlaps is mixed with it, whole. (One that
-        // overlaps an earlier clip has joined that clip's mix above.)
-        const bool overlapped = i + 1 < spans.size() && spans[i + 1].begin < s.end;
-        appendClip(segments, s.begin, s.end, s.clip, clips[s.clip].mediaStart == 0 && !overlapped,
-                   pieceFrames, wholeUpTo);
-        cursor = s.end;
-    }
-    return segments;
-}
-
 
 ExportRun::ExportRun(JoinPlan plan, ExportOptions options)
     : plan_(std::move(plan))
     , options_(std::move(options))
+{
+    layOut();
+}
+
+void ExportRun::layOut()
 {
     workerCount_ = options_.workers > 0 ? options_.workers
                                         : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -185,28 +33,18 @@ ExportRun::ExportRun(JoinPlan plan, ExportOptions options)
     const std::int64_t pieceFrames = workerCount_ > 1 ? options_.pieceSeconds * rate : 0;
     const std::int64_t total = plan_.totalFrames();
     segments_ = planSegments(clips_, static_cast<int>(rate), pieceFrames, total / (4 * workerCount_));
-    totalFrames_ = segments_.empty() ? 0 : segments_.back().end;
-    pieceOf_.assign(segments_.size(), 0);
-    progress_ = std::make_unique<std::atomic<std::int64_t>[]>(segments_.size());
-    claimed_ = std::make_unique<std::atomic<bool>[]>(segments_.size());
-    for (std::size_t i = 0; i < segments_.size(); ++i) {
-        progress_[i].store(0);
-        claimed_[i].store(false);
-        const Segment &segment = segments_[i];
-        if (segment.piece < 0)
-            continue;
-        if (segment.piece == 0)
-            pieced_.emplace_back(std::make_unique<PiecedClip>());
-        PiecedClip &clip = *pieced_.back();
-        clip.segments.push_back(i);
-        ++clip.piecesLeft;
-        pieceOf_[i] = pieced_.size() - 1;
-    }
+    pieces_ = std::make_unique<PieceProtocol>(segments_, static_cast<int>(rate), options_.followOnPieces);
+    output_ = std::make_unique<OutputFile>(segments_);
 }
 
 int ExportRun::abandonedWorkers()
 {
-    return abandonedCount.load();
+    return SourceWatchdog::abandonedWorkers();
+}
+
+ExportJob::PieceCounts ExportRun::pieceCounts() const
+{
+    return {pieces_->apart(), pieces_->fromStart()};
 }
 
 void ExportRun::requestStop()
@@ -231,51 +69,45 @@ void ExportRun::cancelLocked()
         cancelledAt_ = Clock::now();
 }
 
-std::int64_t ExportRun::framesDone() const
-{
-    std::int64_t done = 0;
-    for (std::size_t i = 0; i < segments_.size(); ++i) {
-        const std::int64_t written = progress_[i].load(std::memory_order_acquire);
-        done += written;
-        if (written < segments_[i].end - segments_[i].begin)
-            break;
-    }
-    return done;
-}
-
 void ExportRun::coordinate()
 {
-    const int count = std::min<int>(workerCount_, static_cast<int>(segments_.size()));
-    slots_ = std::make_unique<WorkerSlot[]>(static_cast<std::size_t>(std::max(count, 0)));
+    const int count = std::max(std::min<int>(workerCount_, static_cast<int>(segments_.size())), 0);
+    startWorkers(count);
+    superviseWorkers();
+    joinWorkers();
+    finish();
+}
+
+void ExportRun::startWorkers(int count)
+{
+    watchdog_.open(static_cast<std::size_t>(count));
     {
         std::lock_guard lock(mutex_);
         activeWorkers_ = count;
     }
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count; ++i)
         workers_.emplace_back([self = shared_from_this(), i] { self->work(static_cast<std::size_t>(i)); });
-    }
+}
 
-    superviseWorkers();
-    joinWorkers();
-
+// Closes the file and hands over how the run ended.
+void ExportRun::finish()
+{
     bool stopped;
     Result outcome;
-    std::string hung;
+    Result hung;
     {
         std::lock_guard lock(mutex_);
         stopped = stopRequested_ && !failed_;
         outcome = failed_ ? failure_ : ok();
-        hung = hungFile_;
+        hung = hung_;
     }
     // Every part of a finished run was written; a part nobody wrote would
     // otherwise be silence in a file reported as complete.
-    if (outcome && !stopped && framesDone() != totalFrames_)
+    if (outcome && !stopped && framesDone() != totalFrames())
         outcome = fail(Code::kUnexpected, "The join left part of " + outputPath_ + " unwritten");
-    const std::int64_t frames = outcome.failed() || stopped ? framesDone() : totalFrames_;
-    const Result closed = closeFile(frames);
-    if (stopped && closed && !hung.empty())
-        outcome = fail(Code::kTimeout, hung + " is not responding: reading it did not return when the "
-                                              "join was stopped (a drive or network share that hangs?)");
+    const Result closed = closeFile();
+    if (stopped && closed && hung.failed())
+        outcome = hung;
     else if (outcome)
         outcome = closed;
     {
@@ -296,23 +128,21 @@ void ExportRun::superviseWorkers()
     std::unique_lock lock(mutex_);
     while (activeWorkers_ > 0) {
         const Clock::time_point now = Clock::now();
-        if (cancel_.load() && now >= cancelledAt_ + kStopGrace) {
-            hungFile_ = abandonHungLocked();
+        if (cancel_.load() && now >= cancelledAt_ + SourceWatchdog::kStopGrace) {
+            hung_ = watchdog_.abandonRunning();
             return;
         }
         if (!cancel_.load()) {
-            if (std::string stalled = stalledFileLocked(now); !stalled.empty()) {
+            if (Result stalled = watchdog_.stalled(now, options_.stallTimeout); stalled.failed()) {
                 failed_ = true;
-                failure_ = fail(Code::kTimeout, stalled + " is not responding: nothing was read from it for "
-                                                    + secondsText(options_.stallTimeout)
-                                                    + " seconds (a drive or network share that hangs?)");
+                failure_ = std::move(stalled);
                 cancelLocked();
                 continue;
             }
         }
         if (now >= nextCommit) {
             lock.unlock();
-            if (Result r = file_.commitPrefix(framesDone()); r.failed())
+            if (Result r = output_->commit(); r.failed())
                 recordFailure(r);
             lock.lock();
             nextCommit = Clock::now() + kHeaderInterval;
@@ -320,84 +150,46 @@ void ExportRun::superviseWorkers()
         }
         Clock::time_point until = nextCommit;
         if (cancel_.load())
-            until = std::min(until, cancelledAt_ + kStopGrace);
+            until = std::min(until, cancelledAt_ + SourceWatchdog::kStopGrace);
         else
             until = std::min(until, now + std::chrono::milliseconds(100));
         wake_.wait_until(lock, until);
     }
 }
 
-// The clip a worker has been inside a call into for longer than `limit`.
-std::string ExportRun::stuckClipLocked(const WorkerSlot &slot, Clock::time_point now, Clock::duration limit) const
-{
-    const Clock::rep since = slot.inSourceSince.load();
-    const int clip = slot.clip.load();
-    if (slot.done || since == 0 || clip < 0 || now - Clock::time_point(Clock::duration(since)) <= limit)
-        return {};
-    return clips_[static_cast<std::size_t>(clip)].path;
-}
-
-std::string ExportRun::stalledFileLocked(Clock::time_point now) const
-{
-    for (std::size_t i = 0; i < workers_.size(); ++i) {
-        if (std::string path = stuckClipLocked(slots_[i], now, options_.stallTimeout); !path.empty())
-            return path;
-    }
-    return {};
-}
-
-std::string ExportRun::abandonHungLocked()
-{
-    const Clock::time_point now = Clock::now();
-    std::string named;
-    for (std::size_t i = 0; i < workers_.size(); ++i) {
-        WorkerSlot &slot = slots_[i];
-        if (slot.done)
-            continue;
-        slot.abandoned = true;
-        ++abandonedCount;
-        if (named.empty())
-            named = stuckClipLocked(slot, now, kHungAfter);
-    }
-    return named;
-}
-
 void ExportRun::joinWorkers()
 {
     std::vector<std::thread> workers = std::move(workers_);
     workers_.clear();
-    std::vector<bool> leave;
-    {
-        std::lock_guard lock(mutex_);
-        for (std::size_t i = 0; i < workers.size(); ++i)
-            leave.push_back(slots_[i].abandoned);
-    }
     for (std::size_t i = 0; i < workers.size(); ++i) {
         // A worker left behind holds this run alive itself and ends when
         // its read returns at last.
-        if (leave[i])
+        if (watchdog_.abandoned(i))
             workers[i].detach();
         else
             workers[i].join();
     }
 }
 
-Result ExportRun::closeFile(std::int64_t frames)
+// The file is closed whatever the fault hook says, so what was written
+// stays a valid file.
+Result ExportRun::closeFile()
 {
-    std::unique_lock gate(fileGate_);
-    fileClosed_ = true;
-    return file_.finish(frames);
+    const int injected = options_.faults ? injectedFault(options_.faults, "ExportRun.Close:" + outputPath_) : 0;
+    const Result closed = output_->close();
+    return closed && injected < 0 ? fail(injected) : closed;
 }
 
 void ExportRun::work(std::size_t slot)
 {
+    Worker worker(*this, slot);
     for (;;) {
         if (cancel_.load())
             break;
         const std::size_t index = nextSegment_.fetch_add(1);
         if (index >= segments_.size())
             break;
-        if (Result r = renderSegment(slot, index); r.failed()) {
+        if (Result r = renderSegment(worker, index); r.failed()) {
             recordFailure(r);
             break;
         }
@@ -405,28 +197,9 @@ void ExportRun::work(std::size_t slot)
     {
         std::lock_guard lock(mutex_);
         --activeWorkers_;
-        slots_[slot].done = true;
-        if (slots_[slot].abandoned)
-            --abandonedCount;
+        watchdog_.ended(slot);
     }
     wake_.notify_all();
-}
-
-ExportRun::SourceCall::SourceCall(WorkerSlot &slot, int clip)
-    : slot_(slot)
-{
-    slot.clip.store(clip);
-    slot.inSourceSince.store(std::max<Clock::rep>(Clock::now().time_since_epoch().count(), 1));
-}
-
-ExportRun::SourceCall::~SourceCall()
-{
-    slot_.inSourceSince.store(0);
-}
-
-void ExportRun::SourceCall::renew(WorkerSlot &slot)
-{
-    slot.inSourceSince.store(std::max<Clock::rep>(Clock::now().time_since_epoch().count(), 1));
 }
 
 void ExportRun::recordFailure(const Result &r)
@@ -451,32 +224,26 @@ Result ExportRun::writeSpan(std::size_t index, std::int64_t at, const std::uint8
         if (const int injected = injectedFault(options_.faults, "ExportRun.Write:" + source); injected < 0)
             return fail(injected);
     }
-    std::shared_lock gate(fileGate_);
-    if (fileClosed_)
-        return fail(Code::kAbort);
-    if (Result r = file_.writeFrames(segments_[index].begin + at, data, frames); r.failed())
-        return r;
-    progress_[index].fetch_add(frames, std::memory_order_release);
-    return ok();
+    return output_->write(index, at, data, frames);
 }
 
-Result ExportRun::renderSegment(std::size_t slot, std::size_t index)
+Result ExportRun::renderSegment(Worker &worker, std::size_t index)
 {
-    std::vector<std::uint8_t> buffer(static_cast<size_t>(options_.chunkFrames) * format_.blockAlign);
     // The composer lays clips back to back, but the timeline accepts them
     // anywhere: gaps and overlaps are rendered as placed rather than written
     // as a file that differs from its timeline.
     if (segments_[index].piece >= 0)
-        return renderPiece(slot, index, buffer);
+        return pieces_->render(index, worker);
     switch (segments_[index].clips.size()) {
-    case 0: return renderSilence(index, buffer);
-    case 1: return renderClip(slot, index, buffer);
-    default: return renderMix(slot, index, buffer);
+    case 0: return renderSilence(worker, index);
+    case 1: return renderClip(worker, index);
+    default: return renderMix(worker, index);
     }
 }
 
-Result ExportRun::renderSilence(std::size_t index, std::vector<std::uint8_t> &buffer)
+Result ExportRun::renderSilence(Worker &worker, std::size_t index)
 {
+    std::vector<std::uint8_t> &buffer = worker.buffer;
     std::memset(buffer.data(), silenceByte(format_), buffer.size());
     const std::int64_t length = segments_[index].end - segments_[index].begin;
     for (std::int64_t at = 0; at < length;) {
@@ -490,206 +257,105 @@ Result ExportRun::renderSilence(std::size_t index, std::vector<std::uint8_t> &bu
     return ok();
 }
 
-Result ExportRun::renderClip(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer)
+Result ExportRun::renderClip(Worker &worker, std::size_t index)
 {
     const Segment &segment = segments_[index];
-    const ClipSpec &clip = clips_[segment.clips.front()];
+    const int clip = segment.clips.front();
     const int rate = static_cast<int>(format_.samplesPerSec);
-    const int clipIndex = segment.clips.front();
-    ClipReader reader(clip.path, format_, sampleAt(clip.mediaStart, rate), segment.end - segment.begin,
-                      cancel_, options_.faults);
-    if (Result r = SourceCall(slots_[slot], clipIndex).run([&] { return reader.open(); }); r.failed())
+    std::unique_ptr<ClipReader> reader;
+    if (Result r = worker.openReader(clip, sampleAt(clips_[static_cast<std::size_t>(clip)].mediaStart, rate),
+                              segment.end - segment.begin, {}, reader);
+        r.failed())
         return r;
     std::int64_t at = 0;
-    return copyReader(slot, clipIndex, reader, index, at, buffer);
+    return worker.copy(clip, *reader, index, at);
 }
 
-// Fills segment `index` from `reader`, from the segment's frame `at` to its
-// end; `at` ends where the writing stopped. A reader may span several
-// segments (the pieces of a clip read in order).
-Result ExportRun::copyReader(std::size_t slot, int clip, ClipReader &reader, std::size_t index, std::int64_t &at,
-                             std::vector<std::uint8_t> &buffer)
+Result ExportRun::openMixInputs(Worker &worker, const Segment &segment, std::vector<MixInput> &inputs)
 {
-    const std::int64_t length = segments_[index].end - segments_[index].begin;
-    while (at < length) {
-        int produced = 0;
-        const int want = static_cast<int>(std::min<std::int64_t>(options_.chunkFrames, length - at));
-        if (Result r = SourceCall(slots_[slot], clip).run([&] { return reader.read(buffer.data(), want, produced); });
+    const int rate = static_cast<int>(format_.samplesPerSec);
+    for (const int c : segment.clips) {
+        const ClipSpec &clip = clips_[static_cast<std::size_t>(c)];
+        MixInput input;
+        input.clip = c;
+        input.begin = sampleAt(clip.start, rate);
+        input.end = sampleAt(clip.stop, rate);
+        if (Result r = worker.openReader(c, sampleAt(clip.mediaStart, rate), input.end - input.begin, {},
+                                  input.reader);
             r.failed())
             return r;
-        if (produced == 0)
-            return fail(Code::kUnexpected, "Reading " + reader.path() + " ended inside its span");
-        if (Result r = writeSpan(index, at, buffer.data(), produced); r.failed())
-            return r;
-        at += produced;
+        inputs.push_back(std::move(input));
     }
     return ok();
 }
 
-Result ExportRun::renderMix(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer)
+Result ExportRun::renderMix(Worker &worker, std::size_t index)
 {
     const Segment &segment = segments_[index];
     std::vector<MixInput> inputs;
-    const auto open = [&](int clip, ClipReader &reader) {
-        return SourceCall(slots_[slot], clip).run([&] { return reader.open(); });
-    };
-    if (Result r = openMixInputs(clips_, segment, format_, cancel_, options_.faults, open, inputs); r.failed())
+    if (Result r = openMixInputs(worker, segment, inputs); r.failed())
         return r;
 
-    const int channels = format_.channels;
-    const bool eightBit = format_.bitsPerSample == 8;
-    std::vector<std::int32_t> sum(static_cast<size_t>(options_.chunkFrames) * channels);
-    std::vector<std::uint8_t> part(buffer.size());
+    PcmMix mix(format_, options_.chunkFrames);
+    const auto read = [&](MixInput &input, std::uint8_t *out, int frames) {
+        return worker.watched(input.clip, [&] { return readFully(*input.reader, out, frames, format_.blockAlign); });
+    };
     for (std::int64_t pos = segment.begin; pos < segment.end;) {
         const std::int64_t n = std::min<std::int64_t>(options_.chunkFrames, segment.end - pos);
-        std::fill(sum.begin(), sum.begin() + n * channels, 0);
-        for (MixInput &input : inputs) {
-            const std::int64_t lo = std::max(pos, input.begin);
-            const std::int64_t hi = std::min(pos + n, input.end);
-            if (lo >= hi)
-                continue;
-            if (Result r = SourceCall(slots_[slot], input.clip).run([&] {
-                    return readFully(*input.reader, part.data(), static_cast<int>(hi - lo), format_.blockAlign);
-                });
-                r.failed())
-                return r;
-            mixInto(sum.data() + (lo - pos) * channels, part.data(), (hi - lo) * channels, eightBit);
-        }
-        storeClipped(sum.data(), buffer.data(), n * channels, eightBit);
-        if (Result r = writeSpan(index, pos - segment.begin, buffer.data(), n); r.failed())
+        if (Result r = mix.mix(inputs, pos, n, worker.buffer.data(), read); r.failed())
+            return r;
+        if (Result r = writeSpan(index, pos - segment.begin, worker.buffer.data(), n); r.failed())
             return r;
         pos += n;
     }
     return ok();
 }
 
-ExportJob::PieceCounts ExportRun::pieceCounts() const
+ExportRun::Worker::Worker(ExportRun &run, std::size_t slot)
+    : buffer(static_cast<std::size_t>(run.options_.chunkFrames) * run.format_.blockAlign)
+    , run_(run)
+    , slot_(slot)
 {
-    return {piecesApart_.load(), piecesFromStart_.load()};
 }
 
-// Decides once per long clip, on whichever worker gets there first, whether
-// its pieces can be decoded apart: only when every sample's place in the
-// source is known exactly and the resampler's phase returns to the same
-// value at every output second.
-void ExportRun::decidePieces(std::size_t slot, int clip, PiecedClip &pieced)
+// Every reader is opened here, watched: opening is where a dead mount hangs.
+Result ExportRun::Worker::openReader(int clip, std::int64_t skipFrames, std::int64_t frames, PieceStart piece,
+                                     std::unique_ptr<ClipReader> &reader)
 {
-    auto index = std::make_shared<PacketIndex>();
-    Result built;
-    {
-        // Reading through a long file on a slow share may take a while; the
-        // builder shows it is alive with every packet.
-        SourceCall call(slots_[slot], clip);
-        std::vector<std::int64_t> starts;
-        for (const std::size_t segment : pieced.segments)
-            starts.push_back(segments_[segment].clipOffset);
-        try {
-            built = buildPacketIndex(clips_[static_cast<std::size_t>(clip)].path, cancel_, *index, starts,
-                                     static_cast<int>(format_.samplesPerSec),
-                                     [this, slot] { SourceCall::renew(slots_[slot]); });
-        } catch (const std::bad_alloc &) {
-            // No memory for the index: the clip is simply read in order.
-            built = fail(Code::kOutOfMemory);
-        }
-    }
-    // A stop ends the clip; anything else the index cannot make sense of is
-    // left to the one worker reading the clip in order, which reports what
-    // it meets itself.
-    if (built.code == Code::kAbort) {
-        pieced.decided = built;
-        return;
-    }
-    if (built.failed())
-        return;
-    const std::int64_t out = format_.samplesPerSec;
-    if (out / std::gcd<std::int64_t>(index->sampleRate, out) > kMaxResamplerPhases)
-        return;
-    pieced.index = std::move(index);
+    reader = std::make_unique<ClipReader>(run_.clips_[static_cast<std::size_t>(clip)].path, run_.format_, skipFrames,
+                                          frames, run_.cancel_, run_.options_.faults, std::move(piece));
+    return watched(clip, [&] { return reader->open(); });
 }
 
-void ExportRun::decideOnce(std::size_t slot, int clip, PiecedClip &pieced)
+// Reading through a long file on a slow share may take a while; the
+// builder shows it is alive with every packet.
+Result ExportRun::Worker::indexSource(int clip, const std::vector<std::int64_t> &starts, PacketIndex &index)
 {
-    std::call_once(pieced.once, [&] { decidePieces(slot, clip, pieced); });
+    return watched(clip, [&] {
+        return buildPacketIndex(run_.clips_[static_cast<std::size_t>(clip)].path, run_.cancel_, index, starts,
+                                static_cast<int>(run_.format_.samplesPerSec),
+                                [this] { run_.watchdog_.renew(slot_); });
+    });
 }
 
-// The worker with a clip's first piece decodes from the start and goes on
-// into each next piece that nobody has taken yet: that costs no seek and no
-// warm-up, and keeps it busy while another worker indexes the clip. The
-// others take pieces apart once the index is there; a clip that cannot be
-// cut is left to the first worker whole.
-Result ExportRun::renderPiece(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer)
+// Fills segment `index` from `reader`, from the segment's frame `at` to its
+// end; `at` ends where the writing stopped. A reader may span several
+// segments (the pieces of a clip read in order).
+Result ExportRun::Worker::copy(int clip, ClipReader &reader, std::size_t index, std::int64_t &at)
 {
-    const Segment &segment = segments_[index];
-    PiecedClip &pieced = *pieced_[pieceOf_[index]];
-    const int clip = segment.clips.front();
-    Result r;
-    if (segment.piece == 0) {
-        claimed_[index] = true;
-        r = renderInOrder(slot, pieced, 0);
-    } else {
-        decideOnce(slot, clip, pieced);
-        if (pieced.decided.failed())
-            r = pieced.decided;
-        else if (pieced.index && !claimed_[index].exchange(true))
-            r = pieced.apartFailed ? renderInOrder(slot, pieced, static_cast<std::size_t>(segment.piece))
-                                   : renderPieceApart(slot, index, pieced, buffer);
-    }
-    // The index is let go with the clip's last piece; a long list of long
-    // files holds one index per clip under way, not one per file.
-    if (--pieced.piecesLeft == 0)
-        pieced.index.reset();
-    return r;
-}
-
-// Decodes the clip from its start, writing piece `from` (already claimed)
-// and each later piece nobody has taken yet.
-Result ExportRun::renderInOrder(std::size_t slot, PiecedClip &pieced, std::size_t from)
-{
-    std::vector<std::uint8_t> buffer(static_cast<size_t>(options_.chunkFrames) * format_.blockAlign);
-    const Segment &start = segments_[pieced.segments[from]];
-    const Segment &last = segments_[pieced.segments.back()];
-    const int clip = start.clips.front();
-    ClipReader reader(clips_[static_cast<std::size_t>(clip)].path, format_, start.clipOffset, last.end - start.begin,
-                      cancel_, options_.faults);
-    if (Result r = SourceCall(slots_[slot], clip).run([&] { return reader.open(); }); r.failed())
-        return r;
-    for (std::size_t n = from; n < pieced.segments.size(); ++n) {
-        const std::size_t index = pieced.segments[n];
-        if (n == 1 && from == 0 && !options_.followOnPieces) {
-            decideOnce(slot, clip, pieced);
-            if (pieced.decided.failed() || pieced.index)
-                return ok(); // the failure is the other pieces' to report
-        }
-        if (n > from && claimed_[index].exchange(true))
-            return ok();
-        std::int64_t at = 0;
-        if (Result r = copyReader(slot, clip, reader, index, at, buffer); r.failed())
+    const std::int64_t length = run_.segments_[index].end - run_.segments_[index].begin;
+    while (at < length) {
+        int produced = 0;
+        const int want = static_cast<int>(std::min<std::int64_t>(run_.options_.chunkFrames, length - at));
+        if (Result r = watched(clip, [&] { return reader.read(buffer.data(), want, produced); }); r.failed())
             return r;
+        if (produced == 0)
+            return fail(Code::kUnexpected, "Reading " + reader.path() + " ended inside its span");
+        if (Result r = run_.writeSpan(index, at, buffer.data(), produced); r.failed())
+            return r;
+        at += produced;
     }
     return ok();
-}
-
-Result ExportRun::renderPieceApart(std::size_t slot, std::size_t index, PiecedClip &pieced,
-                                   std::vector<std::uint8_t> &buffer)
-{
-    const Segment &segment = segments_[index];
-    const int clip = segment.clips.front();
-    std::int64_t at = 0;
-    ClipReader reader(clips_[static_cast<std::size_t>(clip)].path, format_, 0, segment.end - segment.begin, cancel_,
-                      options_.faults, {pieced.index, segment.clipOffset});
-    Result r = SourceCall(slots_[slot], clip).run([&] { return reader.open(); });
-    if (r)
-        r = copyReader(slot, clip, reader, index, at, buffer);
-    if (r && reader.sought())
-        ++piecesApart_;
-    if (r.code != Code::kPieceNotEntered || at > 0)
-        return r;
-    // The source could not be entered where the index said (a seek that
-    // lands elsewhere, a packet the index does not know): from here on the
-    // clip is decoded in order, by this worker, as a single worker would.
-    pieced.apartFailed = true;
-    ++piecesFromStart_;
-    return renderInOrder(slot, pieced, static_cast<std::size_t>(segment.piece));
 }
 
 } // namespace sonaweld::media

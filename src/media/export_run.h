@@ -1,15 +1,17 @@
 #pragma once
 
 #include "media/export_job.h"
-#include "media/packet_index.h"
+#include "media/output_file.h"
+#include "media/piece_protocol.h"
+#include "media/source_watchdog.h"
 
 #include <chrono>
 #include <memory>
-#include <shared_mutex>
 
 namespace sonaweld::media {
 
 class ClipReader;
+struct MixInput;
 
 // The state of one export that its threads share. Workers hold it by
 // shared pointer: a worker stuck inside a read that never returns (a drive
@@ -22,7 +24,7 @@ public:
 
     ExportRun(JoinPlan plan, ExportOptions options);
 
-    Result createFile() { return file_.create(outputPath_, format_, totalFrames_, options_.rf64Threshold); }
+    Result createFile() { return output_->create(outputPath_, format_, options_.rf64Threshold); }
     void setFinished(ExportJob::Finished finished) { finished_ = std::move(finished); }
     // Runs on the coordinator thread until the file is closed.
     void coordinate();
@@ -32,77 +34,52 @@ public:
     // failure to close the file, or the source that hung at a stop.
     Result outcome();
 
-    std::int64_t totalFrames() const { return totalFrames_; }
-    std::int64_t framesDone() const;
+    std::int64_t totalFrames() const { return output_->totalFrames(); }
+    std::int64_t framesDone() const { return output_->framesDone(); }
 
     static int abandonedWorkers();
     ExportJob::PieceCounts pieceCounts() const;
 
 private:
-    // What one worker is doing, for naming the file it is stuck on.
-    struct WorkerSlot
-    {
-        std::atomic<int> clip{-1};
-        // When the call into the clip's source began; 0 outside one.
-        std::atomic<Clock::rep> inSourceSince{0};
-        bool done = false;      // under mutex_
-        bool abandoned = false; // under mutex_
-    };
-
-    // Marks a worker as inside a call into a source (opening or reading
-    // it): the one place it can hang on someone else's drive. Time spent
-    // writing the output or waiting for the processor does not count.
-    class SourceCall
+    // What one worker thread works with: its slot in the watchdog and its
+    // buffer. Every call it makes into a source is watched.
+    class Worker final : public PieceWorker
     {
     public:
-        SourceCall(WorkerSlot &slot, int clip);
-        ~SourceCall();
-        // A long call that shows it is still getting somewhere.
-        static void renew(WorkerSlot &slot);
-        SourceCall(const SourceCall &) = delete;
-        SourceCall &operator=(const SourceCall &) = delete;
+        Worker(ExportRun &run, std::size_t slot);
+
+        Result indexSource(int clip, const std::vector<std::int64_t> &starts, PacketIndex &index) override;
+        Result openReader(int clip, std::int64_t skipFrames, std::int64_t frames, PieceStart piece,
+                          std::unique_ptr<ClipReader> &reader) override;
+        Result copy(int clip, ClipReader &reader, std::size_t index, std::int64_t &at) override;
         template <typename Call>
-        Result run(Call call)
+        Result watched(int clip, Call &&call)
         {
-            return call();
+            return run_.watchdog_.call(slot_, clip, std::forward<Call>(call));
         }
 
+        std::vector<std::uint8_t> buffer;
+
     private:
-        WorkerSlot &slot_;
+        ExportRun &run_;
+        const std::size_t slot_;
     };
 
-    // A long clip cut into pieces.
-    struct PiecedClip
-    {
-        std::once_flag once;
-        Result decided;                            // a source that cannot be read at all
-        std::shared_ptr<const PacketIndex> index;  // null: decoded whole, in order
-        std::atomic<bool> apartFailed{false};      // a piece could not be entered: in order from there
-        std::atomic<int> piecesLeft{0};
-        std::vector<std::size_t> segments;
-    };
-
+    void layOut();
+    void startWorkers(int count);
     void work(std::size_t slot);
-    Result renderSegment(std::size_t slot, std::size_t index);
-    Result renderSilence(std::size_t index, std::vector<std::uint8_t> &buffer);
-    Result renderClip(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
-    Result renderMix(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
-    Result renderPiece(std::size_t slot, std::size_t index, std::vector<std::uint8_t> &buffer);
-    void decidePieces(std::size_t slot, int clip, PiecedClip &pieced);
-    void decideOnce(std::size_t slot, int clip, PiecedClip &pieced);
-    Result renderInOrder(std::size_t slot, PiecedClip &pieced, std::size_t from);
-    Result renderPieceApart(std::size_t slot, std::size_t index, PiecedClip &pieced, std::vector<std::uint8_t> &buffer);
-    Result copyReader(std::size_t slot, int clip, ClipReader &reader, std::size_t index, std::int64_t &at,
-                      std::vector<std::uint8_t> &buffer);
+    Result renderSegment(Worker &worker, std::size_t index);
+    Result renderSilence(Worker &worker, std::size_t index);
+    Result renderClip(Worker &worker, std::size_t index);
+    Result renderMix(Worker &worker, std::size_t index);
+    Result openMixInputs(Worker &worker, const Segment &segment, std::vector<MixInput> &inputs);
     Result writeSpan(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames);
     void recordFailure(const Result &r);
     void cancelLocked();
     void superviseWorkers();
-    std::string stuckClipLocked(const WorkerSlot &slot, Clock::time_point now, Clock::duration limit) const;
-    std::string stalledFileLocked(Clock::time_point now) const;
-    std::string abandonHungLocked();
     void joinWorkers();
-    Result closeFile(std::int64_t frames);
+    void finish();
+    Result closeFile();
 
     const JoinPlan plan_;
     const std::vector<ClipSpec> &clips_ = plan_.clips;
@@ -111,20 +88,10 @@ private:
     const ExportOptions options_;
     int workerCount_ = 1;
     std::vector<Segment> segments_;
-    std::int64_t totalFrames_ = 0;
-    std::vector<std::unique_ptr<PiecedClip>> pieced_;
-    // Pieces some worker is writing or has written.
-    std::unique_ptr<std::atomic<bool>[]> claimed_;
-    std::vector<std::size_t> pieceOf_; // the pieced_ entry of a piece's segment
-    std::atomic<int> piecesApart_{0};
-    std::atomic<int> piecesFromStart_{0};
+    std::unique_ptr<PieceProtocol> pieces_;
+    SourceWatchdog watchdog_{clips_};
 
-    WavFile file_;
-    // Writers hold it shared; closing the file takes it alone, after which
-    // a worker that wakes late writes nothing.
-    std::shared_mutex fileGate_;
-    bool fileClosed_ = false;
-    std::unique_ptr<std::atomic<std::int64_t>[]> progress_; // frames written per segment
+    std::unique_ptr<OutputFile> output_;
     std::atomic<std::size_t> nextSegment_{0};
     std::atomic<bool> cancel_{false};
 
@@ -134,12 +101,11 @@ private:
     Clock::time_point cancelledAt_;
     Result failure_;
     Result ended_;
-    std::string hungFile_;
+    Result hung_; // the source a worker left behind at a stop hangs in
     bool failed_ = false;
     bool stopRequested_ = false;
 
     ExportJob::Finished finished_;
-    std::unique_ptr<WorkerSlot[]> slots_;
     std::vector<std::thread> workers_;
 };
 

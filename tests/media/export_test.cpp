@@ -1,11 +1,11 @@
 #include "media/export_job.h"
 #include "media/probe.h"
+#include "support/job_harness.h"
 #include "support/media_fixtures.h"
 
 #include <QFile>
 
 #include <chrono>
-#include <future>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -42,24 +42,6 @@ bool validUtf8(const std::string &text)
     return true;
 }
 
-struct Outcome
-{
-    bool finished = false;
-    Result result;
-};
-
-Outcome runToEnd(ExportJob &job)
-{
-    std::promise<Result> done;
-    auto future = done.get_future();
-    const Result started = job.start([&](const Result &r) { done.set_value(r); });
-    if (started.failed())
-        return {false, started};
-    if (future.wait_for(std::chrono::seconds(120)) != std::future_status::ready)
-        return {false, fail(Code::kAbort, "timed out")};
-    return {true, future.get()};
-}
-
 class ExportTest : public ::testing::Test
 {
 protected:
@@ -70,8 +52,8 @@ protected:
     {
         const QString out = media.path("out.wav");
         ExportJob job({clips, out.toStdString(), format}, options);
-        const Outcome o = runToEnd(job);
-        EXPECT_TRUE(o.finished);
+        const JobEnd o = runJob(job);
+        EXPECT_TRUE(o.ended) << o.start.text();
         EXPECT_FALSE(o.result.failed()) << o.result.text();
         return readWav(out);
     }
@@ -167,8 +149,8 @@ TEST_F(ExportTest, ASourceEndingWellBeforeItsSpanFails)
     for (const Case c : {Case{5800000, false}, Case{6500000, true}}) {
         const QString out = media.path("out.wav");
         ExportJob job({{{path, 0, c.span, 0}}, out.toStdString(), pcmFormat(8000, 1, 16)});
-        const Outcome o = runToEnd(job);
-        ASSERT_TRUE(o.finished);
+        const JobEnd o = runJob(job);
+        ASSERT_TRUE(o.ended) << o.start.text();
         EXPECT_EQ(o.result.failed(), c.fails) << c.span << ": " << o.result.text();
         const WavContents w = readWav(out);
         ASSERT_TRUE(w.valid);
@@ -198,8 +180,8 @@ TEST_F(ExportTest, ASourceCutShortAfterMeasuringFailsAndKeepsWhatItHeld)
 
         const QString out = media.path("cut.wav");
         ExportJob job({{{source.toStdString(), 0, length, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)});
-        const Outcome o = runToEnd(job);
-        ASSERT_TRUE(o.finished) << name.toStdString();
+        const JobEnd o = runJob(job);
+        ASSERT_TRUE(o.ended) << name.toStdString();
         ASSERT_TRUE(o.result.failed()) << name.toStdString();
         EXPECT_NE(o.result.text().find(source.toStdString() + " ended "), std::string::npos) << o.result.text();
 
@@ -319,14 +301,14 @@ TEST_F(ExportTest, StopLeavesAValidFileOfWhatWasWritten)
     one.workers = 1;
     one.chunkFrames = 64;
     ExportJob job({{{longTone.toStdString(), 0, 60 * kSecond, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)}, one);
-    bool finished = false;
-    ASSERT_TRUE(job.start([&](const Result &) { finished = true; }));
+    JobWatch watch(job);
+    ASSERT_TRUE(watch.started()) << watch.start().text();
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     const auto before = std::chrono::steady_clock::now();
     job.stop();
     const auto took = std::chrono::steady_clock::now() - before;
     EXPECT_LT(took, std::chrono::milliseconds(1000));
-    EXPECT_FALSE(finished);
+    EXPECT_FALSE(watch.ended());
 
     const WavContents w = readWav(out);
     ASSERT_TRUE(w.valid) << w.error.toStdString();
@@ -348,8 +330,8 @@ TEST_F(ExportTest, AVanishedSourceAbortsWithItsWholeNameAndReason)
     ASSERT_GT(gone.size(), 300u);
     const QString out = media.path("out.wav");
     ExportJob job({{{ok.toStdString(), 0, kSecond / 10, 0}, {gone, kSecond / 10, kSecond / 5, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)});
-    const Outcome o = runToEnd(job);
-    ASSERT_TRUE(o.finished);
+    const JobEnd o = runJob(job);
+    ASSERT_TRUE(o.ended) << o.start.text();
     ASSERT_TRUE(o.result.failed());
     const std::string text = o.result.text();
     EXPECT_NE(text.find(gone), std::string::npos) << text;

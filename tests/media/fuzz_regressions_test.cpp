@@ -2,6 +2,7 @@
 // them: probe, then a quarter-second export.
 #include "media/export_job.h"
 #include "media/probe.h"
+#include "support/job_harness.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,9 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
+#include <chrono>
 
 using namespace sonaweld::media;
+using namespace sonaweld::test;
 
 namespace {
 
@@ -56,13 +58,11 @@ TEST(FuzzRegressions, EveryKeptInputEndsQuicklyInBoundedMemory)
         ExportOptions options;
         options.workers = 1;
         ExportJob job({{{path, 0, span, 0}}, scratch.filePath("out.wav").toStdString(), pcmFormat(22050, 1, 16)}, options);
-        std::promise<Result> ended;
-        auto result = ended.get_future();
-        ASSERT_TRUE(job.start([&](const Result &r) { ended.set_value(r); }));
         // A few milliseconds each today; one once took 7 s building a
         // filter for a rate of 383 MHz.
-        ASSERT_EQ(result.wait_for(std::chrono::seconds(3)), std::future_status::ready);
-        result.get();
+        const JobEnd end = runJob(job, std::chrono::seconds(3));
+        ASSERT_FALSE(end.start.failed()) << end.start.text();
+        ASSERT_TRUE(end.ended);
         // A damaged header may make a file nonsense, never a memory hog: a
         // frame claimed at 1 Hz and played at 22,050 Hz once took 725 MB.
         EXPECT_LT(peakResidentKb() - before, 200 * 1024) << "kB more at the peak";

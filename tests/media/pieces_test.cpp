@@ -2,14 +2,12 @@
 // worker decoding each clip from its start gives.
 #include "media/export_job.h"
 #include "media/probe.h"
+#include "support/job_harness.h"
 #include "support/media_fixtures.h"
 
 #include <QFile>
 
 #include <gtest/gtest.h>
-
-#include <chrono>
-#include <future>
 
 using namespace sonaweld::media;
 using namespace sonaweld::test;
@@ -34,15 +32,13 @@ Joined joinAlone(const QString &source, const WaveFormatEx &format, int workers,
     if (faults)
         options.faults = std::make_shared<const FaultHook>(std::move(faults));
     ExportJob job({{{source.toStdString(), 0, length, 0}}, out.toStdString(), format}, options);
-    std::promise<Result> ended;
-    auto result = ended.get_future();
-    EXPECT_TRUE(job.start([&](const Result &r) { ended.set_value(r); }));
-    if (result.wait_for(std::chrono::seconds(120)) != std::future_status::ready) {
+    const JobEnd end = runJob(job);
+    EXPECT_FALSE(end.start.failed()) << end.start.text();
+    if (!end.ended) {
         ADD_FAILURE() << "the join did not end";
         return {};
     }
-    const Result r = result.get();
-    EXPECT_FALSE(r.failed()) << r.text();
+    EXPECT_FALSE(end.result.failed()) << end.result.text();
     QFile file(out);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
     return {file.readAll(), job.pieceCounts()};

@@ -2,6 +2,7 @@
 #include "app/main_dlg.h"
 #include "media/export_job.h"
 #include "support/dialog_waits.h"
+#include "support/job_harness.h"
 #include "support/join_tool.h"
 #include "support/media_fixtures.h"
 #include "support/scripted_prompter.h"
@@ -26,6 +27,7 @@
 #include <csignal>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -431,17 +433,18 @@ TEST_F(FaultsTest, AHundredStopsAtRandomMomentsLeaveValidFilesAndNoLeaks)
     std::uniform_int_distribution<int> delay(0, 30);
     for (int cycle = 0; cycle < 100; ++cycle) {
         SCOPED_TRACE(cycle);
-        std::atomic<bool> finished{false};
+        std::optional<JobWatch> watch;
         {
             ExportJob job({clips, out.toStdString(), pcmFormat(44100, 2, 16)}, pieces);
-            ASSERT_TRUE(job.start([&](const Result &) { finished = true; }));
+            watch.emplace(job);
+            ASSERT_TRUE(watch->started()) << watch->start().text();
             std::this_thread::sleep_for(std::chrono::milliseconds(delay(random)));
             const auto before = std::chrono::steady_clock::now();
             const Result stopped = job.stop();
             EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1000));
             EXPECT_FALSE(stopped.failed()) << stopped.text();
         }
-        EXPECT_FALSE(finished);
+        EXPECT_FALSE(watch->ended());
         expectConsistentWav(out);
         if (::testing::Test::HasFailure())
             break;
@@ -515,11 +518,10 @@ TEST_F(FaultsTest, ASilentPipeInPlaceOfASourceEndsTheJobNamingIt)
         HungFifo fifo(fifoPath);
         ASSERT_TRUE(fifo.ok());
         ExportJob job({{{ok, 0, kSecond / 10, 0}, {fifoPath.toStdString(), kSecond / 10, 10 * kSecond, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)});
-        std::promise<Result> ended;
-        auto result = ended.get_future();
-        ASSERT_TRUE(job.start([&](const Result &r) { ended.set_value(r); }));
-        ASSERT_EQ(result.wait_for(std::chrono::seconds(1)), std::future_status::ready);
-        const Result r = result.get();
+        const JobEnd end = runJob(job, std::chrono::seconds(1));
+        ASSERT_FALSE(end.start.failed()) << end.start.text();
+        ASSERT_TRUE(end.ended);
+        const Result r = end.result;
         ASSERT_TRUE(r.failed());
         EXPECT_NE(r.text().find(fifoPath.toStdString()), std::string::npos) << r.text();
         job.stop();
@@ -719,6 +721,60 @@ TEST_F(FaultsTest, AWorkerLeftBehindWritesNothingWhenItWakes)
     EXPECT_EQ(w.frames(), 44100);
 }
 
+// The frames a run reports at its end are counted as the file is closed: a
+// worker left behind that gets its write in just before the close is in
+// both the count and the file, never in the count alone.
+TEST_F(FaultsTest, TheFramesReportedAtTheEndAreThoseTheFileHolds)
+{
+    const std::string first = media.constantWav("first.wav", 4410, 44100, 2, 41).toStdString();
+    const std::string late = media.constantWav("late.wav", 44100, 44100, 2, 42).toStdString();
+    const QString out = media.path("out.wav");
+    CallThatNeverReturns hang("ExportRun.Write:" + late);
+    ExportOptions options;
+    options.workers = 2;
+    options.chunkFrames = 1000;
+    // The held write goes on when the file is about to close, and the close
+    // waits until its worker has written and left.
+    options.faults = std::make_shared<const FaultHook>(
+        [&hang, held = hang.hook(), close = "ExportRun.Close:" + out.toStdString()](std::string_view operation) {
+            if (operation == close) {
+                EXPECT_TRUE(hang.release());
+            }
+            return held(operation);
+        });
+    ExportJob job({{{first, 0, kSecond / 10, 0}, {late, kSecond / 10, 11 * kSecond / 10, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)}, options);
+    ASSERT_TRUE(job.start({}));
+    ASSERT_TRUE(hang.waitUntilBlocked());
+    std::chrono::milliseconds took{};
+    EXPECT_FALSE(stopWithin(job, hang, took).failed());
+    const WavContents w = readWav(out);
+    ASSERT_TRUE(w.valid) << w.error.toStdString();
+    EXPECT_EQ(w.frames(), job.framesDone());
+    ASSERT_GT(w.frames(), 4410) << "the late write did not come before the close";
+    EXPECT_EQ(w.sample(4410, 1), 42);
+    EXPECT_EQ(ExportJob::abandonedWorkers(), 0);
+}
+
+// A failure only the close reports (a network or quota file system may
+// tell of a lost write only then) ends the run; what was written stays a
+// valid file.
+TEST_F(FaultsTest, AFailureAtTheCloseIsTheOutcomeAndTheFileStaysValid)
+{
+    const std::string source = media.constantWav("a.wav", 4410, 44100, 2, 43).toStdString();
+    const QString out = media.path("out.wav");
+    ExportOptions options;
+    const std::string close = "ExportRun.Close:" + out.toStdString();
+    options.faults = std::make_shared<const FaultHook>(
+        [close](std::string_view operation) { return operation == close ? Code::kDiskFull : 0; });
+    ExportJob job({{{source, 0, kSecond / 10, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)}, options);
+    const JobEnd end = runJob(job, std::chrono::seconds(30));
+    ASSERT_TRUE(end.ended) << end.start.text();
+    EXPECT_EQ(end.result.code, Code::kDiskFull) << end.result.text();
+    EXPECT_EQ(job.stop().code, Code::kDiskFull);
+    expectConsistentWav(out);
+    EXPECT_EQ(readWav(out).frames(), 4410);
+}
+
 // Without anyone to press Stop (the command line in a script), a source
 // that stops answering ends the join after the stall timeout.
 TEST_F(FaultsTest, ASourceThatStopsAnsweringFailsTheJoinAfterTheStallTimeout)
@@ -733,11 +789,10 @@ TEST_F(FaultsTest, ASourceThatStopsAnsweringFailsTheJoinAfterTheStallTimeout)
         ExportOptions options = hang.options();
         options.stallTimeout = std::chrono::milliseconds(300);
         ExportJob job({{{fine, 0, kSecond, 0}, {hung, kSecond, 2 * kSecond, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)}, options);
-        std::promise<Result> ended;
-        auto result = ended.get_future();
-        ASSERT_TRUE(job.start([&](const Result &r) { ended.set_value(r); }));
-        ASSERT_EQ(result.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-        const Result r = result.get();
+        const JobEnd end = runJob(job, std::chrono::seconds(5));
+        ASSERT_FALSE(end.start.failed()) << end.start.text();
+        ASSERT_TRUE(end.ended);
+        const Result r = end.result;
         EXPECT_EQ(r.code, Code::kTimeout);
         EXPECT_EQ(r.text(), expected);
         // A Stop pressed after the failure, before its news arrived, still

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "media/media_error.h"
+#include "media/segment_plan.h"
+#include "media/wav_file.h"
+#include "media/wave_format.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+namespace sonaweld::media {
+
+// The WAV file a run's workers fill from several threads, every segment at
+// its own place. The header and the progress follow the prefix of fully
+// written segments. Writes pass a gate that closing shuts: a worker left
+// behind that wakes after the close writes nothing, since the descriptor
+// may by then belong to another file.
+class OutputFile
+{
+public:
+    // `segments` is kept by reference and must outlive the file.
+    explicit OutputFile(const std::vector<Segment> &segments);
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+
+    Result create(const std::string &path, const WaveFormatEx &format, std::uint64_t rf64Threshold);
+    // Writes `frames` frames from frame `at` of segment `index` on; fails
+    // with Code::kAbort once the file is closed.
+    Result write(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames);
+    // Brings the header up to the written prefix.
+    Result commit();
+    // Cuts the file after the written prefix and closes it.
+    Result close();
+
+    // Frames of the fully written prefix; once closed, those the file holds.
+    std::int64_t framesDone() const;
+    std::int64_t totalFrames() const { return segments_.empty() ? 0 : segments_.back().end; }
+
+private:
+    std::int64_t writtenPrefix() const;
+
+    const std::vector<Segment> &segments_;
+    std::unique_ptr<std::atomic<std::int64_t>[]> progress_; // frames written per segment
+    WavFile file_;
+    std::shared_mutex gate_; // writers hold it shared, closing alone
+    bool closed_ = false;    // under gate_
+    std::atomic<std::int64_t> closedFrames_{-1};
+};
+
+} // namespace sonaweld::media
