@@ -1,21 +1,12 @@
 #pragma once
 
-#include "media/wave_format.h"
+#include "media/join_plan.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace sonaweld::media {
-
-// One source placed in the output: timeline span and media offset.
-struct ClipSpec
-{
-    std::string path;
-    ReferenceTime start = 0;
-    ReferenceTime stop = 0;
-    ReferenceTime mediaStart = 0;
-};
 
 // A contiguous piece of the output written by one worker: silence, one clip,
 // or several overlapping clips mixed.

@@ -263,6 +263,7 @@ TEST(ExportGraph, EveryFailureShowsItsMessage)
         {"Engine.GetTimelineObject", {}, false, false},
         {"Engine.GetFilterGraph", {}, false, false},
         {"Builder.SetFiltergraph", {"Error pBuilder->SetFiltergraph( pGraph )"}, false, false},
+        {"Timeline.GetGroupCount", {"Could not ConnectFrontEnd"}, false, false},
         {"Create.WavMux", {"The program does not detect its file writer. Please install the program again!"}, true, false},
         {"Graph.AddFilter:Wave Mux", {"pGraph->AddFilter( pMux, Wave Mux )"}, false, false},
         {"Create.FileWriter", {"failed to create wav writer!"}, false, false},

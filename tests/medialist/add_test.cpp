@@ -400,3 +400,29 @@ TEST_F(AddTest, ASingleChoiceThatCannotGoInEndsTheAddWhereSeveralCarryOn)
         EXPECT_EQ(lastFolder(), c.folderAfter) << c.name;
     }
 }
+
+// Each step of measuring a good file that can fail: only a file that cannot
+// be rendered gets the decoder advice; every failure leaves the file out.
+TEST_F(AddTest, EachMeasuringStepThatFailsLeavesTheFileOut)
+{
+    const QString good = media.constantWav("good.wav", 4410, 44100, 2, 1);
+    struct Case
+    {
+        const char *operation;
+        bool advice;
+    };
+    const Case cases[] = {{"Create.FilterGraph", false}, {"Graph.RenderFile", true}, {"Seeking.GetStopPosition", false}};
+    for (const Case &c : cases) {
+        ScriptedPrompter told;
+        const std::string target = c.operation;
+        CMainDlg failing(told, editing::MediaFactory([target](std::string_view op) {
+            return op == target ? media::Code::kFail : 0;
+        }));
+        failing.addFiles({good}, false);
+        QStringList expected{"Can not get the duration of the clip!"};
+        if (c.advice)
+            expected.prepend(cannotOpen(good));
+        EXPECT_EQ(told.texts(), expected) << c.operation;
+        EXPECT_EQ(failing.items().itemCount(), 0) << c.operation;
+    }
+}
