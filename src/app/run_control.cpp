@@ -5,6 +5,7 @@
 #include "app/prompter.h"
 #include "app/settings_store.h"
 #include "compose/export_composer.h"
+#include "compose/failure_text.h"
 #include "ui/image_button.h"
 
 #include <QCoreApplication>
@@ -37,7 +38,7 @@ void CMainDlg::OnJoin()
         // Stop: a source whose read never returned is named, since the
         // file then ends where that source hung rather than where Stop was.
         if (const media::Result stopped = endConversion(); stopped.failed())
-            reportFailedJoin(QString::fromStdString(stopped.text()));
+            reportFailedJoin(QString::fromStdString(failureText(stopped)));
         return;
     }
 
@@ -177,7 +178,7 @@ void CMainDlg::OnGraphNotify()
     while (conversion_.mediaEvent && conversion_.mediaEvent->events().getEvent(event)) {
         const long code = event.code;
         const int failure = static_cast<int>(event.param1);
-        const QString reason = QString::fromStdString(event.failure.text());
+        const QString reason = QString::fromStdString(failureText(event.failure));
         conversion_.mediaEvent->events().freeEventParams(event);
         if (code == editing::EventCode::kComplete) {
             endConversion();

@@ -1,6 +1,7 @@
 #include "compose/export_composer.h"
 
 #include "app/prompter.h"
+#include "compose/failure_text.h"
 
 #include <map>
 
@@ -40,7 +41,7 @@ int ExportComposer::appFailure(const char *text, const Result &r)
 int ExportComposer::appFailureWithReason(const char *text, const Result &r)
 {
     prompter_.appMessage(QString::fromUtf8(text));
-    prompter_.appMessage(QString::fromStdString(r.text()));
+    prompter_.appMessage(QString::fromStdString(failureText(r)));
     return r.code;
 }
 

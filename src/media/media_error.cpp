@@ -73,20 +73,6 @@ const char *verbOf(Operation operation)
     return "";
 }
 
-std::string Result::text(Wording wording) const
-{
-    const bool clause = wording == Wording::Clause;
-    const std::string why = reason.empty() ? errorText(code) : reason;
-    switch (operation) {
-    case Operation::None:
-        if (file.empty())
-            return why;
-        return reason.empty() ? file + ": " + why : file + reason;
-    case Operation::Measure: return (clause ? "measuring " : "Measuring ") + file + " " + why;
-    default: return (clause ? "cannot " : "Cannot ") + std::string(verbOf(operation)) + " " + file + ": " + why;
-    }
-}
-
 Result fail(int code, std::string reason)
 {
     return Result{code, Operation::None, {}, std::move(reason)};

@@ -42,8 +42,8 @@ enum class Operation { None, Open, Read, Decode, Convert, Create, Write, Measure
 
 // A result with the failing code and, where one is known, the file, what was
 // being done to it and why it failed (FFmpeg's own text, the system's, or
-// ours). Front ends word their messages from these parts; text() is the
-// window's wording.
+// ours). The window and the command line word their messages from these
+// parts; the engine makes no sentences of its own.
 struct Result
 {
     int code = Code::kOk;
@@ -55,12 +55,6 @@ struct Result
 
     bool failed() const { return code < 0; }
     explicit operator bool() const { return code >= 0; }
-    // "Cannot open <file>: <reason>", "<file> is empty (0 bytes)", …;
-    // without a file the reason, else the code's own text. As a clause
-    // (after a program's name and a colon) our own verbs start lower-case;
-    // a file's name never changes.
-    enum class Wording { Sentence, Clause };
-    std::string text(Wording wording = Wording::Sentence) const;
 };
 
 inline Result ok() { return {}; }

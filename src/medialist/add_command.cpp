@@ -4,6 +4,7 @@
 #include "app/paths.h"
 #include "app/prompter.h"
 #include "app/settings_store.h"
+#include "compose/failure_text.h"
 #include "medialist/media_files.h"
 
 #include <QCoreApplication>
@@ -77,7 +78,7 @@ bool CMainDlg::probeDuration(const QString &path, ReferenceTime &duration, const
     if (m.step == MeasureStep::CannotRender && m.result.code == media::Code::kNoAudio) {
         // Our own refusals know the reason (no sound track, a pipe, an empty
         // file); advice about decoders would send the user the wrong way.
-        prompter_.error(QStringLiteral("Cannot open %1.\n%2.").arg(path, QString::fromStdString(m.result.text())));
+        prompter_.error(QStringLiteral("Cannot open %1.\n%2.").arg(path, QString::fromStdString(failureText(m.result))));
     } else if (m.step == MeasureStep::CannotRender && m.result.code != media::Code::kAbort) {
         prompter_.error(QStringLiteral("Cannot open %1. You need to install appropriate decoders.\n"
                                        "Or the file is corrupt.")

@@ -1,4 +1,5 @@
 #include "media/export_job.h"
+#include "compose/failure_text.h"
 #include "media/probe.h"
 #include "support/job_harness.h"
 #include "support/media_fixtures.h"
@@ -12,6 +13,7 @@
 
 using namespace sonaweld::media;
 using namespace sonaweld::test;
+using sonaweld::failureText;
 
 namespace {
 
@@ -53,8 +55,8 @@ protected:
         const QString out = media.path("out.wav");
         ExportJob job({clips, out.toStdString(), format}, options);
         const JobEnd o = runJob(job);
-        EXPECT_TRUE(o.ended) << o.start.text();
-        EXPECT_FALSE(o.result.failed()) << o.result.text();
+        EXPECT_TRUE(o.ended) << failureText(o.start);
+        EXPECT_FALSE(o.result.failed()) << failureText(o.result);
         return readWav(out);
     }
 };
@@ -150,13 +152,13 @@ TEST_F(ExportTest, ASourceEndingWellBeforeItsSpanFails)
         const QString out = media.path("out.wav");
         ExportJob job({{{path, 0, c.span, 0}}, out.toStdString(), pcmFormat(8000, 1, 16)});
         const JobEnd o = runJob(job);
-        ASSERT_TRUE(o.ended) << o.start.text();
-        EXPECT_EQ(o.result.failed(), c.fails) << c.span << ": " << o.result.text();
+        ASSERT_TRUE(o.ended) << failureText(o.start);
+        EXPECT_EQ(o.result.failed(), c.fails) << c.span << ": " << failureText(o.result);
         const WavContents w = readWav(out);
         ASSERT_TRUE(w.valid);
         if (c.fails) {
-            EXPECT_NE(o.result.text().find(path + " ended 0.15 seconds early"), std::string::npos)
-                << o.result.text();
+            EXPECT_NE(failureText(o.result).find(path + " ended 0.15 seconds early"), std::string::npos)
+                << failureText(o.result);
             EXPECT_EQ(w.frames(), job.framesDone());
         } else {
             EXPECT_EQ(w.frames(), 4640);
@@ -183,7 +185,7 @@ TEST_F(ExportTest, ASourceCutShortAfterMeasuringFailsAndKeepsWhatItHeld)
         const JobEnd o = runJob(job);
         ASSERT_TRUE(o.ended) << name.toStdString();
         ASSERT_TRUE(o.result.failed()) << name.toStdString();
-        EXPECT_NE(o.result.text().find(source.toStdString() + " ended "), std::string::npos) << o.result.text();
+        EXPECT_NE(failureText(o.result).find(source.toStdString() + " ended "), std::string::npos) << failureText(o.result);
 
         const WavContents w = readWav(out);
         ASSERT_TRUE(w.valid) << w.error.toStdString();
@@ -302,7 +304,7 @@ TEST_F(ExportTest, StopLeavesAValidFileOfWhatWasWritten)
     one.chunkFrames = 64;
     ExportJob job({{{longTone.toStdString(), 0, 60 * kSecond, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)}, one);
     JobWatch watch(job);
-    ASSERT_TRUE(watch.started()) << watch.start().text();
+    ASSERT_TRUE(watch.started()) << failureText(watch.start());
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     const auto before = std::chrono::steady_clock::now();
     job.stop();
@@ -331,9 +333,9 @@ TEST_F(ExportTest, AVanishedSourceAbortsWithItsWholeNameAndReason)
     const QString out = media.path("out.wav");
     ExportJob job({{{ok.toStdString(), 0, kSecond / 10, 0}, {gone, kSecond / 10, kSecond / 5, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)});
     const JobEnd o = runJob(job);
-    ASSERT_TRUE(o.ended) << o.start.text();
+    ASSERT_TRUE(o.ended) << failureText(o.start);
     ASSERT_TRUE(o.result.failed());
-    const std::string text = o.result.text();
+    const std::string text = failureText(o.result);
     EXPECT_NE(text.find(gone), std::string::npos) << text;
     const std::string reason = "No such file or directory";
     ASSERT_GE(text.size(), reason.size());

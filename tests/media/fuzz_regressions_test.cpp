@@ -1,6 +1,7 @@
 // Inputs the fuzzer once broke the media layer with, run the way it runs
 // them: probe, then a quarter-second export.
 #include "media/export_job.h"
+#include "compose/failure_text.h"
 #include "media/probe.h"
 #include "support/job_harness.h"
 
@@ -14,6 +15,7 @@
 
 using namespace sonaweld::media;
 using namespace sonaweld::test;
+using sonaweld::failureText;
 
 namespace {
 
@@ -61,7 +63,7 @@ TEST(FuzzRegressions, EveryKeptInputEndsQuicklyInBoundedMemory)
         // A few milliseconds each today; one once took 7 s building a
         // filter for a rate of 383 MHz.
         const JobEnd end = runJob(job, std::chrono::seconds(3));
-        ASSERT_FALSE(end.start.failed()) << end.start.text();
+        ASSERT_FALSE(end.start.failed()) << failureText(end.start);
         ASSERT_TRUE(end.ended);
         // A damaged header may make a file nonsense, never a memory hog: a
         // frame claimed at 1 Hz and played at 22,050 Hz once took 725 MB.

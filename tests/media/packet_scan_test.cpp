@@ -1,6 +1,7 @@
 // Reading a file's audio packets without decoding: the probe measures with
 // it and the packet index places every sample with it.
 #include "media/packet_index.h"
+#include "compose/failure_text.h"
 #include "media/packet_scan.h"
 #include "support/media_fixtures.h"
 
@@ -10,6 +11,7 @@
 
 using namespace sonaweld::media;
 using namespace sonaweld::test;
+using sonaweld::failureText;
 
 namespace {
 
@@ -82,7 +84,7 @@ TEST(PacketScan, HandsOverEveryAudioPacketOnce)
     for (const Source &s : sources(media)) {
         SCOPED_TRACE(s.name);
         const Scanned whole = scan(s.file);
-        ASSERT_TRUE(whole.result) << whole.result.text();
+        ASSERT_TRUE(whole.result) << failureText(whole.result);
         EXPECT_EQ(whole.packets, MediaFixtures::audioPackets(s.file));
         EXPECT_GE(whole.alive, whole.packets);
     }
@@ -93,7 +95,7 @@ TEST(PacketScan, StopsWhereItsCallerSaysAndAnswersACancelAsItsCallerWordsIt)
     MediaFixtures media;
     const QString file = media.tone("t.mp3", 9.0);
     const Scanned stopped = scan(file, 5);
-    EXPECT_TRUE(stopped.result) << stopped.result.text();
+    EXPECT_TRUE(stopped.result) << failureText(stopped.result);
     EXPECT_EQ(stopped.packets, 5);
     EXPECT_EQ(stopped.alive, 5);
 
@@ -103,7 +105,7 @@ TEST(PacketScan, StopsWhereItsCallerSaysAndAnswersACancelAsItsCallerWordsIt)
     EXPECT_EQ(bare.packets, 5);
     const Scanned worded = scan(file, -1, 5, fail(Code::kAbort, "Measuring t.mp3 was cancelled"));
     EXPECT_EQ(worded.result.code, Code::kAbort);
-    EXPECT_EQ(worded.result.text(), "Measuring t.mp3 was cancelled");
+    EXPECT_EQ(failureText(worded.result), "Measuring t.mp3 was cancelled");
     EXPECT_EQ(worded.packets, 5);
 }
 
@@ -125,7 +127,7 @@ TEST(PacketIndex, PlacesEveryPacketOfAnExactSourceAndRefusesTheOthers)
             EXPECT_EQ(r.reason, "");
             continue;
         }
-        ASSERT_TRUE(r) << r.text();
+        ASSERT_TRUE(r) << failureText(r);
         ASSERT_EQ(static_cast<std::int64_t>(index.pos.size()), MediaFixtures::audioPackets(s.file));
         for (std::size_t i = 0; i < index.number.size(); ++i)
             ASSERT_EQ(index.number[i], static_cast<std::int64_t>(i));

@@ -1,6 +1,7 @@
 // Long clips decoded in pieces by several workers must give the bytes one
 // worker decoding each clip from its start gives.
 #include "media/export_job.h"
+#include "compose/failure_text.h"
 #include "media/probe.h"
 #include "support/job_harness.h"
 #include "support/media_fixtures.h"
@@ -11,6 +12,7 @@
 
 using namespace sonaweld::media;
 using namespace sonaweld::test;
+using sonaweld::failureText;
 
 namespace {
 
@@ -33,12 +35,12 @@ Joined joinAlone(const QString &source, const WaveFormatEx &format, int workers,
         options.faults = std::make_shared<const FaultHook>(std::move(faults));
     ExportJob job({{{source.toStdString(), 0, length, 0}}, out.toStdString(), format}, options);
     const JobEnd end = runJob(job);
-    EXPECT_FALSE(end.start.failed()) << end.start.text();
+    EXPECT_FALSE(end.start.failed()) << failureText(end.start);
     if (!end.ended) {
         ADD_FAILURE() << "the join did not end";
         return {};
     }
-    EXPECT_FALSE(end.result.failed()) << end.result.text();
+    EXPECT_FALSE(end.result.failed()) << failureText(end.result);
     QFile file(out);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
     return {file.readAll(), job.pieceCounts()};

@@ -1,4 +1,5 @@
 #include "media/probe.h"
+#include "compose/failure_text.h"
 #include "support/media_fixtures.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 
 using namespace sonaweld::media;
 using namespace sonaweld::test;
+using sonaweld::failureText;
 
 namespace {
 
@@ -61,7 +63,7 @@ void expectMeasuredAsDecoded(const std::vector<Case> &cases)
     for (const Case &c : cases) {
         ReferenceTime length = -1;
         const Result r = probeDuration(c.file.toStdString(), length);
-        ASSERT_TRUE(r) << c.name.toStdString() << ": " << r.text();
+        ASSERT_TRUE(r) << c.name.toStdString() << ": " << failureText(r);
         const std::int64_t decoded = MediaFixtures::decodedSamples(c.file);
         ASSERT_GT(decoded, c.rate / 2) << c.name.toStdString();
         EXPECT_LE(std::abs(samplesIn(length, c.rate) - decoded), c.tolerance)
@@ -156,10 +158,10 @@ TEST(Probe, RefusesFilesWithoutDecodableAudioNamingThem)
         ReferenceTime length = 0;
         const Result r = probeDuration(file.toStdString(), length);
         EXPECT_TRUE(r.failed()) << file.toStdString();
-        EXPECT_NE(r.text().find(file.toStdString()), std::string::npos) << r.text();
+        EXPECT_NE(failureText(r).find(file.toStdString()), std::string::npos) << failureText(r);
     }
     ReferenceTime length = 0;
-    EXPECT_NE(probeDuration(silentVideo.toStdString(), length).text().find("no sound"), std::string::npos);
+    EXPECT_NE(failureText(probeDuration(silentVideo.toStdString(), length)).find("no sound"), std::string::npos);
 }
 
 TEST(Probe, NamesThatLookLikeAddressesAreFiles)
@@ -174,7 +176,7 @@ TEST(Probe, NamesThatLookLikeAddressesAreFiles)
     for (const char *name : {"take:1.wav", "http:x.wav", "concat:none.wav"}) {
         ReferenceTime length = 0;
         const Result r = probeDuration(name, length);
-        EXPECT_TRUE(r) << name << ": " << r.text();
+        EXPECT_TRUE(r) << name << ": " << failureText(r);
         EXPECT_EQ(samplesIn(length, 8000), 8000) << name;
     }
     QDir::setCurrent(before);

@@ -1,4 +1,5 @@
 #include "media/wav_file.h"
+#include "compose/failure_text.h"
 #include "support/media_fixtures.h"
 
 #include <QTemporaryDir>
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 using namespace sonaweld::media;
+using sonaweld::failureText;
 using sonaweld::test::readWav;
 
 namespace {
@@ -121,6 +123,6 @@ TEST(WavFile, CreateFailureNamesTheFileAndTheReason)
     WavFile f;
     const Result r = f.create("/nonexistent-folder/out.wav", pcmFormat(44100, 2, 16), 10);
     ASSERT_TRUE(r.failed());
-    EXPECT_NE(r.text().find("/nonexistent-folder/out.wav"), std::string::npos);
-    EXPECT_NE(r.text().find("No such file or directory"), std::string::npos);
+    EXPECT_NE(failureText(r).find("/nonexistent-folder/out.wav"), std::string::npos);
+    EXPECT_NE(failureText(r).find("No such file or directory"), std::string::npos);
 }

@@ -1,5 +1,6 @@
 // Faults while joining: the disk, the sources, stops and hung inputs.
 #include "app/main_dlg.h"
+#include "compose/failure_text.h"
 #include "media/export_job.h"
 #include "support/dialog_waits.h"
 #include "support/job_harness.h"
@@ -437,12 +438,12 @@ TEST_F(FaultsTest, AHundredStopsAtRandomMomentsLeaveValidFilesAndNoLeaks)
         {
             ExportJob job({clips, out.toStdString(), pcmFormat(44100, 2, 16)}, pieces);
             watch.emplace(job);
-            ASSERT_TRUE(watch->started()) << watch->start().text();
+            ASSERT_TRUE(watch->started()) << failureText(watch->start());
             std::this_thread::sleep_for(std::chrono::milliseconds(delay(random)));
             const auto before = std::chrono::steady_clock::now();
             const Result stopped = job.stop();
             EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1000));
-            EXPECT_FALSE(stopped.failed()) << stopped.text();
+            EXPECT_FALSE(stopped.failed()) << failureText(stopped);
         }
         EXPECT_FALSE(watch->ended());
         expectConsistentWav(out);
@@ -519,11 +520,11 @@ TEST_F(FaultsTest, ASilentPipeInPlaceOfASourceEndsTheJobNamingIt)
         ASSERT_TRUE(fifo.ok());
         ExportJob job({{{ok, 0, kSecond / 10, 0}, {fifoPath.toStdString(), kSecond / 10, 10 * kSecond, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)});
         const JobEnd end = runJob(job, std::chrono::seconds(1));
-        ASSERT_FALSE(end.start.failed()) << end.start.text();
+        ASSERT_FALSE(end.start.failed()) << failureText(end.start);
         ASSERT_TRUE(end.ended);
         const Result r = end.result;
         ASSERT_TRUE(r.failed());
-        EXPECT_NE(r.text().find(fifoPath.toStdString()), std::string::npos) << r.text();
+        EXPECT_NE(failureText(r).find(fifoPath.toStdString()), std::string::npos) << failureText(r);
         job.stop();
     }
     expectConsistentWav(out);
@@ -658,7 +659,7 @@ TEST_F(FaultsTest, StopLeavesBehindAReadThatNeverReturnsAndNamesItsFile)
         const Result stopped = stopWithin(job, hang, took);
         EXPECT_LT(took.count(), 200);
         EXPECT_EQ(stopped.code, Code::kTimeout);
-        EXPECT_EQ(stopped.text(), hungAtStop(hung));
+        EXPECT_EQ(failureText(stopped), hungAtStop(hung));
         EXPECT_EQ(ExportJob::abandonedWorkers(), 1);
     }
     // The file is closed and valid while the read still hangs.
@@ -683,7 +684,7 @@ TEST_F(FaultsTest, StopLeavesBehindAnOpenThatNeverReturnsInAMix)
     ASSERT_TRUE(hang.waitUntilBlocked());
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     std::chrono::milliseconds took{};
-    EXPECT_EQ(stopWithin(job, hang, took).text(), hungAtStop(hung));
+    EXPECT_EQ(failureText(stopWithin(job, hang, took)), hungAtStop(hung));
     EXPECT_LT(took.count(), 200);
     expectConsistentWav(media.path("out.wav"));
     ASSERT_TRUE(hang.release());
@@ -768,8 +769,8 @@ TEST_F(FaultsTest, AFailureAtTheCloseIsTheOutcomeAndTheFileStaysValid)
         [close](std::string_view operation) { return operation == close ? Code::kDiskFull : 0; });
     ExportJob job({{{source, 0, kSecond / 10, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)}, options);
     const JobEnd end = runJob(job, std::chrono::seconds(30));
-    ASSERT_TRUE(end.ended) << end.start.text();
-    EXPECT_EQ(end.result.code, Code::kDiskFull) << end.result.text();
+    ASSERT_TRUE(end.ended) << failureText(end.start);
+    EXPECT_EQ(end.result.code, Code::kDiskFull) << failureText(end.result);
     EXPECT_EQ(job.stop().code, Code::kDiskFull);
     expectConsistentWav(out);
     EXPECT_EQ(readWav(out).frames(), 4410);
@@ -790,14 +791,14 @@ TEST_F(FaultsTest, ASourceThatStopsAnsweringFailsTheJoinAfterTheStallTimeout)
         options.stallTimeout = std::chrono::milliseconds(300);
         ExportJob job({{{fine, 0, kSecond, 0}, {hung, kSecond, 2 * kSecond, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)}, options);
         const JobEnd end = runJob(job, std::chrono::seconds(5));
-        ASSERT_FALSE(end.start.failed()) << end.start.text();
+        ASSERT_FALSE(end.start.failed()) << failureText(end.start);
         ASSERT_TRUE(end.ended);
         const Result r = end.result;
         EXPECT_EQ(r.code, Code::kTimeout);
-        EXPECT_EQ(r.text(), expected);
+        EXPECT_EQ(failureText(r), expected);
         // A Stop pressed after the failure, before its news arrived, still
         // hands the failure over.
-        EXPECT_EQ(job.stop().text(), expected);
+        EXPECT_EQ(failureText(job.stop()), expected);
     }
     expectConsistentWav(out);
 }

@@ -1,9 +1,13 @@
 #include "support/job_harness.h"
 
+#include "compose/failure_text.h"
+
 #include <condition_variable>
 #include <mutex>
 
 #include <gtest/gtest.h>
+
+using sonaweld::failureText;
 
 namespace sonaweld::test {
 
@@ -21,7 +25,7 @@ JobWatch::JobWatch(media::ExportJob &job)
     start_ = job.start([state = state_](const media::Result &r) {
         std::lock_guard lock(state->mutex);
         if (++state->calls > 1)
-            ADD_FAILURE() << "the Finished callback came again, with: " << r.text();
+            ADD_FAILURE() << "the Finished callback came again, with: " << failureText(r);
         state->result = r;
         state->ended.notify_all();
     });

@@ -1,4 +1,5 @@
 #include "media/cue_sheet.h"
+#include "compose/failure_text.h"
 #include "media/media_tags.h"
 #include "support/media_fixtures.h"
 #include "tools/cue_reader.h"
@@ -9,6 +10,7 @@
 
 using namespace sonaweld::media;
 using namespace sonaweld::test;
+using sonaweld::failureText;
 
 namespace {
 
@@ -28,7 +30,7 @@ std::string sheetFor(const std::vector<CueTrack> &tracks, int rate = 44100, cons
 {
     std::string sheet;
     const Result r = renderCueSheet(name, tracks, rate, sheet);
-    EXPECT_TRUE(r) << r.text();
+    EXPECT_TRUE(r) << failureText(r);
     return sheet;
 }
 
@@ -156,8 +158,8 @@ TEST(CueSheet, HoldsAtMost99Tracks)
     std::string sheet = "untouched";
     const Result refused = renderCueSheet("out.wav", tracks, 44100, sheet);
     EXPECT_TRUE(refused.failed());
-    EXPECT_NE(refused.text().find("at most 99 tracks"), std::string::npos) << refused.text();
-    EXPECT_NE(refused.text().find("100"), std::string::npos) << refused.text();
+    EXPECT_NE(failureText(refused).find("at most 99 tracks"), std::string::npos) << failureText(refused);
+    EXPECT_NE(failureText(refused).find("100"), std::string::npos) << failureText(refused);
     EXPECT_EQ(sheet, "untouched");
     EXPECT_TRUE(checkCueSheet("out.wav", 99));
     EXPECT_TRUE(checkCueSheet("out.wav", 100).failed());
@@ -203,7 +205,7 @@ TEST(MediaTags, ReadsTitleAndArtistFromEveryCommonTagFormat)
                                                                             "ARTIST=" + artist});
         MediaTags tags;
         const Result r = readMediaTags(path.toStdString(), tags);
-        ASSERT_TRUE(r) << f.name << ": " << r.text();
+        ASSERT_TRUE(r) << f.name << ": " << failureText(r);
         EXPECT_EQ(QString::fromStdString(tags.title), title) << f.name;
         EXPECT_EQ(QString::fromStdString(tags.artist), artist) << f.name;
     }

@@ -1,6 +1,7 @@
 #include "cue_output.h"
 
 #include "app/paths.h"
+#include "compose/failure_text.h"
 #include "media/cue_sheet.h"
 #include "media/media_tags.h"
 
@@ -29,7 +30,7 @@ std::string cueRefusal(const QString &output, const QStringList &inputs)
     const media::Result fits =
         media::checkCueSheet(QFileInfo(output).fileName().toStdString(), static_cast<std::size_t>(inputs.size()));
     if (fits.failed())
-        return "--cue: " + fits.text();
+        return "--cue: " + failureText(fits);
     return {};
 }
 

@@ -2,6 +2,7 @@
 // as Add does, makes the same join plan as the window, and runs the export
 // job directly, speaking in plain one-line messages.
 #include "app/paths.h"
+#include "compose/failure_text.h"
 #include "compose/measure.h"
 #include "cue_output.h"
 #include "media/export_job.h"
@@ -91,7 +92,7 @@ void say(const std::string &text)
 
 void say(const media::Result &failure)
 {
-    say(failure.text(media::Result::Wording::Clause));
+    say(failureText(failure, Wording::Clause));
 }
 
 int usageError(const char *what, const char *value = nullptr)
@@ -203,7 +204,7 @@ std::optional<std::vector<media::PlanItem>> measureAll(const QStringList &inputs
             if (!m.result.file.empty())
                 say(m.result);
             else
-                say("cannot measure " + path.toStdString() + ": " + m.result.text());
+                say("cannot measure " + path.toStdString() + ": " + failureText(m.result));
             allMeasured = false;
             continue;
         }
