@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const ReferenceTime span = std::min<ReferenceTime>(length, kUnitsPerSecond / 4);
     ExportOptions options;
     options.workers = 1;
-    ExportJob job({{input, 0, span, 0}}, pcmFormat(22050, 1, 16), scratchPath("out.wav"), options);
+    ExportJob job({{{input, 0, span, 0}}, scratchPath("out.wav"), pcmFormat(22050, 1, 16)}, options);
     std::promise<void> done;
     if (job.start([&](const Result &) { done.set_value(); }).failed())
         return 0;
