@@ -98,11 +98,15 @@ void ExportRun::startWorkers(int count)
 void ExportRun::finish()
 {
     bool stopped;
+    bool callBack;
     Result outcome;
     Result hung;
     {
         std::lock_guard lock(mutex_);
         stopped = stopRequested_ && !failed_;
+        // Nobody is called back after a stop, whatever came with it;
+        // stop() hands the outcome over.
+        callBack = !stopRequested_ || (failed_ && !failedAtStop_);
         outcome = failed_ ? failure_ : ok();
         hung = hung_;
     }
@@ -119,8 +123,7 @@ void ExportRun::finish()
         std::lock_guard lock(mutex_);
         ended_ = outcome;
     }
-    // Nobody is called back after a stop; stop() hands the outcome over.
-    if (!stopped && finished_)
+    if (callBack && finished_)
         finished_(outcome);
 }
 
@@ -195,7 +198,7 @@ void ExportRun::work(std::size_t slot)
         if (index >= segments_.size())
             break;
         if (Result r = renderSegment(worker, index); r.failed()) {
-            recordFailure(r);
+            recordFailure(std::move(r));
             break;
         }
     }
@@ -207,15 +210,17 @@ void ExportRun::work(std::size_t slot)
     wake_.notify_all();
 }
 
-void ExportRun::recordFailure(const Result &r)
+void ExportRun::recordFailure(Result r)
 {
     {
         std::lock_guard lock(mutex_);
-        // A worker that gave up because of a stop has nothing to report.
-        if (failed_ || stopRequested_)
+        // A worker that gave up because of a stop has nothing to report; one
+        // that failed as the stop came (a full disk) has.
+        if (failed_ || (stopRequested_ && r.code == Code::kAbort))
             return;
         failed_ = true;
-        failure_ = r;
+        failedAtStop_ = stopRequested_;
+        failure_ = std::move(r);
         cancelLocked();
     }
     wake_.notify_all();
@@ -324,12 +329,15 @@ ExportRun::Worker::Worker(ExportRun &run, std::size_t slot)
 }
 
 // Every reader is opened here, watched: opening is where a dead mount hangs.
+// An open the cancel cut short may fail in any way (a stream whose details
+// were not all read looks damaged): that is the cancel's abort.
 Result ExportRun::Worker::openReader(int clip, std::int64_t skipFrames, std::int64_t frames, PieceStart piece,
                                      std::unique_ptr<ClipReader> &reader)
 {
     reader = std::make_unique<ClipReader>(run_.clips_[static_cast<std::size_t>(clip)].path, run_.format_, skipFrames,
                                           frames, run_.cancel_, run_.options_.faults, std::move(piece));
-    return watched(clip, [&] { return reader->open(); });
+    const Result r = watched(clip, [&] { return reader->open(); });
+    return r.failed() && run_.cancel_.load() ? fail(Code::kAbort) : r;
 }
 
 // Reading through a long file on a slow share may take a while; the

@@ -74,7 +74,7 @@ private:
     Result renderMix(Worker &worker, std::size_t index);
     Result openMixInputs(Worker &worker, const Segment &segment, std::vector<MixInput> &inputs);
     Result writeSpan(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames);
-    void recordFailure(const Result &r);
+    void recordFailure(Result r);
     void cancelLocked();
     void superviseWorkers();
     void joinWorkers();
@@ -103,6 +103,7 @@ private:
     Result hung_; // the source a worker left behind at a stop hangs in
     bool failed_ = false;
     bool stopRequested_ = false;
+    bool failedAtStop_ = false; // the failure came after the stop was asked for
 
     ExportJob::Finished finished_;
     std::vector<std::thread> workers_;

@@ -780,6 +780,53 @@ TEST_F(FaultsTest, AFailureAtTheCloseIsTheOutcomeAndTheFileStaysValid)
     EXPECT_EQ(readWav(out).frames(), 4410);
 }
 
+// A write that fails as Stop is pressed is reported by the stop, which
+// would otherwise call a file a full disk cut short a clean stop. The abort
+// a stop causes is no failure.
+TEST_F(FaultsTest, AFailureThatComesWithAStopIsReportedByTheStop)
+{
+    const std::string first = media.constantWav("first.wav", 44100, 44100, 2, 51).toStdString();
+    const std::string second = media.constantWav("second.wav", 44100, 44100, 2, 52).toStdString();
+    struct Case
+    {
+        int code;
+        bool reported;
+    };
+    for (const Case c : {Case{Code::kDiskFull, true}, Case{Code::kAbort, false}}) {
+        SCOPED_TRACE(c.code);
+        const QString out = media.path("out.wav");
+        // The second clip's first write waits until Stop is on its way,
+        // then fails well within the time a stop gives the workers.
+        std::atomic<bool> held{false};
+        std::atomic<bool> stopping{false};
+        ExportOptions options;
+        options.workers = 1;
+        options.faults = std::make_shared<const FaultHook>(
+            [&, write = "ExportRun.Write:" + second](std::string_view operation) {
+                if (operation != write)
+                    return 0;
+                held = true;
+                while (!stopping)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                return c.code;
+            });
+        ExportJob job({{first, 0, kSecond, 0}, {second, kSecond, 2 * kSecond, 0}}, pcmFormat(44100, 2, 16),
+                      out.toStdString(), options);
+        JobWatch watch(job);
+        ASSERT_TRUE(watch.started()) << watch.start().text();
+        for (int i = 0; i < 1000 && !held; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(held);
+        stopping = true;
+        const Result stopped = job.stop();
+        EXPECT_EQ(stopped.code, c.reported ? c.code : Code::kOk) << stopped.text();
+        EXPECT_FALSE(watch.ended());
+        expectConsistentWav(out);
+        EXPECT_EQ(readWav(out).frames(), 44100);
+    }
+}
+
 // Without anyone to press Stop (the command line in a script), a source
 // that stops answering ends the join after the stall timeout.
 TEST_F(FaultsTest, ASourceThatStopsAnsweringFailsTheJoinAfterTheStallTimeout)
