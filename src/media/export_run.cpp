@@ -1,10 +1,8 @@
 #include "media/export_run.h"
 
-#include "media/clip_reader.h"
-#include "media/pcm_mix.h"
+#include "media/segment_writer.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace sonaweld::media {
 namespace {
@@ -190,14 +188,14 @@ Result ExportRun::closeFile()
 
 void ExportRun::work(std::size_t slot)
 {
-    Worker worker(*this, slot);
+    SegmentWriter writer({clips_, segments_, format_, options_, cancel_, watchdog_, *pieces_, *output_}, slot);
     for (;;) {
         if (cancel_.load())
             break;
         const std::size_t index = nextSegment_.fetch_add(1);
         if (index >= segments_.size())
             break;
-        if (Result r = renderSegment(worker, index); r.failed()) {
+        if (Result r = writer.render(index); r.failed()) {
             recordFailure(std::move(r));
             break;
         }
@@ -224,151 +222,6 @@ void ExportRun::recordFailure(Result r)
         cancelLocked();
     }
     wake_.notify_all();
-}
-
-Result ExportRun::writeSpan(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames)
-{
-    if (options_.faults) {
-        const std::vector<int> &clips = segments_[index].clips;
-        const std::string source = clips.empty() ? std::string() : clips_[static_cast<std::size_t>(clips[0])].path;
-        if (const int injected = injectedFault(options_.faults, "ExportRun.Write:" + source); injected < 0)
-            return fail(injected);
-    }
-    return output_->write(index, at, data, frames);
-}
-
-Result ExportRun::renderSegment(Worker &worker, std::size_t index)
-{
-    // The composer lays clips back to back, but the timeline accepts them
-    // anywhere: gaps and overlaps are rendered as placed rather than written
-    // as a file that differs from its timeline.
-    if (segments_[index].piece >= 0)
-        return pieces_->render(index, worker);
-    switch (segments_[index].clips.size()) {
-    case 0: return renderSilence(worker, index);
-    case 1: return renderClip(worker, index);
-    default: return renderMix(worker, index);
-    }
-}
-
-Result ExportRun::renderSilence(Worker &worker, std::size_t index)
-{
-    std::vector<std::uint8_t> &buffer = worker.buffer;
-    std::memset(buffer.data(), silenceByte(format_), buffer.size());
-    const std::int64_t length = segments_[index].end - segments_[index].begin;
-    for (std::int64_t at = 0; at < length;) {
-        if (cancel_.load())
-            return fail(Code::kAbort);
-        const std::int64_t n = std::min<std::int64_t>(options_.chunkFrames, length - at);
-        if (Result r = writeSpan(index, at, buffer.data(), n); r.failed())
-            return r;
-        at += n;
-    }
-    return ok();
-}
-
-Result ExportRun::renderClip(Worker &worker, std::size_t index)
-{
-    const Segment &segment = segments_[index];
-    const int clip = segment.clips.front();
-    const int rate = static_cast<int>(format_.samplesPerSec);
-    std::unique_ptr<ClipReader> reader;
-    if (Result r = worker.openReader(clip, sampleAt(clips_[static_cast<std::size_t>(clip)].mediaStart, rate),
-                              segment.end - segment.begin, {}, reader);
-        r.failed())
-        return r;
-    std::int64_t at = 0;
-    return worker.copy(clip, *reader, index, at);
-}
-
-Result ExportRun::openMixInputs(Worker &worker, const Segment &segment, std::vector<MixInput> &inputs)
-{
-    const int rate = static_cast<int>(format_.samplesPerSec);
-    for (const int c : segment.clips) {
-        const ClipSpec &clip = clips_[static_cast<std::size_t>(c)];
-        MixInput input;
-        input.clip = c;
-        input.begin = sampleAt(clip.start, rate);
-        input.end = sampleAt(clip.stop, rate);
-        if (Result r = worker.openReader(c, sampleAt(clip.mediaStart, rate), input.end - input.begin, {},
-                                  input.reader);
-            r.failed())
-            return r;
-        inputs.push_back(std::move(input));
-    }
-    return ok();
-}
-
-Result ExportRun::renderMix(Worker &worker, std::size_t index)
-{
-    const Segment &segment = segments_[index];
-    std::vector<MixInput> inputs;
-    if (Result r = openMixInputs(worker, segment, inputs); r.failed())
-        return r;
-
-    PcmMix mix(format_, options_.chunkFrames);
-    const auto read = [&](MixInput &input, std::uint8_t *out, int frames) {
-        return worker.watched(input.clip, [&] { return readFully(*input.reader, out, frames, format_.blockAlign); });
-    };
-    for (std::int64_t pos = segment.begin; pos < segment.end;) {
-        const std::int64_t n = std::min<std::int64_t>(options_.chunkFrames, segment.end - pos);
-        if (Result r = mix.mix(inputs, pos, n, worker.buffer.data(), read); r.failed())
-            return r;
-        if (Result r = writeSpan(index, pos - segment.begin, worker.buffer.data(), n); r.failed())
-            return r;
-        pos += n;
-    }
-    return ok();
-}
-
-ExportRun::Worker::Worker(ExportRun &run, std::size_t slot)
-    : buffer(static_cast<std::size_t>(run.options_.chunkFrames) * run.format_.blockAlign)
-    , run_(run)
-    , slot_(slot)
-{
-}
-
-// Every reader is opened here, watched: opening is where a dead mount hangs.
-// An open the cancel cut short may fail in any way (a stream whose details
-// were not all read looks damaged): that is the cancel's abort.
-Result ExportRun::Worker::openReader(int clip, std::int64_t skipFrames, std::int64_t frames, PieceStart piece,
-                                     std::unique_ptr<ClipReader> &reader)
-{
-    reader = std::make_unique<ClipReader>(run_.clips_[static_cast<std::size_t>(clip)].path, run_.format_, skipFrames,
-                                          frames, run_.cancel_, run_.options_.faults, std::move(piece));
-    const Result r = watched(clip, [&] { return reader->open(); });
-    return r.failed() && run_.cancel_.load() ? fail(Code::kAbort) : r;
-}
-
-// Reading through a long file on a slow share may take a while; the
-// builder shows it is alive with every packet.
-Result ExportRun::Worker::indexSource(int clip, const std::vector<std::int64_t> &starts, PacketIndex &index)
-{
-    return watched(clip, [&] {
-        return buildPacketIndex(run_.clips_[static_cast<std::size_t>(clip)].path, run_.cancel_, index, starts,
-                                static_cast<int>(run_.format_.samplesPerSec),
-                                [this] { run_.watchdog_.renew(slot_); });
-    });
-}
-
-// Fills segment `index` from `reader`, from the segment's frame `at` to its
-// end; `at` ends where the writing stopped. A reader may span several
-// segments (the pieces of a clip read in order).
-Result ExportRun::Worker::copy(int clip, ClipReader &reader, std::size_t index, std::int64_t &at)
-{
-    const std::int64_t length = run_.segments_[index].end - run_.segments_[index].begin;
-    while (at < length) {
-        int produced = 0;
-        const int want = static_cast<int>(std::min<std::int64_t>(run_.options_.chunkFrames, length - at));
-        if (Result r = watched(clip, [&] { return reader.read(buffer.data(), want, produced); }); r.failed())
-            return r;
-        if (produced == 0)
-            return fail(Code::kUnexpected, "Reading " + reader.path() + " ended inside its span");
-        if (Result r = run_.writeSpan(index, at, buffer.data(), produced); r.failed())
-            return r;
-        at += produced;
-    }
-    return ok();
 }
 
 } // namespace sonaweld::media
