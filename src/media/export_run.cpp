@@ -3,12 +3,31 @@
 #include "media/segment_writer.h"
 
 #include <algorithm>
+#include <exception>
+#include <new>
 
 namespace sonaweld::media {
 namespace {
 
 // How often the header is brought up to the written prefix.
 constexpr auto kHeaderInterval = std::chrono::milliseconds(500);
+
+bool outOfMemory(const std::exception &e)
+{
+    return dynamic_cast<const std::bad_alloc *>(&e) != nullptr;
+}
+
+// The failure `text()` tells of; with no memory even for the text, the
+// code alone, which needs none.
+template <typename Text>
+Result failWith(int code, Text text)
+{
+    try {
+        return fail(code, text());
+    } catch (const std::bad_alloc &) {
+        return fail(code);
+    }
+}
 
 } // namespace
 
@@ -81,6 +100,8 @@ void ExportRun::coordinate()
     finish();
 }
 
+// A thread the system will not start fails the run as a worker's failure
+// does; those already started see the cancel and are joined as usual.
 void ExportRun::startWorkers(int count)
 {
     watchdog_.open(static_cast<std::size_t>(count));
@@ -88,8 +109,33 @@ void ExportRun::startWorkers(int count)
         std::lock_guard lock(mutex_);
         activeWorkers_ = count;
     }
-    for (int i = 0; i < count; ++i)
-        workers_.emplace_back([self = shared_from_this(), i] { self->work(static_cast<std::size_t>(i)); });
+    const auto refused = [](const std::string &why) {
+        return "The join failed: a worker thread could not be started (" + why + ")";
+    };
+    int started = 0;
+    Result failure;
+    try {
+        workers_.reserve(static_cast<std::size_t>(count));
+        for (; started < count; ++started) {
+            if (const int injected = injectedFault(options_.faults, "ExportRun.StartWorker"); injected < 0) {
+                failure = failWith(injected, [&] { return refused(errorText(injected)); });
+                break;
+            }
+            const auto slot = static_cast<std::size_t>(started);
+            workers_.emplace_back([self = shared_from_this(), slot] { self->work(slot); });
+        }
+    } catch (const std::exception &e) {
+        failure = failWith(Code::kFail, [&] { return refused(outOfMemory(e) ? "out of memory" : e.what()); });
+    }
+    if (started == count)
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        activeWorkers_ -= count - started;
+        for (int i = started; i < count; ++i)
+            watchdog_.ended(static_cast<std::size_t>(i));
+    }
+    recordFailure(std::move(failure));
 }
 
 // Closes the file and hands over how the run ended.
@@ -188,24 +234,50 @@ Result ExportRun::closeFile()
 
 void ExportRun::work(std::size_t slot)
 {
-    SegmentWriter writer({clips_, segments_, format_, options_, cancel_, watchdog_, *pieces_, *output_}, slot);
-    for (;;) {
-        if (cancel_.load())
-            break;
-        const std::size_t index = nextSegment_.fetch_add(1);
-        if (index >= segments_.size())
-            break;
-        if (Result r = writer.render(index); r.failed()) {
-            recordFailure(std::move(r));
-            break;
-        }
-    }
+    if (Result r = renderSegments(slot); r.failed())
+        recordFailure(std::move(r));
     {
         std::lock_guard lock(mutex_);
         --activeWorkers_;
         watchdog_.ended(slot);
     }
     wake_.notify_all();
+}
+
+// A worker never takes the program down: an exception (no memory, a library
+// that throws) fails the run as any failure does, naming what it was doing.
+Result ExportRun::renderSegments(std::size_t slot)
+{
+    std::size_t index = segments_.size();
+    try {
+        SegmentWriter writer({clips_, segments_, format_, options_, cancel_, watchdog_, *pieces_, *output_}, slot);
+        while (!cancel_.load()) {
+            index = nextSegment_.fetch_add(1);
+            if (index >= segments_.size())
+                break;
+            if (Result r = writer.render(index); r.failed())
+                return r;
+        }
+        return ok();
+    } catch (const std::exception &e) {
+        const bool memory = outOfMemory(e);
+        return failWith(memory ? Code::kOutOfMemory : Code::kUnexpected, [&] {
+            const std::string what = memory ? "out of memory" : "an unexpected error (" + std::string(e.what()) + ")";
+            return "The join failed: " + what + doing(slot, index);
+        });
+    }
+}
+
+// The file a worker was busy with: of a segment's clips, the one it called
+// into last; the output, for silence or before any segment.
+std::string ExportRun::doing(std::size_t slot, std::size_t index) const
+{
+    if (index >= segments_.size() || segments_[index].clips.empty())
+        return " while writing " + outputPath_;
+    const std::vector<int> &clips = segments_[index].clips;
+    const int last = watchdog_.lastClip(slot);
+    const int clip = std::find(clips.begin(), clips.end(), last) != clips.end() ? last : clips.front();
+    return " while joining " + clips_[static_cast<std::size_t>(clip)].path;
 }
 
 void ExportRun::recordFailure(Result r)

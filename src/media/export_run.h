@@ -41,6 +41,8 @@ private:
     void plan();
     void startWorkers(int count);
     void work(std::size_t slot);
+    Result renderSegments(std::size_t slot);
+    std::string doing(std::size_t slot, std::size_t index) const;
     void recordFailure(Result r);
     void cancelLocked();
     void superviseWorkers();
