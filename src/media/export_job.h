@@ -41,7 +41,9 @@ struct ExportOptions
     // entering it in the middle (a failure there makes the piece one that
     // cannot be entered), "ExportRun.Write:<path>" before each write of its
     // output (an empty path for silence), "ExportRun.Close:<output path>"
-    // before closing the output (which is closed all the same).
+    // before closing the output (which is closed all the same) and
+    // "ExportRun.StartWorker" before starting each worker thread. It may
+    // also throw, as the calls it stands before may.
     SharedFaultHook faults;
 };
 

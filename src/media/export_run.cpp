@@ -1,16 +1,33 @@
 #include "media/export_run.h"
 
-#include "media/clip_reader.h"
-#include "media/pcm_mix.h"
+#include "media/segment_writer.h"
 
 #include <algorithm>
-#include <cstring>
+#include <exception>
+#include <new>
 
 namespace sonaweld::media {
 namespace {
 
 // How often the header is brought up to the written prefix.
 constexpr auto kHeaderInterval = std::chrono::milliseconds(500);
+
+bool outOfMemory(const std::exception &e)
+{
+    return dynamic_cast<const std::bad_alloc *>(&e) != nullptr;
+}
+
+// The failure `text()` tells of; with no memory even for the text, the
+// code alone, which needs none.
+template <typename Text>
+Result failWith(int code, Text text)
+{
+    try {
+        return fail(code, text());
+    } catch (const std::bad_alloc &) {
+        return fail(code);
+    }
+}
 
 } // namespace
 
@@ -78,6 +95,8 @@ void ExportRun::coordinate()
     finish();
 }
 
+// A thread the system will not start fails the run as a worker's failure
+// does; those already started see the cancel and are joined as usual.
 void ExportRun::startWorkers(int count)
 {
     watchdog_.open(static_cast<std::size_t>(count));
@@ -85,19 +104,48 @@ void ExportRun::startWorkers(int count)
         std::lock_guard lock(mutex_);
         activeWorkers_ = count;
     }
-    for (int i = 0; i < count; ++i)
-        workers_.emplace_back([self = shared_from_this(), i] { self->work(static_cast<std::size_t>(i)); });
+    const auto refused = [](const std::string &why) {
+        return "The join failed: a worker thread could not be started (" + why + ")";
+    };
+    int started = 0;
+    Result failure;
+    try {
+        workers_.reserve(static_cast<std::size_t>(count));
+        for (; started < count; ++started) {
+            if (const int injected = injectedFault(options_.faults, "ExportRun.StartWorker"); injected < 0) {
+                failure = failWith(injected, [&] { return refused(errorText(injected)); });
+                break;
+            }
+            const auto slot = static_cast<std::size_t>(started);
+            workers_.emplace_back([self = shared_from_this(), slot] { self->work(slot); });
+        }
+    } catch (const std::exception &e) {
+        failure = failWith(Code::kFail, [&] { return refused(outOfMemory(e) ? "out of memory" : e.what()); });
+    }
+    if (started == count)
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        activeWorkers_ -= count - started;
+        for (int i = started; i < count; ++i)
+            watchdog_.ended(static_cast<std::size_t>(i));
+    }
+    recordFailure(std::move(failure));
 }
 
 // Closes the file and hands over how the run ended.
 void ExportRun::finish()
 {
     bool stopped;
+    bool callBack;
     Result outcome;
     Result hung;
     {
         std::lock_guard lock(mutex_);
         stopped = stopRequested_ && !failed_;
+        // Nobody is called back after a stop, whatever came with it;
+        // stop() hands the outcome over.
+        callBack = !stopRequested_ || (failed_ && !failedAtStop_);
         outcome = failed_ ? failure_ : ok();
         hung = hung_;
     }
@@ -114,8 +162,7 @@ void ExportRun::finish()
         std::lock_guard lock(mutex_);
         ended_ = outcome;
     }
-    // Nobody is called back after a stop; stop() hands the outcome over.
-    if (!stopped && finished_)
+    if (callBack && finished_)
         finished_(outcome);
 }
 
@@ -182,18 +229,8 @@ Result ExportRun::closeFile()
 
 void ExportRun::work(std::size_t slot)
 {
-    Worker worker(*this, slot);
-    for (;;) {
-        if (cancel_.load())
-            break;
-        const std::size_t index = nextSegment_.fetch_add(1);
-        if (index >= segments_.size())
-            break;
-        if (Result r = renderSegment(worker, index); r.failed()) {
-            recordFailure(r);
-            break;
-        }
-    }
+    if (Result r = renderSegments(slot); r.failed())
+        recordFailure(std::move(r));
     {
         std::lock_guard lock(mutex_);
         --activeWorkers_;
@@ -202,160 +239,56 @@ void ExportRun::work(std::size_t slot)
     wake_.notify_all();
 }
 
-void ExportRun::recordFailure(const Result &r)
+// A worker never takes the program down: an exception (no memory, a library
+// that throws) fails the run as any failure does, naming what it was doing.
+Result ExportRun::renderSegments(std::size_t slot)
+{
+    std::size_t index = segments_.size();
+    try {
+        SegmentWriter writer({clips_, segments_, format_, options_, cancel_, watchdog_, *pieces_, *output_}, slot);
+        while (!cancel_.load()) {
+            index = nextSegment_.fetch_add(1);
+            if (index >= segments_.size())
+                break;
+            if (Result r = writer.render(index); r.failed())
+                return r;
+        }
+        return ok();
+    } catch (const std::exception &e) {
+        const bool memory = outOfMemory(e);
+        return failWith(memory ? Code::kOutOfMemory : Code::kUnexpected, [&] {
+            const std::string what = memory ? "out of memory" : "an unexpected error (" + std::string(e.what()) + ")";
+            return "The join failed: " + what + doing(slot, index);
+        });
+    }
+}
+
+// The file a worker was busy with: of a segment's clips, the one it called
+// into last; the output, for silence or before any segment.
+std::string ExportRun::doing(std::size_t slot, std::size_t index) const
+{
+    if (index >= segments_.size() || segments_[index].clips.empty())
+        return " while writing " + outputPath_;
+    const std::vector<int> &clips = segments_[index].clips;
+    const int last = watchdog_.lastClip(slot);
+    const int clip = std::find(clips.begin(), clips.end(), last) != clips.end() ? last : clips.front();
+    return " while joining " + clips_[static_cast<std::size_t>(clip)].path;
+}
+
+void ExportRun::recordFailure(Result r)
 {
     {
         std::lock_guard lock(mutex_);
-        // A worker that gave up because of a stop has nothing to report.
-        if (failed_ || stopRequested_)
+        // A worker that gave up because of a stop has nothing to report; one
+        // that failed as the stop came (a full disk) has.
+        if (failed_ || (stopRequested_ && r.code == Code::kAbort))
             return;
         failed_ = true;
-        failure_ = r;
+        failedAtStop_ = stopRequested_;
+        failure_ = std::move(r);
         cancelLocked();
     }
     wake_.notify_all();
-}
-
-Result ExportRun::writeSpan(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames)
-{
-    if (options_.faults) {
-        const std::vector<int> &clips = segments_[index].clips;
-        const std::string source = clips.empty() ? std::string() : clips_[static_cast<std::size_t>(clips[0])].path;
-        if (const int injected = injectedFault(options_.faults, "ExportRun.Write:" + source); injected < 0)
-            return fail(injected);
-    }
-    return output_->write(index, at, data, frames);
-}
-
-Result ExportRun::renderSegment(Worker &worker, std::size_t index)
-{
-    // The composer lays clips back to back, but the timeline accepts them
-    // anywhere: gaps and overlaps are rendered as placed rather than written
-    // as a file that differs from its timeline.
-    if (segments_[index].piece >= 0)
-        return pieces_->render(index, worker);
-    switch (segments_[index].clips.size()) {
-    case 0: return renderSilence(worker, index);
-    case 1: return renderClip(worker, index);
-    default: return renderMix(worker, index);
-    }
-}
-
-Result ExportRun::renderSilence(Worker &worker, std::size_t index)
-{
-    std::vector<std::uint8_t> &buffer = worker.buffer;
-    std::memset(buffer.data(), silenceByte(format_), buffer.size());
-    const std::int64_t length = segments_[index].end - segments_[index].begin;
-    for (std::int64_t at = 0; at < length;) {
-        if (cancel_.load())
-            return fail(Code::kAbort);
-        const std::int64_t n = std::min<std::int64_t>(options_.chunkFrames, length - at);
-        if (Result r = writeSpan(index, at, buffer.data(), n); r.failed())
-            return r;
-        at += n;
-    }
-    return ok();
-}
-
-Result ExportRun::renderClip(Worker &worker, std::size_t index)
-{
-    const Segment &segment = segments_[index];
-    const int clip = segment.clips.front();
-    const int rate = static_cast<int>(format_.samplesPerSec);
-    std::unique_ptr<ClipReader> reader;
-    if (Result r = worker.openReader(clip, sampleAt(clips_[static_cast<std::size_t>(clip)].mediaStart, rate),
-                              segment.end - segment.begin, {}, reader);
-        r.failed())
-        return r;
-    std::int64_t at = 0;
-    return worker.copy(clip, *reader, index, at);
-}
-
-Result ExportRun::openMixInputs(Worker &worker, const Segment &segment, std::vector<MixInput> &inputs)
-{
-    const int rate = static_cast<int>(format_.samplesPerSec);
-    for (const int c : segment.clips) {
-        const ClipSpec &clip = clips_[static_cast<std::size_t>(c)];
-        MixInput input;
-        input.clip = c;
-        input.begin = sampleAt(clip.start, rate);
-        input.end = sampleAt(clip.stop, rate);
-        if (Result r = worker.openReader(c, sampleAt(clip.mediaStart, rate), input.end - input.begin, {},
-                                  input.reader);
-            r.failed())
-            return r;
-        inputs.push_back(std::move(input));
-    }
-    return ok();
-}
-
-Result ExportRun::renderMix(Worker &worker, std::size_t index)
-{
-    const Segment &segment = segments_[index];
-    std::vector<MixInput> inputs;
-    if (Result r = openMixInputs(worker, segment, inputs); r.failed())
-        return r;
-
-    PcmMix mix(format_, options_.chunkFrames);
-    const auto read = [&](MixInput &input, std::uint8_t *out, int frames) {
-        return worker.watched(input.clip, [&] { return readFully(*input.reader, out, frames, format_.blockAlign); });
-    };
-    for (std::int64_t pos = segment.begin; pos < segment.end;) {
-        const std::int64_t n = std::min<std::int64_t>(options_.chunkFrames, segment.end - pos);
-        if (Result r = mix.mix(inputs, pos, n, worker.buffer.data(), read); r.failed())
-            return r;
-        if (Result r = writeSpan(index, pos - segment.begin, worker.buffer.data(), n); r.failed())
-            return r;
-        pos += n;
-    }
-    return ok();
-}
-
-ExportRun::Worker::Worker(ExportRun &run, std::size_t slot)
-    : buffer(static_cast<std::size_t>(run.options_.chunkFrames) * run.format_.blockAlign)
-    , run_(run)
-    , slot_(slot)
-{
-}
-
-// Every reader is opened here, watched: opening is where a dead mount hangs.
-Result ExportRun::Worker::openReader(int clip, std::int64_t skipFrames, std::int64_t frames, PieceStart piece,
-                                     std::unique_ptr<ClipReader> &reader)
-{
-    reader = std::make_unique<ClipReader>(run_.clips_[static_cast<std::size_t>(clip)].path, run_.format_, skipFrames,
-                                          frames, run_.cancel_, run_.options_.faults, std::move(piece));
-    return watched(clip, [&] { return reader->open(); });
-}
-
-// Reading through a long file on a slow share may take a while; the
-// builder shows it is alive with every packet.
-Result ExportRun::Worker::indexSource(int clip, const std::vector<std::int64_t> &starts, PacketIndex &index)
-{
-    return watched(clip, [&] {
-        return buildPacketIndex(run_.clips_[static_cast<std::size_t>(clip)].path, run_.cancel_, index, starts,
-                                static_cast<int>(run_.format_.samplesPerSec),
-                                [this] { run_.watchdog_.renew(slot_); });
-    });
-}
-
-// Fills segment `index` from `reader`, from the segment's frame `at` to its
-// end; `at` ends where the writing stopped. A reader may span several
-// segments (the pieces of a clip read in order).
-Result ExportRun::Worker::copy(int clip, ClipReader &reader, std::size_t index, std::int64_t &at)
-{
-    const std::int64_t length = run_.segments_[index].end - run_.segments_[index].begin;
-    while (at < length) {
-        int produced = 0;
-        const int want = static_cast<int>(std::min<std::int64_t>(run_.options_.chunkFrames, length - at));
-        if (Result r = watched(clip, [&] { return reader.read(buffer.data(), want, produced); }); r.failed())
-            return r;
-        if (produced == 0)
-            return fail(Code::kUnexpected, "Reading " + reader.path() + " ended inside its span");
-        if (Result r = run_.writeSpan(index, at, buffer.data(), produced); r.failed())
-            return r;
-        at += produced;
-    }
-    return ok();
 }
 
 } // namespace sonaweld::media

@@ -10,9 +10,6 @@
 
 namespace sonaweld::media {
 
-class ClipReader;
-struct MixInput;
-
 // The state of one export that its threads share. Workers hold it by
 // shared pointer: a worker stuck inside a read that never returns (a drive
 // or network share that stopped answering) is left behind when the run
@@ -41,40 +38,12 @@ public:
     ExportJob::PieceCounts pieceCounts() const;
 
 private:
-    // What one worker thread works with: its slot in the watchdog and its
-    // buffer. Every call it makes into a source is watched.
-    class Worker final : public PieceWorker
-    {
-    public:
-        Worker(ExportRun &run, std::size_t slot);
-
-        Result indexSource(int clip, const std::vector<std::int64_t> &starts, PacketIndex &index) override;
-        Result openReader(int clip, std::int64_t skipFrames, std::int64_t frames, PieceStart piece,
-                          std::unique_ptr<ClipReader> &reader) override;
-        Result copy(int clip, ClipReader &reader, std::size_t index, std::int64_t &at) override;
-        template <typename Call>
-        Result watched(int clip, Call &&call)
-        {
-            return run_.watchdog_.call(slot_, clip, std::forward<Call>(call));
-        }
-
-        std::vector<std::uint8_t> buffer;
-
-    private:
-        ExportRun &run_;
-        const std::size_t slot_;
-    };
-
     void layOut();
     void startWorkers(int count);
     void work(std::size_t slot);
-    Result renderSegment(Worker &worker, std::size_t index);
-    Result renderSilence(Worker &worker, std::size_t index);
-    Result renderClip(Worker &worker, std::size_t index);
-    Result renderMix(Worker &worker, std::size_t index);
-    Result openMixInputs(Worker &worker, const Segment &segment, std::vector<MixInput> &inputs);
-    Result writeSpan(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames);
-    void recordFailure(const Result &r);
+    Result renderSegments(std::size_t slot);
+    std::string doing(std::size_t slot, std::size_t index) const;
+    void recordFailure(Result r);
     void cancelLocked();
     void superviseWorkers();
     void joinWorkers();
@@ -104,6 +73,7 @@ private:
     Result hung_; // the source a worker left behind at a stop hangs in
     bool failed_ = false;
     bool stopRequested_ = false;
+    bool failedAtStop_ = false; // the failure came after the stop was asked for
 
     ExportJob::Finished finished_;
     std::vector<std::thread> workers_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/clip_reader.h"
 #include "media/media_error.h"
 #include "media/wave_format.h"
 
@@ -9,8 +10,6 @@
 #include <vector>
 
 namespace sonaweld::media {
-
-class ClipReader;
 
 // One clip of a mixed segment, with the output samples it covers.
 struct MixInput

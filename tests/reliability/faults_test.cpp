@@ -26,10 +26,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <optional>
 #include <random>
+#include <stdexcept>
+#include <system_error>
 #include <thread>
 
 #include <fcntl.h>
@@ -774,6 +777,170 @@ TEST_F(FaultsTest, AFailureAtTheCloseIsTheOutcomeAndTheFileStaysValid)
     EXPECT_EQ(job.stop().code, Code::kDiskFull);
     expectConsistentWav(out);
     EXPECT_EQ(readWav(out).frames(), 4410);
+}
+
+// A write that fails as Stop is pressed is reported by the stop, which
+// would otherwise call a file a full disk cut short a clean stop. The abort
+// a stop causes is no failure.
+TEST_F(FaultsTest, AFailureThatComesWithAStopIsReportedByTheStop)
+{
+    const std::string first = media.constantWav("first.wav", 44100, 44100, 2, 51).toStdString();
+    const std::string second = media.constantWav("second.wav", 44100, 44100, 2, 52).toStdString();
+    struct Case
+    {
+        int code;
+        bool reported;
+    };
+    for (const Case c : {Case{Code::kDiskFull, true}, Case{Code::kAbort, false}}) {
+        SCOPED_TRACE(c.code);
+        const QString out = media.path("out.wav");
+        // The second clip's first write waits until Stop is on its way,
+        // then fails well within the time a stop gives the workers.
+        std::atomic<bool> held{false};
+        std::atomic<bool> stopping{false};
+        ExportOptions options;
+        options.workers = 1;
+        options.faults = std::make_shared<const FaultHook>(
+            [&, write = "ExportRun.Write:" + second](std::string_view operation) {
+                if (operation != write)
+                    return 0;
+                held = true;
+                while (!stopping)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                return c.code;
+            });
+        ExportJob job({{{first, 0, kSecond, 0}, {second, kSecond, 2 * kSecond, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)}, options);
+        JobWatch watch(job);
+        ASSERT_TRUE(watch.started()) << failureText(watch.start());
+        for (int i = 0; i < 1000 && !held; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(held);
+        stopping = true;
+        const Result stopped = job.stop();
+        EXPECT_EQ(stopped.code, c.reported ? c.code : Code::kOk) << failureText(stopped);
+        EXPECT_FALSE(watch.ended());
+        expectConsistentWav(out);
+        EXPECT_EQ(readWav(out).frames(), 44100);
+    }
+}
+
+// --- workers that throw or cannot start -------------------------------------
+
+// An exception in a worker (no memory, a library that throws) fails the join
+// with a sentence naming it and the file the worker was busy with, whatever
+// kind of segment it was writing; the program goes on.
+TEST_F(FaultsTest, AWorkerThatThrowsFailsTheJoinNamingItsFile)
+{
+    const std::string a = media.constantWav("a.wav", 44100 / 2, 44100, 2, 61).toStdString();
+    const std::string b = media.constantWav("b.wav", 44100 / 2, 44100, 2, 62).toStdString();
+    const std::string whole = media.constantWav("long.wav", 5 * 44100, 44100, 2, 63).toStdString();
+    const std::string out = media.path("out.wav").toStdString();
+    ExportOptions one;
+    one.workers = 1;
+    // Pieces of a second, those after the first decoded apart: entered by
+    // a seek.
+    ExportOptions pieces;
+    pieces.workers = 2;
+    pieces.pieceSeconds = 1;
+    pieces.followOnPieces = false;
+    struct Layout
+    {
+        std::string name;
+        std::vector<ClipSpec> clips;
+        ExportOptions options;
+        std::string throwsAt; // the fault point that throws
+        std::string doing;
+    };
+    const std::vector<Layout> layouts = {
+        {"a clip", {{a, 0, kSecond / 2, 0}}, one, "ClipReader.Read:" + a, " while joining " + a},
+        // The second clip of a mix, not the first, is the one named.
+        {"a mix", {{a, 0, kSecond / 2, 0}, {b, kSecond / 4, 3 * kSecond / 4, 0}}, one, "ClipReader.Read:" + b,
+         " while joining " + b},
+        {"a piece", {{whole, 0, 5 * kSecond, 0}}, pieces, "ClipReader.Seek:" + whole, " while joining " + whole},
+        {"silence", {{a, 0, kSecond / 10, 0}, {b, kSecond / 5, 3 * kSecond / 10, 0}}, one, "ExportRun.Write:",
+         " while writing " + out},
+    };
+    struct Thrown
+    {
+        std::string what;
+        std::function<void()> raise;
+        int code;
+    };
+    const std::vector<Thrown> kinds = {
+        {"out of memory", [] { throw std::bad_alloc(); }, Code::kOutOfMemory},
+        {"an unexpected error (the codec gave up)", [] { throw std::runtime_error("the codec gave up"); },
+         Code::kUnexpected},
+    };
+    const int tasks = threads();
+    for (const Layout &layout : layouts) {
+        for (const Thrown &thrown : kinds) {
+            SCOPED_TRACE(layout.name + ", " + thrown.what);
+            ExportOptions options = layout.options;
+            options.faults = std::make_shared<const FaultHook>([&](std::string_view operation) {
+                if (operation == layout.throwsAt)
+                    thrown.raise();
+                return 0;
+            });
+            ExportJob job({layout.clips, out, pcmFormat(44100, 2, 16)}, options);
+            const JobEnd end = runJob(job, std::chrono::seconds(30));
+            ASSERT_TRUE(end.ended) << failureText(end.start);
+            EXPECT_EQ(end.result.code, thrown.code);
+            EXPECT_EQ(failureText(end.result), "The join failed: " + thrown.what + layout.doing);
+            expectConsistentWav(QString::fromStdString(out));
+            EXPECT_EQ(readWav(QString::fromStdString(out)).frames(), job.framesDone());
+        }
+    }
+    EXPECT_EQ(ExportJob::abandonedWorkers(), 0);
+    EXPECT_EQ(settledThreads(tasks), tasks);
+}
+
+// A worker thread the system will not start (std::thread throws, as when a
+// process has used up its threads) fails the join once the threads already
+// started are stopped and joined.
+TEST_F(FaultsTest, AWorkerThreadThatCannotStartFailsTheJoinAndTheOthersAreJoined)
+{
+    std::vector<ClipSpec> clips;
+    for (int i = 0; i < 3; ++i) {
+        const QString name = QStringLiteral("%1.wav").arg(i);
+        clips.push_back({media.constantWav(name, 44100 / 2, 44100, 2, 70 + i).toStdString(), i * kSecond / 2,
+                         (i + 1) * kSecond / 2, 0});
+    }
+    const QString out = media.path("out.wav");
+    const std::system_error refusal(std::make_error_code(std::errc::resource_unavailable_try_again));
+    struct Case
+    {
+        int refusedAt; // the start it refuses, from 1
+        bool throws;   // as std::thread does; else the hook's code
+    };
+    const int tasks = threads();
+    for (const Case c : {Case{1, true}, Case{2, true}, Case{3, true}, Case{2, false}}) {
+        SCOPED_TRACE(testing::Message() << "start " << c.refusedAt << (c.throws ? ", thrown" : ", a code"));
+        std::atomic<int> starts{0};
+        ExportOptions options;
+        options.workers = 3;
+        options.faults = std::make_shared<const FaultHook>([&](std::string_view operation) {
+            if (operation != "ExportRun.StartWorker" || ++starts != c.refusedAt)
+                return 0;
+            if (c.throws)
+                throw refusal;
+            return Code::kOutOfMemory;
+        });
+        {
+            ExportJob job({clips, out.toStdString(), pcmFormat(44100, 2, 16)}, options);
+            const JobEnd end = runJob(job, std::chrono::seconds(30));
+            ASSERT_TRUE(end.ended) << failureText(end.start);
+            EXPECT_EQ(end.result.code, c.throws ? Code::kFail : Code::kOutOfMemory);
+            const std::string why = c.throws ? refusal.what() : errorText(Code::kOutOfMemory);
+            EXPECT_EQ(failureText(end.result), "The join failed: a worker thread could not be started (" + why + ")");
+            // Nothing is started after the refusal.
+            EXPECT_EQ(starts, c.refusedAt);
+            expectConsistentWav(out);
+            EXPECT_EQ(readWav(out).frames(), job.framesDone());
+        }
+        EXPECT_EQ(ExportJob::abandonedWorkers(), 0);
+        EXPECT_EQ(settledThreads(tasks), tasks);
+    }
 }
 
 // Without anyone to press Stop (the command line in a script), a source
