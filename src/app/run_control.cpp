@@ -177,15 +177,13 @@ void CMainDlg::OnGraphNotify()
     editing::GraphEvent event;
     while (conversion_.mediaEvent && conversion_.mediaEvent->events().getEvent(event)) {
         const long code = event.code;
-        const int failure = static_cast<int>(event.param1);
         const QString reason = QString::fromStdString(failureText(event.failure));
         conversion_.mediaEvent->events().freeEventParams(event);
         if (code == editing::EventCode::kComplete) {
             endConversion();
             progress_->setValue(100);
         } else if (code == editing::EventCode::kErrorAbort) {
-            endConversionWithError(reason.isEmpty() ? QString::fromStdString(media::errorText(failure))
-                                                    : reason);
+            endConversionWithError(reason);
         }
     }
 }

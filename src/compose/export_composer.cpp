@@ -64,8 +64,6 @@ int ExportComposer::composeTimeline(const ItemTable &items)
 
     if (items.itemCount() > 0)
         addAudioGroup(*timeline);
-    else
-        plan_.clips.clear();
     validateSources(*timeline);
     return media::Code::kOk;
 }
@@ -90,24 +88,19 @@ void ExportComposer::validateSources(editing::Timeline &timeline)
 int ExportComposer::addAudioGroup(editing::Timeline &timeline)
 {
     editing::TimelineObjPtr group;
-    if (Result r = timeline.createEmptyNode(group, editing::NodeType::Group); r.failed()) {
-        plan_.clips.clear();
+    // Without the group nothing is run: the graph stops at counting groups.
+    if (Result r = timeline.createEmptyNode(group, editing::NodeType::Group); r.failed())
         return appFailure("Could not create pAudioGroupObj", r);
-    }
-    if (Result r = group->setMediaType(editing::MajorType::Audio); r.failed()) {
-        plan_.clips.clear();
+    if (Result r = group->setMediaType(editing::MajorType::Audio); r.failed())
         return appFailure("Could not set AudioGroupType", r);
-    }
-    if (Result r = timeline.addGroup(group); r.failed()) {
-        plan_.clips.clear();
+    if (Result r = timeline.addGroup(group); r.failed())
         return appFailure("Could not add audio group", r);
-    }
     // A clip the timeline would not take leaves its span silent; the others
     // keep their places.
     std::vector<media::ClipSpec> placed;
-    for (const media::ClipSpec &clip : plan_.clips) {
-        if (addClip(timeline, group, QString::fromStdString(clip.path), clip.start, clip.stop) >= 0)
-            placed.push_back(clip);
+    for (media::ClipSpec clip : plan_.clips) {
+        if (placeClip(timeline, group, clip) >= 0)
+            placed.push_back(std::move(clip));
     }
     plan_.clips = std::move(placed);
     return media::Code::kOk;
@@ -116,6 +109,17 @@ int ExportComposer::addAudioGroup(editing::Timeline &timeline)
 int ExportComposer::addClip(editing::Timeline &timeline, const editing::TimelineObjPtr &group,
                             const QString &path, ReferenceTime start, ReferenceTime stop)
 {
+    media::ClipSpec clip{toPath(path), start, stop, 0};
+    return placeClip(timeline, group, clip);
+}
+
+// A source that would not take its place stays where a new one lies, at
+// 0-0, and plays nothing; the plan follows it.
+int ExportComposer::placeClip(editing::Timeline &timeline, const editing::TimelineObjPtr &group,
+                              media::ClipSpec &clip)
+{
+    const ReferenceTime start = clip.start;
+    const ReferenceTime stop = clip.stop;
     editing::TimelineObjPtr track;
     if (Result r = timeline.createEmptyNode(track, editing::NodeType::Track); r.failed())
         return appFailure("Could not create pTrack3Obj", r);
@@ -125,12 +129,13 @@ int ExportComposer::addClip(editing::Timeline &timeline, const editing::Timeline
     editing::TimelineObjPtr source;
     if (Result r = timeline.createEmptyNode(source, editing::NodeType::Source); r.failed())
         return appFailure("Could not create the pSource3Obj", r);
-    source->setStartStop(start, stop);
+    if (!source->setStartStop(start, stop))
+        clip.start = clip.stop = 0;
     if (Result r = source->setMediaTimes(0, stop - start); r.failed()) {
         appFailure("Could not set audio start and eng time!", r);
         return kFail;
     }
-    if (Result r = source->setMediaName(toPath(path)); r.failed()) {
+    if (Result r = source->setMediaName(clip.path); r.failed()) {
         appFailure("Could not configure pSource3Src", r);
         return kFail;
     }

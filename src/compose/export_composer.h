@@ -56,6 +56,7 @@ private:
         std::shared_ptr<editing::WaveFormatConverter> converter;
     };
     void validateSources(editing::Timeline &timeline);
+    int placeClip(editing::Timeline &timeline, const editing::TimelineObjPtr &group, media::ClipSpec &clip);
     int addWavChain(editing::FilterGraph &graph, const QString &path, WavChain &chain);
     int configureFormat(editing::CaptureGraphBuilder &builder, editing::WavMux &mux,
                         const OutputSettings &settings);

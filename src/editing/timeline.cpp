@@ -24,6 +24,8 @@ Result TimelineObj::require(NodeType type, std::string_view operation) const
 
 Result TimelineObj::setStartStop(ReferenceTime start, ReferenceTime stop)
 {
+    if (const int hr = injectedFault(faults_, "TimelineObj.SetStartStop"); hr < 0)
+        return fail(hr);
     if (start < 0 || stop < start)
         return fail(Code::kInvalidArg);
     start_ = start;
@@ -46,7 +48,7 @@ Result TimelineObj::setPreviewMode(bool)
 {
     // The export renders every sample whatever the mode: there is no
     // real-time playback that could drop late ones.
-    return type_ == NodeType::Group ? ok() : fail(Code::kNoInterface);
+    return require(NodeType::Group, "Group.SetPreviewMode");
 }
 
 Result TimelineObj::vtrackInsBefore(const TimelineObjPtr &track, int before)

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <string>
 
 namespace sonaweld::media {
 
@@ -32,7 +34,17 @@ Result ExportJob::start(Finished finished)
     if (Result r = run_->createFile(); r.failed())
         return r;
     run_->setFinished(std::move(finished));
-    coordinator_ = std::thread([run = run_] { run->coordinate(); });
+    try {
+        coordinator_ = std::thread([run = run_] { run->coordinate(); });
+    } catch (const std::exception &e) {
+        // Nothing ran: the file is closed as it was made, and the caller
+        // hears why instead of the program ending.
+        try {
+            run_->closeUnstarted();
+        } catch (const std::exception &) {
+        }
+        return fail(Code::kFail, std::string("The join failed: its thread could not be started (") + e.what() + ")");
+    }
     return ok();
 }
 

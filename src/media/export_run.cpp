@@ -17,6 +17,11 @@ bool outOfMemory(const std::exception &e)
     return dynamic_cast<const std::bad_alloc *>(&e) != nullptr;
 }
 
+std::string joinFailed(const std::exception &e)
+{
+    return std::string("The join failed: ") + (outOfMemory(e) ? "out of memory" : e.what());
+}
+
 // The failure `text()` tells of; with no memory even for the text, the
 // code alone, which needs none.
 template <typename Text>
@@ -72,6 +77,8 @@ void ExportRun::requestStop()
         cancelLocked();
     }
     wake_.notify_all();
+    // Lets a test act once the stop is on record, not merely on its way.
+    injectedFault(options_.faults, "ExportRun.Stop");
 }
 
 Result ExportRun::outcome()
@@ -90,7 +97,15 @@ void ExportRun::coordinate()
 {
     const int count = std::max(std::min<int>(workerCount_, static_cast<int>(segments_.size())), 0);
     startWorkers(count);
-    superviseWorkers();
+    // The coordinator never takes the program down either: what throws
+    // while it watches fails the run, and the workers are still brought in
+    // (or left behind, as at a stop) before the file is closed.
+    try {
+        superviseWorkers();
+    } catch (const std::exception &e) {
+        recordFailure(failWith(Code::kFail, [&] { return joinFailed(e); }));
+        superviseWorkers();
+    }
     joinWorkers();
     finish();
 }
@@ -153,7 +168,12 @@ void ExportRun::finish()
     // otherwise be silence in a file reported as complete.
     if (outcome && !stopped && framesDone() != totalFrames())
         outcome = fail(Code::kUnexpected, "The join left part of " + outputPath_ + " unwritten");
-    const Result closed = closeFile();
+    Result closed;
+    try {
+        closed = closeFile();
+    } catch (const std::exception &e) {
+        closed = failWith(Code::kFail, [&] { return joinFailed(e); });
+    }
     if (stopped && closed && hung.failed())
         outcome = hung;
     else if (outcome)
@@ -162,8 +182,13 @@ void ExportRun::finish()
         std::lock_guard lock(mutex_);
         ended_ = outcome;
     }
-    if (callBack && finished_)
-        finished_(outcome);
+    // The news cannot be handed over (no memory to post it): the caller
+    // still finds the outcome through stop().
+    try {
+        if (callBack && finished_)
+            finished_(outcome);
+    } catch (const std::exception &) {
+    }
 }
 
 // Waits for the workers while keeping the header current. A worker that
@@ -220,10 +245,19 @@ void ExportRun::joinWorkers()
 
 // The file is closed whatever the fault hook says, so what was written
 // stays a valid file.
+// The file is closed whatever the hook does, also when it throws.
 Result ExportRun::closeFile()
 {
-    const int injected = options_.faults ? injectedFault(options_.faults, "ExportRun.Close:" + outputPath_) : 0;
+    int injected = 0;
+    std::exception_ptr thrown;
+    try {
+        injected = options_.faults ? injectedFault(options_.faults, "ExportRun.Close:" + outputPath_) : 0;
+    } catch (...) {
+        thrown = std::current_exception();
+    }
     const Result closed = output_->close();
+    if (thrown)
+        std::rethrow_exception(thrown);
     return closed && injected < 0 ? fail(injected) : closed;
 }
 

@@ -23,6 +23,8 @@ public:
 
     Result createFile() { return output_->create(outputPath_, format_, options_.rf64Threshold); }
     void setFinished(ExportJob::Finished finished) { finished_ = std::move(finished); }
+    // Closes the file of a run whose coordinator could not be started.
+    Result closeUnstarted() { return closeFile(); }
     // Runs on the coordinator thread until the file is closed.
     void coordinate();
     // Asks the workers to stop; returns at once.

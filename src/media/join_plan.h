@@ -35,9 +35,8 @@ struct JoinPlan
     WaveFormatEx format;
 
     int rate() const { return static_cast<int>(format.samplesPerSec); }
-    // Clip i covers output samples [firstSample(i), firstSample(i) + frames(i)).
+    // Clip i covers output samples [firstSample(i), sampleAt(stop)).
     std::int64_t firstSample(std::size_t i) const { return sampleAt(clips[i].start, rate()); }
-    std::int64_t frames(std::size_t i) const { return sampleAt(clips[i].stop, rate()) - firstSample(i); }
     // The output ends with the clip that ends last.
     std::int64_t totalFrames() const;
 };

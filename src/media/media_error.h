@@ -43,7 +43,9 @@ enum class Operation { None, Open, Read, Decode, Convert, Create, Write, Measure
 // A result with the failing code and, where one is known, the file, what was
 // being done to it and why it failed (FFmpeg's own text, the system's, or
 // ours). The window and the command line word their messages from these
-// parts; the engine makes no sentences of its own.
+// parts. Only failures that name no file by its own field (the engine's
+// own inconsistencies, an exception, a thread that would not start) carry
+// a whole sentence as their reason.
 struct Result
 {
     int code = Code::kOk;

@@ -17,9 +17,9 @@ SegmentWriter::SegmentWriter(const WriterContext &run, std::size_t slot)
 
 Result SegmentWriter::render(std::size_t index)
 {
-    // The composer lays clips back to back, but the timeline accepts them
+    // A plan lays clips back to back today, but a plan may place them
     // anywhere: gaps and overlaps are rendered as placed rather than written
-    // as a file that differs from its timeline.
+    // as a file that differs from its plan.
     if (run_.segments[index].piece >= 0)
         return run_.pieces.render(index, *this);
     switch (run_.segments[index].clips.size()) {

@@ -3,6 +3,7 @@
 #include "app/dialog_units.h"
 #include "app/prompter.h"
 #include "app/settings_store.h"
+#include "options/wave_format_rule.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -41,6 +42,15 @@ QComboBox *makeList(QWidget *parent, const DialogUnits &units, int id, int x, in
     // A drop-down's height in the template includes its open list.
     place(list, units, id, x, y, 62, 12);
     return list;
+}
+
+// A list's rows as the lists show the numbers of the wave-format rule.
+QStringList rowTexts(std::span<const int> values)
+{
+    QStringList rows;
+    for (int value : values)
+        rows << QString::number(value);
+    return rows;
 }
 
 QLabel *makeLabel(QWidget *parent, const DialogUnits &units, const QString &text, int x, int y, int width,
@@ -145,11 +155,14 @@ void COutputOptionsDlg::createOutputFileRow(const DialogUnits &units)
 void COutputOptionsDlg::createWaveFormatLists(const DialogUnits &units)
 {
     makeLabel(this, units, QStringLiteral("Samples per second (Hz):"), 16, 38, 106, 12);
-    sampleRate_ = makeList(this, units, OptionsControlId::kSampleRate, 134, 38, {"44100", "22050", "11025", "8000"});
+    sampleRate_ = makeList(this, units, OptionsControlId::kSampleRate, 134, 38, rowTexts(kSampleRates));
     makeLabel(this, units, QStringLiteral("Channels:"), 16, 58, 106, 12);
-    channels_ = makeList(this, units, OptionsControlId::kChannels, 134, 58, {"Stereo", "Mono"});
+    QStringList channelRows;
+    for (int count : kChannelCounts)
+        channelRows << (count == 2 ? QStringLiteral("Stereo") : QStringLiteral("Mono"));
+    channels_ = makeList(this, units, OptionsControlId::kChannels, 134, 58, channelRows);
     makeLabel(this, units, QStringLiteral("Bits per second:"), 16, 78, 106, 12);
-    bits_ = makeList(this, units, OptionsControlId::kBits, 134, 78, {"16", "8"});
+    bits_ = makeList(this, units, OptionsControlId::kBits, 134, 78, rowTexts(kBitDepths));
     auto *group = new QGroupBox(QStringLiteral("Wave format"), this);
     place(group, units, 0, 7, 26, 207, 72);
     group->lower();

@@ -761,22 +761,34 @@ TEST_F(FaultsTest, TheFramesReportedAtTheEndAreThoseTheFileHolds)
 
 // A failure only the close reports (a network or quota file system may
 // tell of a lost write only then) ends the run; what was written stays a
-// valid file.
+// valid file. So does an exception there: the coordinator, like the
+// workers, never takes the program down.
 TEST_F(FaultsTest, AFailureAtTheCloseIsTheOutcomeAndTheFileStaysValid)
 {
     const std::string source = media.constantWav("a.wav", 4410, 44100, 2, 43).toStdString();
     const QString out = media.path("out.wav");
-    ExportOptions options;
-    const std::string close = "ExportRun.Close:" + out.toStdString();
-    options.faults = std::make_shared<const FaultHook>(
-        [close](std::string_view operation) { return operation == close ? Code::kDiskFull : 0; });
-    ExportJob job({{{source, 0, kSecond / 10, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)}, options);
-    const JobEnd end = runJob(job, std::chrono::seconds(30));
-    ASSERT_TRUE(end.ended) << failureText(end.start);
-    EXPECT_EQ(end.result.code, Code::kDiskFull) << failureText(end.result);
-    EXPECT_EQ(job.stop().code, Code::kDiskFull);
-    expectConsistentWav(out);
-    EXPECT_EQ(readWav(out).frames(), 4410);
+    for (const bool throws : {false, true}) {
+        SCOPED_TRACE(throws);
+        ExportOptions options;
+        const std::string close = "ExportRun.Close:" + out.toStdString();
+        options.faults = std::make_shared<const FaultHook>([close, throws](std::string_view operation) {
+            if (operation != close)
+                return 0;
+            if (throws)
+                throw std::bad_alloc();
+            return Code::kDiskFull;
+        });
+        ExportJob job({{{source, 0, kSecond / 10, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)}, options);
+        const JobEnd end = runJob(job, std::chrono::seconds(30));
+        ASSERT_TRUE(end.ended) << failureText(end.start);
+        const int expected = throws ? Code::kFail : Code::kDiskFull;
+        EXPECT_EQ(end.result.code, expected) << failureText(end.result);
+        if (throws)
+            EXPECT_EQ(failureText(end.result), "The join failed: out of memory");
+        EXPECT_EQ(job.stop().code, expected);
+        expectConsistentWav(out);
+        EXPECT_EQ(readWav(out).frames(), 4410);
+    }
 }
 
 // A write that fails as Stop is pressed is reported by the stop, which
@@ -794,7 +806,7 @@ TEST_F(FaultsTest, AFailureThatComesWithAStopIsReportedByTheStop)
     for (const Case c : {Case{Code::kDiskFull, true}, Case{Code::kAbort, false}}) {
         SCOPED_TRACE(c.code);
         const QString out = media.path("out.wav");
-        // The second clip's first write waits until Stop is on its way,
+        // The second clip's first write waits until the stop is on record,
         // then fails well within the time a stop gives the workers.
         std::atomic<bool> held{false};
         std::atomic<bool> stopping{false};
@@ -802,12 +814,13 @@ TEST_F(FaultsTest, AFailureThatComesWithAStopIsReportedByTheStop)
         options.workers = 1;
         options.faults = std::make_shared<const FaultHook>(
             [&, write = "ExportRun.Write:" + second](std::string_view operation) {
+                if (operation == "ExportRun.Stop")
+                    stopping = true;
                 if (operation != write)
                     return 0;
                 held = true;
                 while (!stopping)
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
                 return c.code;
             });
         ExportJob job({{{first, 0, kSecond, 0}, {second, kSecond, 2 * kSecond, 0}}, out.toStdString(), pcmFormat(44100, 2, 16)}, options);
@@ -816,7 +829,6 @@ TEST_F(FaultsTest, AFailureThatComesWithAStopIsReportedByTheStop)
         for (int i = 0; i < 1000 && !held; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         ASSERT_TRUE(held);
-        stopping = true;
         const Result stopped = job.stop();
         EXPECT_EQ(stopped.code, c.reported ? c.code : Code::kOk) << failureText(stopped);
         EXPECT_FALSE(watch.ended());
