@@ -28,9 +28,31 @@ Measurement measureFile(const editing::MediaFactory &factory, const QString &pat
 #include <QStringList>
 
 #include <algorithm>
+#include <exception>
+#include <new>
 #include <thread>
 
 namespace sonaweld {
+namespace {
+
+// A measurement that throws (no memory for a frame) fails that file, not
+// the program: the file is reported as one that cannot be opened.
+Measurement measureGuarded(const editing::MediaFactory &factory, const QString &path,
+                           const std::atomic<bool> *cancel)
+{
+    try {
+        return measureFile(factory, path, cancel);
+    } catch (const std::exception &e) {
+        Measurement m;
+        m.step = MeasureStep::CannotRender;
+        const bool memory = dynamic_cast<const std::bad_alloc *>(&e) != nullptr;
+        m.result = media::fail(memory ? media::Code::kOutOfMemory : media::Code::kFail, media::Operation::Read,
+                               path.toStdString(), memory ? "out of memory" : e.what());
+        return m;
+    }
+}
+
+} // namespace
 
 std::vector<Measurement> measureFiles(const editing::MediaFactory &factory, const QStringList &paths,
                                       const std::atomic<bool> *cancel, const std::function<void(int)> &done)
@@ -44,7 +66,7 @@ std::vector<Measurement> measureFiles(const editing::MediaFactory &factory, cons
         for (int i = next++; i < paths.size(); i = next++) {
             if (cancel && cancel->load())
                 return;
-            results[static_cast<size_t>(i)] = measureFile(factory, paths[i], cancel);
+            results[static_cast<size_t>(i)] = measureGuarded(factory, paths[i], cancel);
             const int count = ++finished;
             if (done)
                 done(count);
@@ -53,8 +75,12 @@ std::vector<Measurement> measureFiles(const editing::MediaFactory &factory, cons
     const int workers = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1,
                                    std::max<int>(1, static_cast<int>(paths.size())));
     std::vector<std::thread> pool;
-    for (int i = 1; i < workers; ++i)
-        pool.emplace_back(work);
+    try {
+        for (int i = 1; i < workers; ++i)
+            pool.emplace_back(work);
+    } catch (const std::exception &) {
+        // Fewer threads than cores: the ones there (and this one) measure all.
+    }
     work();
     for (std::thread &t : pool)
         t.join();

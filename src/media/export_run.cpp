@@ -304,8 +304,8 @@ std::string ExportRun::doing(std::size_t slot, std::size_t index) const
     if (index >= segments_.size() || segments_[index].clips.empty())
         return " while writing " + outputPath_;
     const std::vector<int> &clips = segments_[index].clips;
-    const int last = watchdog_.lastClip(slot);
-    const int clip = std::find(clips.begin(), clips.end(), last) != clips.end() ? last : clips.front();
+    const std::optional<int> last = watchdog_.lastClip(slot);
+    const int clip = last && std::find(clips.begin(), clips.end(), *last) != clips.end() ? *last : clips.front();
     return " while joining " + clips_[static_cast<std::size_t>(clip)].path;
 }
 

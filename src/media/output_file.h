@@ -49,6 +49,8 @@ private:
     WavFile file_;
     std::shared_mutex gate_; // writers hold it shared, closing alone
     bool closed_ = false;    // under gate_
+    // The frames the file was closed with; below 0 while it is open (an
+    // atomic cannot hold an optional, and framesDone() reads it unlocked).
     std::atomic<std::int64_t> closedFrames_{-1};
 };
 

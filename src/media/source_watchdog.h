@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,8 +49,12 @@ public:
     }
     // A long call shows it is still getting somewhere.
     void renew(std::size_t slot);
-    // The clip worker `slot` called into last, or -1.
-    int lastClip(std::size_t slot) const { return slots_[slot].clip.load(); }
+    // The clip worker `slot` called into last, if it called into any.
+    std::optional<int> lastClip(std::size_t slot) const
+    {
+        const int clip = slots_[slot].clip.load();
+        return clip >= 0 ? std::optional<int>(clip) : std::nullopt;
+    }
 
     // Worker `slot` has ended, or never started.
     void ended(std::size_t slot);
@@ -68,7 +73,7 @@ public:
 private:
     struct Slot
     {
-        std::atomic<int> clip{-1};
+        std::atomic<int> clip{-1}; // an atomic cannot hold an optional: below 0, none yet
         // When the call into the clip's source began; 0 outside one.
         std::atomic<Clock::rep> inSourceSince{0};
         bool done = false;      // under mutex_

@@ -1,4 +1,6 @@
 #include "compose/export_composer.h"
+#include "compose/failure_text.h"
+#include "compose/measure.h"
 #include "support/media_fixtures.h"
 #include "support/scripted_prompter.h"
 
@@ -170,6 +172,33 @@ TEST(TimelineBuilder, ARefusedClipIsSilentInThePlan)
                               + std::to_string(clip.stop / (kSecond / 10)));
         EXPECT_EQ(planned, c.planned) << c.operation;
     }
+}
+
+// Measuring on many threads: a file whose measuring throws is a file that
+// cannot be read, and the others are measured as ever.
+TEST(Measuring, AMeasurementThatThrowsFailsOnlyItsFile)
+{
+    MediaFixtures media;
+    const QStringList files{media.constantWav("a.wav", 4410, 44100, 2, 1), media.constantWav("b.wav", 8820, 44100, 2, 1),
+                            media.constantWav("c.wav", 2205, 44100, 2, 1)};
+    std::atomic<int> renders{0};
+    const editing::MediaFactory factory([&](std::string_view op) {
+        if (op == "Graph.RenderFile" && ++renders == 2)
+            throw std::bad_alloc();
+        return 0;
+    });
+    const std::vector<Measurement> results = measureFiles(factory, files);
+    ASSERT_EQ(results.size(), 3u);
+    int failed = 0;
+    for (int i = 0; i < 3; ++i) {
+        const Measurement &m = results[static_cast<std::size_t>(i)];
+        if (m.step == MeasureStep::Measured)
+            continue;
+        ++failed;
+        EXPECT_EQ(m.step, MeasureStep::CannotRender);
+        EXPECT_EQ(failureText(m.result), "Cannot read " + files[i].toStdString() + ": out of memory");
+    }
+    EXPECT_EQ(failed, 1);
 }
 
 TEST(WaveFormatRule, IndexesPickRateChannelsAndBits)

@@ -47,7 +47,7 @@ TEST(SourceWatchdog, NamesTheSourceACallHasBeenInForTooLong)
                              "network share that hangs?)");
     EXPECT_FALSE(renewed.failed()) << failureText(renewed);
     EXPECT_EQ(watchdog.lastClip(1), 1);
-    EXPECT_EQ(watchdog.lastClip(0), -1);
+    EXPECT_EQ(watchdog.lastClip(0), std::nullopt);
     EXPECT_FALSE(watchdog.stalled(now() + 1h, 500ms).failed()) << "the call has returned";
 }
 
