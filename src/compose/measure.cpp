@@ -29,7 +29,6 @@ Measurement measureFile(const editing::MediaFactory &factory, const QString &pat
 
 #include <algorithm>
 #include <exception>
-#include <new>
 #include <thread>
 
 namespace sonaweld {
@@ -45,9 +44,8 @@ Measurement measureGuarded(const editing::MediaFactory &factory, const QString &
     } catch (const std::exception &e) {
         Measurement m;
         m.step = MeasureStep::CannotRender;
-        const bool memory = dynamic_cast<const std::bad_alloc *>(&e) != nullptr;
-        m.result = media::fail(memory ? media::Code::kOutOfMemory : media::Code::kFail, media::Operation::Read,
-                               path.toStdString(), memory ? "out of memory" : e.what());
+        m.result = media::fail(media::isOutOfMemory(e) ? media::Code::kOutOfMemory : media::Code::kFail,
+                               media::Operation::Read, path.toStdString(), media::exceptionText(e));
         return m;
     }
 }

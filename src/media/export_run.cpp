@@ -12,14 +12,9 @@ namespace {
 // How often the header is brought up to the written prefix.
 constexpr auto kHeaderInterval = std::chrono::milliseconds(500);
 
-bool outOfMemory(const std::exception &e)
-{
-    return dynamic_cast<const std::bad_alloc *>(&e) != nullptr;
-}
-
 std::string joinFailed(const std::exception &e)
 {
-    return std::string("The join failed: ") + (outOfMemory(e) ? "out of memory" : e.what());
+    return "The join failed: " + exceptionText(e);
 }
 
 // The failure `text()` tells of; with no memory even for the text, the
@@ -135,7 +130,7 @@ void ExportRun::startWorkers(int count)
             workers_.emplace_back([self = shared_from_this(), slot] { self->work(slot); });
         }
     } catch (const std::exception &e) {
-        failure = failWith(Code::kFail, [&] { return refused(outOfMemory(e) ? "out of memory" : e.what()); });
+        failure = failWith(Code::kFail, [&] { return refused(exceptionText(e)); });
     }
     if (started == count)
         return;
@@ -289,7 +284,7 @@ Result ExportRun::renderSegments(std::size_t slot)
         }
         return ok();
     } catch (const std::exception &e) {
-        const bool memory = outOfMemory(e);
+        const bool memory = isOutOfMemory(e);
         return failWith(memory ? Code::kOutOfMemory : Code::kUnexpected, [&] {
             const std::string what = memory ? "out of memory" : "an unexpected error (" + std::string(e.what()) + ")";
             return "The join failed: " + what + doing(slot, index);

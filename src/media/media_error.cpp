@@ -1,5 +1,7 @@
 #include "media/media_error.h"
 
+#include <new>
+
 extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/log.h>
@@ -56,6 +58,16 @@ std::string errorText(int code)
     if (av_strerror(code, buffer, sizeof buffer) == 0)
         return clip(buffer);
     return clip("Unknown error " + std::to_string(code) + ".");
+}
+
+bool isOutOfMemory(const std::exception &e)
+{
+    return dynamic_cast<const std::bad_alloc *>(&e) != nullptr;
+}
+
+std::string exceptionText(const std::exception &e)
+{
+    return isOutOfMemory(e) ? "out of memory" : e.what();
 }
 
 const char *verbOf(Operation operation)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <string>
 
 namespace sonaweld::media {
@@ -65,6 +66,11 @@ Result fail(int code, std::string reason = {});
 Result fail(int code, Operation operation, std::string file, std::string reason = {});
 // FFmpeg's reason for `code` while doing `operation` to `file`.
 Result ffmpegFailure(int code, Operation operation, std::string file);
+
+// An exception as a reason: "out of memory" for std::bad_alloc (whose own
+// text is for programmers), else its own text.
+bool isOutOfMemory(const std::exception &e);
+std::string exceptionText(const std::exception &e);
 
 // The verb of an operation as a message says it: "open", "measuring", ….
 const char *verbOf(Operation operation);
