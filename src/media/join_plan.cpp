@@ -12,9 +12,27 @@ std::int64_t JoinPlan::totalFrames() const
     return total;
 }
 
+const std::string *OutputTags::find(const std::string &key) const
+{
+    for (const auto &[k, v] : values) {
+        if (k == key)
+            return &v;
+    }
+    return nullptr;
+}
+
+void OutputTags::set(const std::string &key, const std::string &value)
+{
+    std::erase_if(values, [&](const auto &entry) { return entry.first == key; });
+    if (!value.empty())
+        values.emplace_back(key, value);
+}
+
 JoinPlan planJoin(const std::vector<PlanItem> &items, std::string outputPath, const WaveFormatEx &format)
 {
-    JoinPlan plan{{}, std::move(outputPath), format};
+    JoinPlan plan;
+    plan.outputPath = std::move(outputPath);
+    plan.format = format;
     ReferenceTime total = 0;
     for (const PlanItem &item : items)
         total += item.length;

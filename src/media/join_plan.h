@@ -1,9 +1,11 @@
 #pragma once
 
+#include "media/output_kind.h"
 #include "media/wave_format.h"
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sonaweld::media {
@@ -16,6 +18,36 @@ struct ClipSpec
     ReferenceTime start = 0;
     ReferenceTime stop = 0;
     ReferenceTime mediaStart = 0;
+};
+
+// A chapter of the joined file: a clip's first output sample and its title
+// (UTF-8), as the cue sheet titles it.
+struct Chapter
+{
+    std::int64_t firstSample = 0;
+    std::string title;
+};
+
+// A picture for the formats that hold one.
+struct CoverPicture
+{
+    std::vector<std::uint8_t> data;
+    std::string mimeType; // "image/jpeg" or "image/png"
+
+    bool empty() const { return data.empty(); }
+};
+
+// The joined file's own tags. Keys are FFmpeg's generic names in lower case
+// ("album", "artist", "title", ...); each muxer writes them in its own form.
+struct OutputTags
+{
+    std::vector<std::pair<std::string, std::string>> values;
+    CoverPicture cover;
+
+    // The value of `key`, or nullptr.
+    const std::string *find(const std::string &key) const;
+    // Sets `key`; an empty value removes it.
+    void set(const std::string &key, const std::string &value);
 };
 
 // One entry of the ordered list to join, with its measured length.
@@ -33,7 +65,15 @@ struct JoinPlan
     std::vector<ClipSpec> clips;
     std::string outputPath;
     WaveFormatEx format;
+    // A lossy format's bit rate in kbit/s; 0 for the format's default.
+    int bitrateKbps = 0;
+    // In list order, one per clip that plays something; none when the
+    // caller leaves chapters out. Every format holds them in its own form.
+    std::vector<Chapter> chapters;
+    OutputTags tags;
 
+    // The output's format follows its file name's extension.
+    OutputKind kind() const { return outputKindOf(outputPath); }
     int rate() const { return static_cast<int>(format.samplesPerSec); }
     // Clip i covers output samples [firstSample(i), sampleAt(stop)).
     std::int64_t firstSample(std::size_t i) const { return sampleAt(clips[i].start, rate()); }

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "media/frame_sink.h"
+#include "media/join_plan.h"
 #include "media/media_error.h"
 #include "media/wave_format.h"
 
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace sonaweld::media {
 
@@ -15,13 +18,13 @@ namespace sonaweld::media {
 // program dies; finish() leaves exact sizes. Past `rf64Threshold` bytes of
 // RIFF payload the file becomes RF64: a JUNK chunk reserved after "WAVE"
 // turns into the ds64 chunk.
-class WavFile
+class WavFile final : public FrameSink
 {
 public:
     static constexpr std::uint64_t kRiffLimit = 0xFFFFFFFFu;
 
     WavFile() = default;
-    ~WavFile();
+    ~WavFile() override;
     WavFile(const WavFile &) = delete;
     WavFile &operator=(const WavFile &) = delete;
 
@@ -29,15 +32,19 @@ public:
     Result create(const std::string &path, const WaveFormatEx &format, std::int64_t totalFrames,
                   std::uint64_t rf64Threshold = kRiffLimit);
 
-    Result writeFrames(std::int64_t frameOffset, const std::uint8_t *data, std::int64_t frames);
+    Result writeFrames(std::int64_t frameOffset, const std::uint8_t *data, std::int64_t frames) override;
 
     // Rewrites the header for the first `frames` frames, all written.
-    Result commitPrefix(std::int64_t frames);
+    Result commitPrefix(std::int64_t frames) override;
 
     // Cuts the file after the first `frames` frames (and the pad byte an odd
     // data chunk needs), writes the exact header and closes it; a failure to
     // close is a failure to write.
-    Result finish(std::int64_t frames);
+    Result finish(std::int64_t frames) override;
+
+    // Markers finish() writes after the data: a `cue ` chunk of their
+    // places and a `LIST`/`adtl` chunk of their titles.
+    void setMarkers(std::vector<Chapter> markers) { markers_ = std::move(markers); }
 
     std::int64_t headerBytes() const { return headerBytes_; }
 
@@ -51,6 +58,7 @@ private:
     std::uint64_t rf64Threshold_ = kRiffLimit;
     std::int64_t headerBytes_ = 44;
     bool reserved_ = false;
+    std::vector<Chapter> markers_;
     int fd_ = -1;
 #ifdef _WIN32
     std::mutex seekLock_;
