@@ -2,6 +2,7 @@
 
 #include "app/prompter.h"
 #include "compose/failure_text.h"
+#include "media/join_metadata.h"
 
 #include <map>
 
@@ -216,6 +217,7 @@ int ExportComposer::buildWavGraph(editing::RenderEngine &engine, const QString &
         return appFailureWithReason("can not pGraph->Connect( pMuxOut, pWriterIn )", r);
     plan_.outputPath = chain.writer->fileName();
     plan_.format = chain.converter->format();
+    media::describeJoin(plan_);
     graph->setPlan(plan_);
     return runGraph(graph);
 }

@@ -1,4 +1,5 @@
 #include "media/cue_sheet.h"
+#include "media/output_kind.h"
 
 #include "media/fs_path.h"
 
@@ -133,7 +134,8 @@ Result renderCueSheet(const std::string &wavName, const std::vector<CueTrack> &t
     if (Result r = checkCueSheet(wavName, tracks.size()); r.failed())
         return r;
     std::string text = "REM SONAWELD_RATE " + std::to_string(rate) + "\n";
-    text += "FILE \"" + wavName + "\" WAVE\n";
+    // Players read an MP3 by its own type; every other format is "WAVE" to them.
+    text += "FILE \"" + wavName + (outputKindOf(wavName) == OutputKind::Mp3 ? "\" MP3\n" : "\" WAVE\n");
     int number = 0;
     for (const CueTrack &track : tracks) {
         ++number;

@@ -54,6 +54,17 @@ void ExportRun::layOut()
     output_ = std::make_unique<OutputFile>(segments_);
 }
 
+// How far the workers may run ahead of an encoder. Each worker decodes a
+// piece (or a clip) of its own, so the window holds two pieces per worker
+// to keep them all busy; a cap keeps memory flat with many cores.
+std::int64_t ExportRun::encoderWindow() const
+{
+    constexpr std::int64_t kMaxBytes = 64 << 20;
+    const std::int64_t rate = format_.samplesPerSec;
+    const std::int64_t pieces = 2LL * workerCount_ * std::max(options_.pieceSeconds, 15) * rate;
+    return std::min(pieces, kMaxBytes / std::max<std::int64_t>(format_.blockAlign, 1));
+}
+
 int ExportRun::abandonedWorkers()
 {
     return SourceWatchdog::abandonedWorkers();
@@ -82,10 +93,13 @@ Result ExportRun::outcome()
     return ended_;
 }
 
+// Writers waiting for an encoder's room are woken too: the encoder may
+// wait for a frame that a cancelled worker will never write.
 void ExportRun::cancelLocked()
 {
     if (!cancel_.exchange(true))
         cancelledAt_ = Clock::now();
+    output_->interrupt();
 }
 
 void ExportRun::coordinate()

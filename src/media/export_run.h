@@ -21,7 +21,7 @@ public:
 
     ExportRun(JoinPlan plan, ExportOptions options);
 
-    Result createFile() { return output_->create(outputPath_, format_, options_.rf64Threshold); }
+    Result createFile() { return output_->create(plan_, options_.rf64Threshold, encoderWindow()); }
     void setFinished(ExportJob::Finished finished) { finished_ = std::move(finished); }
     // Closes the file of a run whose coordinator could not be started.
     Result closeUnstarted() { return closeFile(); }
@@ -41,6 +41,7 @@ public:
 
 private:
     void layOut();
+    std::int64_t encoderWindow() const;
     void startWorkers(int count);
     void work(std::size_t slot);
     Result renderSegments(std::size_t slot);

@@ -1,5 +1,7 @@
 #include "media/output_file.h"
 
+#include "media/encoded_file.h"
+
 #include <mutex>
 
 namespace sonaweld::media {
@@ -12,9 +14,20 @@ OutputFile::OutputFile(const std::vector<Segment> &segments)
         progress_[i].store(0);
 }
 
-Result OutputFile::create(const std::string &path, const WaveFormatEx &format, std::uint64_t rf64Threshold)
+Result OutputFile::create(const JoinPlan &plan, std::uint64_t rf64Threshold, std::int64_t windowFrames)
 {
-    return file_.create(path, format, totalFrames(), rf64Threshold);
+    if (plan.kind() == OutputKind::Wav) {
+        auto wav = std::make_unique<WavFile>();
+        wav->setMarkers(plan.chapters);
+        Result r = wav->create(plan.outputPath, plan.format, totalFrames(), rf64Threshold);
+        file_ = std::move(wav);
+        return r;
+    }
+    auto encoded = std::make_unique<EncodedFile>(plan.format, windowFrames);
+    if (Result r = encoded->create(plan); r.failed())
+        return r;
+    file_ = std::move(encoded);
+    return ok();
 }
 
 Result OutputFile::write(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames)
@@ -22,7 +35,7 @@ Result OutputFile::write(std::size_t index, std::int64_t at, const std::uint8_t 
     std::shared_lock gate(gate_);
     if (closed_)
         return fail(Code::kAbort);
-    if (Result r = file_.writeFrames(segments_[index].begin + at, data, frames); r.failed())
+    if (Result r = file_->writeFrames(segments_[index].begin + at, data, frames); r.failed())
         return r;
     progress_[index].fetch_add(frames, std::memory_order_release);
     return ok();
@@ -30,18 +43,27 @@ Result OutputFile::write(std::size_t index, std::int64_t at, const std::uint8_t 
 
 Result OutputFile::commit()
 {
-    return file_.commitPrefix(writtenPrefix());
+    return file_ ? file_->commitPrefix(writtenPrefix()) : ok();
 }
 
 // The prefix is counted behind the shut gate: a writer that got in before
 // it is in both the count and the file, one that comes later in neither.
+void OutputFile::interrupt()
+{
+    if (file_)
+        file_->interrupt();
+}
+
 Result OutputFile::close()
 {
+    // A writer waiting for an encoder's room holds the gate; woken, it
+    // gives up and lets the close in.
+    interrupt();
     std::unique_lock gate(gate_);
     closed_ = true;
     const std::int64_t frames = writtenPrefix();
     closedFrames_.store(frames);
-    return file_.finish(frames);
+    return file_ ? file_->finish(frames) : ok();
 }
 
 std::int64_t OutputFile::framesDone() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "media/frame_sink.h"
+#include "media/join_plan.h"
 #include "media/media_error.h"
 #include "media/segment_plan.h"
 #include "media/wav_file.h"
@@ -15,9 +17,9 @@
 
 namespace sonaweld::media {
 
-// The WAV file a run's workers fill from several threads, every segment at
-// its own place. The header and the progress follow the prefix of fully
-// written segments. Writes pass a gate that closing shuts: a worker left
+// The output a run's workers fill from several threads, every segment at
+// its own place: a WAV file, or an encoded file fed in order. The progress
+// (and a WAV file's header) follow the prefix of fully written segments. Writes pass a gate that closing shuts: a worker left
 // behind that wakes after the close writes nothing, since the descriptor
 // may by then belong to another file.
 class OutputFile
@@ -28,12 +30,16 @@ public:
     OutputFile(const OutputFile &) = delete;
     OutputFile &operator=(const OutputFile &) = delete;
 
-    Result create(const std::string &path, const WaveFormatEx &format, std::uint64_t rf64Threshold);
+    // Creates the plan's output; an encoder holds at most `windowFrames`
+    // frames ahead of what it has taken.
+    Result create(const JoinPlan &plan, std::uint64_t rf64Threshold, std::int64_t windowFrames);
     // Writes `frames` frames from frame `at` of segment `index` on; fails
     // with Code::kAbort once the file is closed.
     Result write(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames);
     // Brings the header up to the written prefix.
     Result commit();
+    // Wakes writers waiting for an encoder's room: the run is ending.
+    void interrupt();
     // Cuts the file after the written prefix and closes it.
     Result close();
 
@@ -46,7 +52,7 @@ private:
 
     const std::vector<Segment> &segments_;
     std::unique_ptr<std::atomic<std::int64_t>[]> progress_; // frames written per segment
-    WavFile file_;
+    std::unique_ptr<FrameSink> file_;
     std::shared_mutex gate_; // writers hold it shared, closing alone
     bool closed_ = false;    // under gate_
     // The frames the file was closed with; below 0 while it is open (an

@@ -27,6 +27,14 @@ struct Write
 };
 
 // Writes 16-bit mono frames holding their own place in the output.
+JoinPlan planFor(const QString &path)
+{
+    JoinPlan plan;
+    plan.outputPath = path.toStdString();
+    plan.format = pcmFormat(8000, 1, 16);
+    return plan;
+}
+
 Result put(OutputFile &file, const Write &w)
 {
     std::vector<std::int16_t> samples(static_cast<std::size_t>(w.frames));
@@ -59,7 +67,7 @@ TEST(OutputFile, TheHeaderTheProgressAndTheClosedFileFollowThePrefixOfWholeSegme
         const QString path = dir.filePath("out.wav");
         OutputFile file(kSegments);
         EXPECT_EQ(file.totalFrames(), 300);
-        ASSERT_TRUE(file.create(path.toStdString(), pcmFormat(8000, 1, 16), WavFile::kRiffLimit));
+        ASSERT_TRUE(file.create(planFor(path), WavFile::kRiffLimit, 1 << 20));
         for (const Write &w : c.writes)
             ASSERT_TRUE(put(file, w));
         EXPECT_EQ(file.framesDone(), c.prefix);
@@ -81,7 +89,7 @@ TEST(OutputFile, NothingIsWrittenOrCountedOnceClosed)
     QTemporaryDir dir;
     const QString path = dir.filePath("out.wav");
     OutputFile file(kSegments);
-    ASSERT_TRUE(file.create(path.toStdString(), pcmFormat(8000, 1, 16), WavFile::kRiffLimit));
+    ASSERT_TRUE(file.create(planFor(path), WavFile::kRiffLimit, 1 << 20));
     ASSERT_TRUE(put(file, {0, 0, 60}));
     ASSERT_TRUE(file.close());
     const QByteArray closed = fileBytes(path);

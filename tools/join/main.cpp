@@ -6,8 +6,10 @@
 #include "compose/measure.h"
 #include "cue_output.h"
 #include "media/export_job.h"
+#include "media/join_metadata.h"
 #include "medialist/media_item.h"
 #include "options/wave_format_rule.h"
+#include "tag_options.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -42,20 +44,29 @@ constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
 const char kUsage[] =
-    "usage: sonaweld-join [-o OUT.wav] [-r 44100|22050|11025|8000] [-c 2|1] [-b 16|8] [-j N] [-y] [-q] [--cue] FILE...\n"
+    "usage: sonaweld-join [-o OUT] [-r 44100|22050|11025|8000] [-c 2|1] [-b 16|8] [-j N] [-y] [-q]\n"
+    "                     [--cue] [--bitrate KBPS] [--no-chapters] [--tag KEY=VALUE]... [--cover FILE] FILE...\n"
     "       sonaweld-join --probe FILE...\n"
     "\n"
     "Joins the files, each played from its beginning for its measured length,\n"
-    "into one WAV file (default sonaweld.wav in the current folder).\n"
-    "  -o OUT.wav  output file\n"
+    "into one file (default sonaweld.wav in the current folder), with a chapter\n"
+    "at every file. The output's extension chooses its format: .flac, .mp3,\n"
+    ".opus, .ogg (Vorbis), .m4a or .m4b (AAC); any other is a WAV file.\n"
+    "  -o OUT      output file\n"
     "  -r RATE     samples per second (default 44100)\n"
     "  -c N        2 for stereo (default), 1 for mono\n"
-    "  -b BITS     16 (default) or 8 bits per sample\n"
+    "  -b BITS     16 (default) or 8 bits per sample (WAV and FLAC)\n"
     "  -j N        decode with N workers (default: one per core); a long file\n"
     "              is decoded in pieces by several at once, to the same bytes\n"
     "  -y          replace an existing output file\n"
     "  -q          no progress display\n"
     "  --cue       also write OUT.cue, a cue sheet of every file's place (at most 99 files)\n"
+    "  --bitrate KBPS  bit rate of MP3, Opus, Vorbis or AAC output (default: MP3 VBR\n"
+    "              quality 2, Vorbis quality 5, Opus 128/64, AAC 192/96 for stereo/mono)\n"
+    "  --no-chapters   no chapters in the output\n"
+    "  --tag KEY=VALUE set a tag of the output (album, artist, title, ...); an empty\n"
+    "              VALUE clears it; repeatable\n"
+    "  --cover FILE    a JPEG or PNG picture as the output's cover\n"
     "  --probe     print each file's length in 100-ns units, a tab and its path\n"
     "\n"
     "Exit status: 0 joined, 1 the join failed, 2 bad usage or an input that\n"
@@ -75,6 +86,7 @@ struct Options
     bool quiet = false;
     int workers = 0; // one per core
     bool cue = false;
+    TagOptions tags;
     QString output = QStringLiteral("sonaweld.wav");
     WaveFormatRows rows;
     QStringList inputs;
@@ -135,6 +147,24 @@ std::optional<int> parseValue(const char *flag, const char *value, Options &o)
         o.output = QString::fromLocal8Bit(value);
         return std::nullopt;
     }
+    if (std::strcmp(flag, "--bitrate") == 0) {
+        bool number = false;
+        o.tags.bitrateKbps = QString::fromLatin1(value).toInt(&number);
+        if (!number || o.tags.bitrateKbps < 6 || o.tags.bitrateKbps > 512)
+            return usageError("the bit rate must be a number of kbit/s from 6 to 512, not", value);
+        return std::nullopt;
+    }
+    if (std::strcmp(flag, "--tag") == 0) {
+        std::pair<std::string, std::string> tag;
+        if (const std::string refusal = parseTag(QString::fromLocal8Bit(value), tag); !refusal.empty())
+            return usageError(refusal.c_str());
+        o.tags.tags.push_back(std::move(tag));
+        return std::nullopt;
+    }
+    if (std::strcmp(flag, "--cover") == 0) {
+        o.tags.cover = QString::fromLocal8Bit(value);
+        return std::nullopt;
+    }
     if (std::strcmp(flag, "-j") == 0) {
         bool number = false;
         o.workers = QString::fromLatin1(value).toInt(&number);
@@ -147,7 +177,7 @@ std::optional<int> parseValue(const char *flag, const char *value, Options &o)
 
 bool takesValue(const char *a)
 {
-    for (const char *flag : {"-o", "-r", "-c", "-b", "-j"}) {
+    for (const char *flag : {"-o", "-r", "-c", "-b", "-j", "--bitrate", "--tag", "--cover"}) {
         if (std::strcmp(a, flag) == 0)
             return true;
     }
@@ -176,6 +206,8 @@ std::optional<int> parse(int argc, char **argv, Options &o)
             o.quiet = true;
         } else if (std::strcmp(a, "--cue") == 0) {
             o.cue = true;
+        } else if (std::strcmp(a, "--no-chapters") == 0) {
+            o.tags.chapters = false;
         } else if (takesValue(a)) {
             if (i + 1 >= argc)
                 return usageError("missing value after", a);
@@ -187,6 +219,8 @@ std::optional<int> parse(int argc, char **argv, Options &o)
     }
     if (o.inputs.isEmpty())
         return usageError("no input files");
+    if (o.tags.bitrateKbps > 0 && !media::isLossy(media::outputKindOf(o.output.toStdString())))
+        return usageError("--bitrate applies to MP3, Opus, Vorbis and M4A/M4B output, not to", local(o.output).constData());
     return std::nullopt;
 }
 
@@ -315,7 +349,12 @@ int join(const Options &o)
     if (!items)
         return kExitUsage;
 
-    const media::JoinPlan plan = media::planJoin(*items, o.output.toStdString(), waveFormatOf(o.rows));
+    media::JoinPlan plan = media::planJoin(*items, o.output.toStdString(), waveFormatOf(o.rows));
+    media::describeJoin(plan);
+    if (const std::string refusal = applyTagOptions(o.tags, plan); !refusal.empty()) {
+        say(refusal);
+        return kExitUsage;
+    }
     std::string sheet;
     if (o.cue) {
         if (const media::Result r = composeCueSheet(plan, sheet); r.failed()) {
@@ -336,7 +375,7 @@ int join(const Options &o)
     options.workers = o.workers;
     media::ExportJob job(plan, options);
     const int rc = runJob(job, ending, o);
-    // Only a complete WAV gets a sheet; a failed or stopped join leaves an
+    // Only a complete output gets a sheet; a failed or stopped join leaves an
     // older sheet as it was.
     if (rc != kExitOk || !o.cue)
         return rc;
