@@ -28,7 +28,7 @@ CueSheetRead parseCueSheet(const QByteArray &bytes)
         return invalid("does not end with a line break");
 
     static const QRegularExpression rateLine(QStringLiteral(R"re(^REM SONAWELD_RATE (\d+)$)re"));
-    static const QRegularExpression fileLine(QStringLiteral(R"re(^FILE "([^"]+)" WAVE$)re"));
+    static const QRegularExpression fileLine(QStringLiteral(R"re(^FILE "([^"]+)" (WAVE|MP3)$)re"));
     static const QRegularExpression trackLine(QStringLiteral(R"re(^ +TRACK (\d\d) AUDIO$)re"));
     static const QRegularExpression titleLine(QStringLiteral(R"re(^ +TITLE "([^"]*)"$)re"));
     static const QRegularExpression performerLine(QStringLiteral(R"re(^ +PERFORMER "([^"]*)"$)re"));
@@ -45,6 +45,7 @@ CueSheetRead parseCueSheet(const QByteArray &bytes)
             sheet.rate = m.captured(1).toInt();
         } else if ((m = fileLine.match(line)).hasMatch() && sheet.file.isEmpty()) {
             sheet.file = m.captured(1);
+            sheet.fileType = m.captured(2);
         } else if ((m = trackLine.match(line)).hasMatch() && !sheet.file.isEmpty()) {
             if (!sheet.tracks.empty() && sheet.tracks.back().index.isEmpty())
                 return invalid(where + "a track without an index");

@@ -26,6 +26,7 @@ struct CueSheetRead
     bool valid = false;
     QString error;
     QString file;
+    QString fileType; // "WAVE", or "MP3" for an MP3 file
     int rate = 0;
     std::vector<CueTrackRead> tracks;
 };

@@ -1,6 +1,7 @@
 // Every output format, joined by the command line and read back by FFmpeg's
 // own demuxers and decoders.
 #include "support/join_tool.h"
+#include "tools/cue_reader.h"
 #include "support/media_fixtures.h"
 #include "support/media_probe.h"
 
@@ -251,6 +252,28 @@ TEST_F(JoinFormats, SharedTagsAreKeptAndTheOptionsSetClearAndAddTags)
         EXPECT_FALSE(probed.tags.contains("album"));
         EXPECT_TRUE(probed.cover);
         EXPECT_EQ(probed.chapters.size(), clips->size());
+    }
+}
+
+// The cue sheet and the file's own chapters are made apart; both must put
+// every clip at the same sample.
+TEST_F(JoinFormats, TheCueSheetGoesWithEveryFormatAndAgreesWithItsChapters)
+{
+    for (const char *extension : {"mp3", "m4b", "flac"}) {
+        SCOPED_TRACE(extension);
+        const QString out = media->path(QStringLiteral("sheet.") + extension);
+        const ToolRun run = joinTool(QStringList{"-q", "-y", "--cue", "-o", out} + inputs());
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        const CueSheetRead sheet = readCueSheet(media->path("sheet.cue"));
+        ASSERT_TRUE(sheet.valid) << sheet.error.toStdString();
+        EXPECT_EQ(sheet.file, QFileInfo(out).fileName());
+        EXPECT_EQ(sheet.fileType, extension == QStringLiteral("mp3") ? "MP3" : "WAVE");
+        const ProbedFile probed = probeFile(out);
+        ASSERT_EQ(sheet.tracks.size(), probed.chapters.size());
+        for (std::size_t i = 0; i < sheet.tracks.size(); ++i) {
+            EXPECT_EQ(sheet.tracks[i].title, probed.chapters[i].title);
+            EXPECT_NEAR(sheet.tracks[i].sample / 44100.0, probed.chapters[i].start, 0.001) << i;
+        }
     }
 }
 
