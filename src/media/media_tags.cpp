@@ -16,15 +16,45 @@ std::string firstValue(const char *key, std::initializer_list<const AVDictionary
     return {};
 }
 
+const char *pictureMimeType(AVCodecID codec)
+{
+    switch (codec) {
+    case AV_CODEC_ID_MJPEG: return "image/jpeg";
+    case AV_CODEC_ID_PNG: return "image/png";
+    default: return nullptr;
+    }
+}
+
+// Demuxers hand an embedded picture (ID3 APIC, FLAC and Vorbis picture
+// blocks, MP4 covr, Matroska attachments) over as a stream whose one packet
+// is already read at open, so taking it costs a copy, never a decode. Other
+// kinds of picture are passed over: a cover is JPEG or PNG.
+CoverPicture firstCover(const AVFormatContext &format)
+{
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVStream *stream = format.streams[i];
+        if (!(stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            continue;
+        const char *mime = pictureMimeType(stream->codecpar->codec_id);
+        const AVPacket &picture = stream->attached_pic;
+        if (!mime || !picture.data || picture.size <= 0)
+            continue;
+        return {{picture.data, picture.data + picture.size}, mime};
+    }
+    return {};
+}
+
 } // namespace
 
-Result readMediaTags(const std::string &path, MediaTags &tags)
+Result readMediaTags(const std::string &path, MediaTags &tags, CoverRead cover)
 {
     AudioInput in;
     if (Result r = openAudioInput(path, in); r.failed())
         return r;
     tags.title = firstValue("title", {in.format->metadata, in.stream->metadata});
     tags.artist = firstValue("artist", {in.format->metadata, in.stream->metadata});
+    tags.album = firstValue("album", {in.format->metadata, in.stream->metadata});
+    tags.cover = cover == CoverRead::Read ? firstCover(*in.format) : CoverPicture{};
     return ok();
 }
 

@@ -1,6 +1,8 @@
 #include "media/wav_file.h"
 
 #include "media/fs_path.h"
+#include "media/riff_bytes.h"
+#include "media/wav_markers.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,26 +26,6 @@ namespace {
 
 constexpr std::int64_t kPlainHeader = 44;
 constexpr std::int64_t kReservedChunk = 8 + 28; // JUNK or ds64, with its header
-
-void put32(std::vector<std::uint8_t> &b, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void put64(std::vector<std::uint8_t> &b, std::uint64_t v)
-{
-    for (int i = 0; i < 8; ++i)
-        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void put16(std::vector<std::uint8_t> &b, std::uint16_t v)
-{
-    b.push_back(static_cast<std::uint8_t>(v));
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void putTag(std::vector<std::uint8_t> &b, const char *tag)
-{
-    b.insert(b.end(), tag, tag + 4);
-}
 
 int errorCode(int err)
 {
@@ -140,9 +122,14 @@ Result WavFile::writeFrames(std::int64_t frameOffset, const std::uint8_t *data, 
 
 Result WavFile::commitPrefix(std::int64_t frames)
 {
+    return writeHeader(frames, 0);
+}
+
+Result WavFile::writeHeader(std::int64_t frames, std::uint64_t trailerBytes)
+{
     const std::uint64_t dataBytes = static_cast<std::uint64_t>(frames) * format_.blockAlign;
     const std::uint64_t riffPayload =
-        static_cast<std::uint64_t>(headerBytes_) - 8 + dataBytes + (dataBytes & 1);
+        static_cast<std::uint64_t>(headerBytes_) - 8 + dataBytes + (dataBytes & 1) + trailerBytes;
     const bool rf64 = reserved_ && riffPayload > rf64Threshold_;
 
     std::vector<std::uint8_t> h;
@@ -171,26 +158,42 @@ Result WavFile::commitPrefix(std::int64_t frames)
     return writeAt(0, h.data(), h.size());
 }
 
+std::vector<std::uint8_t> WavFile::trailerFor(std::int64_t frames) const
+{
+    std::vector<std::uint8_t> trailer = markerChunks(markersWithinAudio(markers_, frames));
+    const std::uint64_t dataBytes = static_cast<std::uint64_t>(frames) * format_.blockAlign;
+    const std::uint64_t riffPayload =
+        static_cast<std::uint64_t>(headerBytes_) - 8 + dataBytes + (dataBytes & 1) + trailer.size();
+    // A file with no room reserved for a ds64 chunk cannot grow past the
+    // RIFF limit; its audio matters more than its markers.
+    if (!reserved_ && riffPayload > kRiffLimit)
+        trailer.clear();
+    return trailer;
+}
+
 Result WavFile::finish(std::int64_t frames)
 {
     if (fd_ < 0)
         return fail(Code::kUnexpected, "The output file " + path_ + " is not open");
     const std::uint64_t dataBytes = static_cast<std::uint64_t>(frames) * format_.blockAlign;
-    const std::uint64_t end = static_cast<std::uint64_t>(headerBytes_) + dataBytes;
-    Result r = ok();
-    if (dataBytes & 1) {
-        const std::uint8_t pad = 0;
-        r = writeAt(end, &pad, 1);
-    }
+    const std::uint64_t dataEnd = static_cast<std::uint64_t>(headerBytes_) + dataBytes;
+    // Markers go after the audio, and only now: while the join runs the
+    // header describes the written prefix, and frames past it may still
+    // land where the markers go.
+    const std::vector<std::uint8_t> markers = trailerFor(frames);
+    std::vector<std::uint8_t> tail(static_cast<std::size_t>(dataBytes & 1), 0); // the data chunk's pad byte
+    tail.insert(tail.end(), markers.begin(), markers.end());
+    Result r = writeAt(dataEnd, tail.data(), tail.size());
+    const std::uint64_t fileEnd = dataEnd + tail.size();
 #ifdef _WIN32
-    if (r && ::_chsize_s(fd_, static_cast<__int64>(end + (dataBytes & 1))) != 0)
+    if (r && ::_chsize_s(fd_, static_cast<__int64>(fileEnd)) != 0)
         r = systemFailure(Operation::Write);
 #else
-    if (r && ::ftruncate(fd_, static_cast<off_t>(end + (dataBytes & 1))) != 0)
+    if (r && ::ftruncate(fd_, static_cast<off_t>(fileEnd)) != 0)
         r = systemFailure(Operation::Write);
 #endif
     if (r)
-        r = commitPrefix(frames);
+        r = writeHeader(frames, markers.size());
     if (Result closed = close(); r && closed.failed())
         r = closed;
     return r;

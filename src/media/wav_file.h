@@ -43,13 +43,19 @@ public:
     Result finish(std::int64_t frames) override;
 
     // Markers finish() writes after the data: a `cue ` chunk of their
-    // places and a `LIST`/`adtl` chunk of their titles.
+    // places and a `LIST`/`adtl` chunk of their titles. Those past the
+    // frames finish() keeps are left out, as are those an RF64 file's cue
+    // points cannot place (beyond 2^32 - 1 samples).
     void setMarkers(std::vector<Chapter> markers) { markers_ = std::move(markers); }
 
     std::int64_t headerBytes() const { return headerBytes_; }
 
 private:
     Result writeAt(std::uint64_t offset, const void *data, std::uint64_t size);
+    // The header for `frames` frames followed by `trailerBytes` of chunks.
+    Result writeHeader(std::int64_t frames, std::uint64_t trailerBytes);
+    // The marker chunks finish() writes after `frames` frames.
+    std::vector<std::uint8_t> trailerFor(std::int64_t frames) const;
     Result systemFailure(Operation what);
     Result close();
 

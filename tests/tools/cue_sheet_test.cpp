@@ -183,6 +183,7 @@ TEST(MediaTags, ReadsTitleAndArtistFromEveryCommonTagFormat)
     MediaFixtures media;
     const QString title = QString::fromUtf8("Der \"Erlk\u00F6nig\" \u65E5\u672C");
     const QString artist = QString::fromUtf8("\u00C6r\u00F8 Ensemble");
+    const QString album = QString::fromUtf8("Lieder \u2013 \"live\"");
     const QStringList tone{"-f", "lavfi", "-i", "sine=frequency=440:duration=0.3:sample_rate=44100", "-ac", "2"};
     struct Tagged
     {
@@ -202,18 +203,22 @@ TEST(MediaTags, ReadsTitleAndArtistFromEveryCommonTagFormat)
     for (const Tagged &f : files) {
         // The keys in capitals: Vorbis comments keep them so.
         const QString path = media.make(f.name, tone + f.args + QStringList{"-metadata", "TITLE=" + title, "-metadata",
-                                                                            "ARTIST=" + artist});
+                                                                            "ARTIST=" + artist, "-metadata",
+                                                                            "ALBUM=" + album});
         MediaTags tags;
         const Result r = readMediaTags(path.toStdString(), tags);
         ASSERT_TRUE(r) << f.name << ": " << failureText(r);
         EXPECT_EQ(QString::fromStdString(tags.title), title) << f.name;
         EXPECT_EQ(QString::fromStdString(tags.artist), artist) << f.name;
+        EXPECT_EQ(QString::fromStdString(tags.album), album) << f.name;
     }
 
-    MediaTags none{"stale", "stale"};
+    MediaTags none{"stale", "stale", "stale", {{1, 2}, "image/png"}};
     ASSERT_TRUE(readMediaTags(media.make("bare.wav", tone).toStdString(), none));
     EXPECT_EQ(none.title, "");
     EXPECT_EQ(none.artist, "");
+    EXPECT_EQ(none.album, "");
+    EXPECT_TRUE(none.cover.empty());
     MediaTags missing;
     EXPECT_TRUE(readMediaTags(media.path("gone.mp3").toStdString(), missing).failed());
 }
