@@ -31,6 +31,12 @@ const std::vector<std::uint8_t> kPng = {
     0x44, 0x41, 0x54, 0x78, 0x9c, 0x63, 0xf8, 0xcf, 0xc0, 0xc0, 0x00, 0xc2, 0x40, 0xe2, 0xff, 0xff, 0xff, 0x00, 0x22,
     0xec, 0x05, 0xfb, 0x66, 0x0a, 0x11, 0x7e, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
 
+// A JPEG's markers alone, 3 wide and 5 high, for the size FLAC records.
+const std::vector<std::uint8_t> kJpeg = {0xff, 0xd8, 0xff, 0xe0, 0x00, 0x10, 'J',  'F',  'I',  'F',  0x00, 0x01,
+                                         0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0xff, 0xc0, 0x00, 0x11,
+                                         0x08, 0x00, 0x05, 0x00, 0x03, 0x03, 0x01, 0x22, 0x00, 0x02, 0x11, 0x01,
+                                         0x03, 0x11, 0x01, 0xff, 0xd9};
+
 const char *const kTitles[] = {"Opening", "Ça \"va\" — 日本", "Three, with = and ;", "Last"};
 
 // The joined PCM: four clips of unequal length, each its own chirp (so a
@@ -101,7 +107,10 @@ JoinPlan planFor(const std::string &path, const Joined &j, int bitrateKbps, bool
         plan.tags.set("title", "Joined — 日本");
         plan.tags.set("artist", "Sonaweld \"tests\"");
         plan.tags.set("album", "Ça va");
-        plan.tags.cover = {kPng, "image/png"};
+        if (plan.kind() == OutputKind::Flac)
+            plan.tags.cover = {kJpeg, "image/jpeg"};
+        else
+            plan.tags.cover = {kPng, "image/png"};
     }
     return plan;
 }
@@ -130,6 +139,8 @@ struct ReadBack
     std::vector<std::pair<double, std::string>> chapters;
     std::map<std::string, std::string> tags;
     std::vector<std::uint8_t> picture;
+    int pictureWidth = 0;
+    int pictureHeight = 0;
     std::uint32_t opusInputRate = 0;
 
     std::int64_t frames() const { return channels ? static_cast<std::int64_t>(samples.size()) / channels : 0; }
@@ -161,9 +172,12 @@ void collectMetadata(const AVFormatContext &in, ReadBack &out)
     std::vector<const AVDictionary *> dicts = {in.metadata};
     for (unsigned i = 0; i < in.nb_streams; ++i) {
         dicts.push_back(in.streams[i]->metadata);
-        if (in.streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC)
-            out.picture.assign(in.streams[i]->attached_pic.data,
-                               in.streams[i]->attached_pic.data + in.streams[i]->attached_pic.size);
+        const AVStream &st = *in.streams[i];
+        if (st.disposition & AV_DISPOSITION_ATTACHED_PIC) {
+            out.picture.assign(st.attached_pic.data, st.attached_pic.data + st.attached_pic.size);
+            out.pictureWidth = st.codecpar->width;
+            out.pictureHeight = st.codecpar->height;
+        }
     }
     for (const AVDictionary *d : dicts) {
         for (const AVDictionaryEntry *e = nullptr; (e = av_dict_get(d, "", e, AV_DICT_IGNORE_SUFFIX));) {
@@ -320,7 +334,11 @@ TEST_P(EncoderRoundTrip, FfmpegReadsBackEverySampleChapterAndTag)
     if (c.tagged) {
         for (const auto &[key, value] : plan.tags.values)
             EXPECT_EQ(back.tags.count(key) ? back.tags.at(key) : "", value) << key;
-        EXPECT_EQ(back.picture, kPng);
+        EXPECT_EQ(back.picture, plan.tags.cover.data);
+        if (kind == OutputKind::Flac) {
+            EXPECT_EQ(back.pictureWidth, 3);
+            EXPECT_EQ(back.pictureHeight, 5);
+        }
     }
 }
 
