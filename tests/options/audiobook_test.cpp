@@ -7,6 +7,7 @@
 #include "support/media_probe.h"
 #include "support/scripted_prompter.h"
 #include "support/temp_settings.h"
+#include "ui/image_button.h"
 
 #include <QApplication>
 #include <QKeyEvent>
