@@ -95,15 +95,24 @@ QStringList QtPrompter::openFileNames(const QString &title, const QString &folde
 }
 
 QString QtPrompter::saveFileName(const QString &title, const QString &initialPath,
-                                 const QList<FileFilter> &filters)
+                                 const QList<FileFilter> &filters, int *selectedFilter)
 {
     std::unique_ptr<QFileDialog> dialog(makeDialog(owner_, title, initialPath, filters));
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     // Choosing a name only names the output; Join asks before replacing it.
     dialog->setOption(QFileDialog::DontConfirmOverwrite);
+    // The dialog names its chosen entry by the filter string it was given.
+    const QStringList list = qtNameFilters(filters);
+    if (selectedFilter && *selectedFilter > 0 && *selectedFilter < list.size())
+        dialog->selectNameFilter(list[*selectedFilter]);
     if (dialog->exec() != QDialog::Accepted)
         return {};
+    if (selectedFilter) {
+        const qsizetype chosen = list.indexOf(dialog->selectedNameFilter());
+        if (chosen >= 0)
+            *selectedFilter = static_cast<int>(chosen);
+    }
     return dialog->selectedFiles().value(0);
 }
 
