@@ -81,6 +81,21 @@ QFileDialog *makeDialog(QWidget *owner, const QString &title, const QString &sta
     return dialog;
 }
 
+// The entry a dialog reports as chosen. With the patterns hidden, Qt 6.4
+// reports it as shown, by its description alone; later versions give back
+// the whole filter string.
+int filterIndex(const QStringList &list, const QList<FileFilter> &filters, const QString &reported)
+{
+    const qsizetype whole = list.indexOf(reported);
+    if (whole >= 0)
+        return static_cast<int>(whole);
+    for (qsizetype i = 0; i < filters.size(); ++i) {
+        if (filters[i].description.trimmed() == reported.trimmed())
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
 } // namespace
 
 QStringList QtPrompter::openFileNames(const QString &title, const QString &folder,
@@ -102,16 +117,15 @@ QString QtPrompter::saveFileName(const QString &title, const QString &initialPat
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     // Choosing a name only names the output; Join asks before replacing it.
     dialog->setOption(QFileDialog::DontConfirmOverwrite);
-    // The dialog names its chosen entry by the filter string it was given.
     const QStringList list = qtNameFilters(filters);
     if (selectedFilter && *selectedFilter > 0 && *selectedFilter < list.size())
         dialog->selectNameFilter(list[*selectedFilter]);
     if (dialog->exec() != QDialog::Accepted)
         return {};
     if (selectedFilter) {
-        const qsizetype chosen = list.indexOf(dialog->selectedNameFilter());
+        const int chosen = filterIndex(list, filters, dialog->selectedNameFilter());
         if (chosen >= 0)
-            *selectedFilter = static_cast<int>(chosen);
+            *selectedFilter = chosen;
     }
     return dialog->selectedFiles().value(0);
 }

@@ -44,7 +44,8 @@ TEST(QtPrompter, TheSaveDialogReportsTheChosenTypeEntry)
             }
             dialog->selectNameFilter(shownTypes[choose]);
             dialog->selectFile(name);
-            dialog->accept();
+            // QDialog's accept is public and reaches the file dialog's own.
+            static_cast<QDialog *>(dialog)->accept();
             if (dialog->isVisible())
                 dialog->reject();
         });
@@ -72,7 +73,8 @@ TEST(QtPrompter, TheSaveDialogReportsTheChosenTypeEntry)
         answer(c.choose, &openedOn);
         int selected = c.opensOn;
         const QString chosen = prompter.saveFileName("Save", folder.path(), types, &selected);
-        EXPECT_EQ(openedOn, shownTypes[c.expectedOpenedOn]);
+        // Shown with or without its patterns, as the Qt version has it.
+        EXPECT_TRUE(openedOn.startsWith(types[c.expectedOpenedOn].description)) << openedOn.toStdString();
         EXPECT_EQ(selected, c.expectedSelected);
         EXPECT_EQ(chosen, c.expectedName);
     }
