@@ -39,9 +39,12 @@ public:
     virtual QStringList openFileNames(const QString &title, const QString &folder,
                                       const QList<FileFilter> &filters) = 0;
 
-    // Save-file dialog. Empty result: cancelled.
+    // Save-file dialog. Empty result: cancelled. `selectedFilter`, when
+    // given, is the index of the entry selected as the dialog opens (the
+    // first when out of range) and receives the entry the user left chosen,
+    // which decides what the name stands for.
     virtual QString saveFileName(const QString &title, const QString &initialPath,
-                                 const QList<FileFilter> &filters) = 0;
+                                 const QList<FileFilter> &filters, int *selectedFilter = nullptr) = 0;
 
     // The window that boxes and file dialogs belong to from now on; returns
     // the previous one. A prompter without windows has nothing to change.

@@ -81,6 +81,21 @@ QFileDialog *makeDialog(QWidget *owner, const QString &title, const QString &sta
     return dialog;
 }
 
+// The entry a dialog reports as chosen. With the patterns hidden, Qt 6.4
+// reports it as shown, by its description alone; later versions give back
+// the whole filter string.
+int filterIndex(const QStringList &list, const QList<FileFilter> &filters, const QString &reported)
+{
+    const qsizetype whole = list.indexOf(reported);
+    if (whole >= 0)
+        return static_cast<int>(whole);
+    for (qsizetype i = 0; i < filters.size(); ++i) {
+        if (filters[i].description.trimmed() == reported.trimmed())
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
 } // namespace
 
 QStringList QtPrompter::openFileNames(const QString &title, const QString &folder,
@@ -95,15 +110,23 @@ QStringList QtPrompter::openFileNames(const QString &title, const QString &folde
 }
 
 QString QtPrompter::saveFileName(const QString &title, const QString &initialPath,
-                                 const QList<FileFilter> &filters)
+                                 const QList<FileFilter> &filters, int *selectedFilter)
 {
     std::unique_ptr<QFileDialog> dialog(makeDialog(owner_, title, initialPath, filters));
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     // Choosing a name only names the output; Join asks before replacing it.
     dialog->setOption(QFileDialog::DontConfirmOverwrite);
+    const QStringList list = qtNameFilters(filters);
+    if (selectedFilter && *selectedFilter > 0 && *selectedFilter < list.size())
+        dialog->selectNameFilter(list[*selectedFilter]);
     if (dialog->exec() != QDialog::Accepted)
         return {};
+    if (selectedFilter) {
+        const int chosen = filterIndex(list, filters, dialog->selectedNameFilter());
+        if (chosen >= 0)
+            *selectedFilter = chosen;
+    }
     return dialog->selectedFiles().value(0);
 }
 

@@ -28,7 +28,7 @@ public:
     QStringList openFileNames(const QString &title, const QString &folder,
                               const QList<FileFilter> &filters) override;
     QString saveFileName(const QString &title, const QString &initialPath,
-                         const QList<FileFilter> &filters) override;
+                         const QList<FileFilter> &filters, int *selectedFilter = nullptr) override;
 
 private:
     QPointer<QWidget> owner_;

@@ -3,6 +3,7 @@
 #include "app/dialog_units.h"
 #include "app/prompter.h"
 #include "app/settings_store.h"
+#include "media/output_kind.h"
 #include "options/wave_format_rule.h"
 
 #include <QComboBox>
@@ -79,7 +80,7 @@ QString browseStartFolder(const QString &path, PathStyle style)
     return QStringLiteral(".");
 }
 
-QString withWavExtension(const QString &path, PathStyle style)
+QString withExtension(const QString &path, const QString &extension, PathStyle style)
 {
     qsizetype nameStart = 0;
     for (qsizetype i = path.size() - 1; i >= 0; --i) {
@@ -90,7 +91,17 @@ QString withWavExtension(const QString &path, PathStyle style)
     }
     const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
     const QString stem = dot >= nameStart ? path.left(dot) : path;
-    return stem + QStringLiteral(".wav");
+    return stem + extension;
+}
+
+QList<FileFilter> outputFileFilters()
+{
+    QList<FileFilter> filters;
+    for (const media::OutputFormat &format : media::outputFormats()) {
+        const QString extension = QString::fromLatin1(format.extension);
+        filters.append({QString::fromLatin1(format.description), u'*' + extension});
+    }
+    return filters;
 }
 
 COutputOptionsDlg::COutputOptionsDlg(Prompter &prompter, const editing::MediaFactory &factory, QWidget *parent)
@@ -226,11 +237,18 @@ void COutputOptionsDlg::fillCompressorList(QComboBox *list, const QString &first
 
 void COutputOptionsDlg::OnBrowseOutput()
 {
+    // The entry chosen, not the name typed, decides the format: the join
+    // reads the format from the extension this gives the name.
+    int entry = 0;
     const QString chosen = prompter_.saveFileName(QStringLiteral("Select Output File Name"),
-                                                  browseStartFolder(openedPath_),
-                                                  {{QStringLiteral("WAV file"), QStringLiteral("*.wav")}});
-    if (!chosen.isEmpty())
-        outputFile_->setText(withWavExtension(QDir::toNativeSeparators(chosen)));
+                                                  browseStartFolder(openedPath_), outputFileFilters(), &entry);
+    if (chosen.isEmpty())
+        return;
+    const auto formats = media::outputFormats();
+    const media::OutputFormat &format =
+        entry >= 0 && static_cast<std::size_t>(entry) < formats.size() ? formats[entry] : formats.front();
+    outputFile_->setText(
+        withExtension(QDir::toNativeSeparators(chosen), QString::fromLatin1(format.extension)));
 }
 
 void COutputOptionsDlg::writeVideoSettings()

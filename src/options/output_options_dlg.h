@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/paths.h"
+#include "app/prompter.h"
 #include "editing/media_factory.h"
 #include "options/output_settings.h"
 
@@ -13,7 +14,6 @@ class QPushButton;
 namespace sonaweld {
 
 class DialogUnits;
-class Prompter;
 
 // Control identifiers of the Output options dialog; also the widgets'
 // object names ("control1022").
@@ -33,9 +33,14 @@ inline constexpr int kBits = 1060;
 // separator, "." when it has none.
 QString browseStartFolder(const QString &path, PathStyle style = nativePathStyle());
 
-// A chosen save name with ".wav" in place of its extension. The extension
-// is looked for in the file name only, so a folder "My.Music" stays whole.
-QString withWavExtension(const QString &path, PathStyle style = nativePathStyle());
+// A chosen save name with `extension` (".mp3", with its dot) in place of
+// its own, or added when it has none. The extension is looked for in the
+// file name only, so a folder "My.Music" stays whole.
+QString withExtension(const QString &path, const QString &extension, PathStyle style = nativePathStyle());
+
+// The save dialog's type list: one entry per output format, the WAV file
+// first, in the order of media::outputFormats().
+QList<FileFilter> outputFileFilters();
 
 // Where the user picks the output file and its wave format. It works on
 // its own copy of the settings; the owner copies back what it needs after

@@ -60,7 +60,9 @@ QSet<QString> listedMimeTypes()
 QSet<QString> optionsIn(const QString &text)
 {
     QSet<QString> options;
-    static const QRegularExpression option(QStringLiteral("(?<![\\w-])(--?[a-z]+)\\b"));
+    // An option's name may have dashes inside ("--no-chapters"): cut at the
+    // first, it would name an option nobody takes.
+    static const QRegularExpression option(QStringLiteral("(?<![\\w-])(--?[a-z]+(?:-[a-z]+)*)\\b"));
     for (auto it = option.globalMatch(text); it.hasNext();)
         options.insert(it.next().captured(1));
     return options;

@@ -246,23 +246,76 @@ TEST_F(OutputOptionsTest, BrowseStartsInTheFolderTheDialogOpenedWith)
         EXPECT_EQ(shown.owner, optionsWindow);
         EXPECT_EQ(shown.title, "Select Output File Name");
         EXPECT_EQ(shown.folder, "/music/set one");
-        ASSERT_EQ(shown.filters.size(), 1);
+        ASSERT_FALSE(shown.filters.isEmpty());
         EXPECT_EQ(shown.filters[0].description, "WAV file");
         EXPECT_EQ(shown.filters[0].patterns, "*.wav");
+        EXPECT_EQ(shown.openedOnFilter, 0);
     }
     EXPECT_EQ(dlg.outputSettings().outputPath, "/other/b.wav");
 }
 
+TEST_F(OutputOptionsTest, BrowseGivesTheNameTheExtensionOfTheChosenType)
+{
+    settings.set(kSettings, kOutputName, "/music/a.wav");
+    CMainDlg dlg(prompter);
+    struct Case
+    {
+        int entry; // -1: cancelled
+        QString returned;
+        QString expected;
+    };
+    const Case cases[] = {
+        {0, "/mix/a.mp3", "/mix/a.wav"},
+        {2, "/mix/a", "/mix/a.mp3"},
+        {6, "/books/book.wav", "/books/book.m4b"},
+        {-1, "", "/books/book.m4b"},
+        {1, "/my.music/a", "/my.music/a.flac"},
+        {3, "/mix/a.b.OPUS", "/mix/a.b.opus"},
+        {4, "/mix/a.ogg", "/mix/a.ogg"},
+        {5, "/mix/a.m4b", "/mix/a.m4a"},
+        // An entry the list does not have falls back to the first.
+        {99, "/mix/a.flac", "/mix/a.wav"},
+    };
+    runOptions(dlg, [&](COutputOptionsDlg &o) {
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.returned.toStdString() + " on entry " + std::to_string(c.entry));
+            prompter.saveResults.enqueue(c.returned);
+            if (c.entry >= 0)
+                prompter.saveFilterChoices.enqueue(c.entry);
+            o.findChild<QPushButton *>("control1024")->click();
+            EXPECT_EQ(o.outputFile()->text(), c.expected);
+        }
+        o.okButton()->click();
+    });
+    EXPECT_TRUE(prompter.saveFilterChoices.isEmpty());
+    EXPECT_EQ(dlg.outputSettings().outputPath, "/mix/a.wav");
+
+    // Every format, in the order the join knows them; each dialog opens on
+    // the WAV file whatever was chosen the time before.
+    const QStringList offered = {"WAV file|*.wav",      "FLAC file|*.flac",      "MP3 file|*.mp3",
+                                 "Opus file|*.opus",    "Ogg Vorbis file|*.ogg", "M4A file|*.m4a",
+                                 "M4B audiobook|*.m4b"};
+    ASSERT_EQ(prompter.fileDialogs.size(), std::size(cases));
+    for (const auto &shown : prompter.fileDialogs) {
+        QStringList entries;
+        for (const FileFilter &f : shown.filters)
+            entries << f.description + u'|' + f.patterns;
+        EXPECT_EQ(entries, offered);
+        EXPECT_EQ(shown.openedOnFilter, 0);
+    }
+}
+
 TEST(OutputOptionsPaths, TheExtensionIsLookedForInTheFileNameOnly)
 {
-    EXPECT_EQ(withWavExtension("D:\\Mix\\a.mp3", PathStyle::Windows), "D:\\Mix\\a.wav");
-    EXPECT_EQ(withWavExtension("D:\\Mix\\a", PathStyle::Windows), "D:\\Mix\\a.wav");
-    EXPECT_EQ(withWavExtension("D:\\My.Music\\a", PathStyle::Windows), "D:\\My.Music\\a.wav");
-    EXPECT_EQ(withWavExtension("D:/My.Music/a", PathStyle::Windows), "D:/My.Music/a.wav");
-    EXPECT_EQ(withWavExtension("/home/u/My.Music/a", PathStyle::Posix), "/home/u/My.Music/a.wav");
-    EXPECT_EQ(withWavExtension("/home/u/My.Music/a.b.flac", PathStyle::Posix), "/home/u/My.Music/a.b.wav");
+    EXPECT_EQ(withExtension("D:\\Mix\\a.mp3", ".wav", PathStyle::Windows), "D:\\Mix\\a.wav");
+    EXPECT_EQ(withExtension("D:\\Mix\\a", ".wav", PathStyle::Windows), "D:\\Mix\\a.wav");
+    EXPECT_EQ(withExtension("D:\\My.Music\\a", ".wav", PathStyle::Windows), "D:\\My.Music\\a.wav");
+    EXPECT_EQ(withExtension("D:/My.Music/a", ".wav", PathStyle::Windows), "D:/My.Music/a.wav");
+    EXPECT_EQ(withExtension("/home/u/My.Music/a", ".wav", PathStyle::Posix), "/home/u/My.Music/a.wav");
+    EXPECT_EQ(withExtension("/home/u/My.Music/a.b.flac", ".wav", PathStyle::Posix), "/home/u/My.Music/a.b.wav");
     // A backslash is part of a POSIX name.
-    EXPECT_EQ(withWavExtension("/tmp/x.y\\z", PathStyle::Posix), "/tmp/x.wav");
+    EXPECT_EQ(withExtension("/tmp/x.y\\z", ".wav", PathStyle::Posix), "/tmp/x.wav");
+    EXPECT_EQ(withExtension("D:\\Books\\book.wav", ".m4b", PathStyle::Windows), "D:\\Books\\book.m4b");
 
     EXPECT_EQ(browseStartFolder("D:\\My.Music\\a", PathStyle::Windows), "D:\\My.Music");
     EXPECT_EQ(browseStartFolder("/home/u/My.Music/a", PathStyle::Posix), "/home/u/My.Music");

@@ -30,10 +30,18 @@ QStringList ScriptedPrompter::openFileNames(const QString &title, const QString 
 }
 
 QString ScriptedPrompter::saveFileName(const QString &title, const QString &initialPath,
-                                       const QList<FileFilter> &filters)
+                                       const QList<FileFilter> &filters, int *selectedFilter)
 {
-    fileDialogs.append({title, initialPath, filters, owner});
-    return saveResults.isEmpty() ? QString() : saveResults.dequeue();
+    const int openedOn = selectedFilter ? *selectedFilter : -1;
+    fileDialogs.append({title, initialPath, filters, owner, openedOn});
+    const QString chosen = saveResults.isEmpty() ? QString() : saveResults.dequeue();
+    // A cancelled dialog chooses no entry either.
+    if (!chosen.isEmpty() && !saveFilterChoices.isEmpty()) {
+        const int entry = saveFilterChoices.dequeue();
+        if (selectedFilter)
+            *selectedFilter = entry;
+    }
+    return chosen;
 }
 
 QStringList ScriptedPrompter::texts() const

@@ -28,12 +28,15 @@ public:
     QStringList openFileNames(const QString &title, const QString &folder,
                               const QList<FileFilter> &filters) override;
     QString saveFileName(const QString &title, const QString &initialPath,
-                         const QList<FileFilter> &filters) override;
+                         const QList<FileFilter> &filters, int *selectedFilter = nullptr) override;
 
     QList<Shown> shown;
     QQueue<Answer> answers;
     QQueue<QStringList> openResults;
     QQueue<QString> saveResults;
+    // The filter entry each accepted save dialog is left on; when the queue
+    // is empty the entry it opened on stays chosen.
+    QQueue<int> saveFilterChoices;
 
     struct FileDialog
     {
@@ -41,6 +44,9 @@ public:
         QString folder;
         QList<FileFilter> filters;
         QWidget *owner = nullptr;
+        // The entry selected as a save dialog opened; -1 when its caller
+        // did not ask which one was chosen.
+        int openedOnFilter = -1;
     };
     QList<FileDialog> fileDialogs;
 
