@@ -53,9 +53,11 @@ Result EncodedFile::finish(std::int64_t frames)
     buffer_.finishAt(frames);
     if (thread_.joinable())
         thread_.join();
-    // The file is closed after a failure too: what was encoded stays readable.
+    // The file is closed after a failure too: what was encoded stays
+    // readable, or where it cannot be (an MP4 without its index), the
+    // close says what became of it.
     const Result closed = encoder_.finish();
-    return encodeFailure_.failed() ? encodeFailure_ : closed;
+    return encodeFailure_.failed() && !closed.failed() ? encodeFailure_ : closed;
 }
 
 } // namespace sonaweld::media

@@ -187,6 +187,11 @@ void ExportRun::finish()
         outcome = hung;
     else if (outcome)
         outcome = closed;
+    // When writing the output failed and closing it did too, the close has
+    // the last word on what is left of it (an MP4 without its index is
+    // removed).
+    else if (closed.failed() && closed.file == outputPath_ && outcome.file == outputPath_)
+        outcome = closed;
     {
         std::lock_guard lock(mutex_);
         ended_ = outcome;

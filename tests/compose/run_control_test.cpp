@@ -142,7 +142,7 @@ TEST_F(RunControlTest, ExistingOutputAnsweredYesIsReplaced)
     ASSERT_TRUE(waitForIdle());
     const WavContents w = readWav(output());
     ASSERT_TRUE(w.valid);
-    EXPECT_EQ(w.fileSize, 44u + 441u * 4u);
+    EXPECT_EQ(w.fileSize, 44u + 441u * 4u + w.trailer);
 }
 
 TEST_F(RunControlTest, EmptyListIsRefusedBeforeAnythingElse)
@@ -211,7 +211,7 @@ TEST_F(RunControlTest, ASourceCutAfterItWasMeasuredFailsTheJoinNamingIt)
     const WavContents w = readWav(output());
     ASSERT_TRUE(w.valid) << w.error.toStdString();
     EXPECT_LE(w.frames(), (5 + 8) * 44100);
-    EXPECT_EQ(w.fileSize, 44 + w.data.size());
+    EXPECT_EQ(w.fileSize, 44 + w.data.size() + w.trailer);
 }
 
 TEST_F(RunControlTest, StopWithAnEmptiedListIsRefusedAndTheJoinGoesOn)

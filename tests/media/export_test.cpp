@@ -191,7 +191,7 @@ TEST_F(ExportTest, ASourceCutShortAfterMeasuringFailsAndKeepsWhatItHeld)
         ASSERT_TRUE(w.valid) << w.error.toStdString();
         EXPECT_EQ(w.frames(), job.framesDone()) << name.toStdString();
         EXPECT_EQ(w.frames(), remaining) << name.toStdString();
-        EXPECT_EQ(w.fileSize, 44u + w.data.size());
+        EXPECT_EQ(w.fileSize, 44u + w.data.size() + w.trailer);
         EXPECT_EQ(w.riffSize, 36u + w.data.size());
     }
 }
@@ -316,7 +316,7 @@ TEST_F(ExportTest, StopLeavesAValidFileOfWhatWasWritten)
     ASSERT_TRUE(w.valid) << w.error.toStdString();
     EXPECT_GT(w.frames(), 0);
     EXPECT_LT(w.frames(), 60 * 44100);
-    EXPECT_EQ(w.fileSize, 44u + w.data.size());
+    EXPECT_EQ(w.fileSize, 44u + w.data.size() + w.trailer);
     EXPECT_EQ(w.riffSize, 36u + w.data.size());
 }
 

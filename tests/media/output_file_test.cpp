@@ -78,7 +78,7 @@ TEST(OutputFile, TheHeaderTheProgressAndTheClosedFileFollowThePrefixOfWholeSegme
         const auto w = readWav(path);
         ASSERT_TRUE(w.valid) << w.error.toStdString();
         EXPECT_EQ(w.frames(), c.prefix);
-        EXPECT_EQ(w.fileSize, 44u + w.data.size());
+        EXPECT_EQ(w.fileSize, 44u + w.data.size() + w.trailer);
         for (std::int64_t f = 0; f < w.frames(); ++f)
             ASSERT_EQ(w.sample(f, 0), f) << "frame " << f;
     }

@@ -51,9 +51,9 @@ TEST(Audiobook, AnM4bNameTypedInOutputOptionsMakesAnAudiobookWithAChapterPerClip
         auto *options = qobject_cast<COutputOptionsDlg *>(QApplication::activeModalWidget());
         ASSERT_NE(options, nullptr);
         // Tab from OK past Cancel to the file name; its text is selected on arrival.
-        key(QApplication::focusWidget(), Qt::Key_Tab);
-        key(QApplication::focusWidget(), Qt::Key_Tab);
-        ASSERT_EQ(QApplication::focusWidget(), options->outputFile());
+        key(options->focusWidget(), Qt::Key_Tab);
+        key(options->focusWidget(), Qt::Key_Tab);
+        ASSERT_EQ(options->focusWidget(), options->outputFile());
         options->outputFile()->selectAll();
         type(options->outputFile(), book);
         key(options->outputFile(), Qt::Key_Return);

@@ -121,6 +121,30 @@ int WavContents::sample(std::int64_t frame, int channel) const
     return static_cast<std::int16_t>(le16(&data[at]));
 }
 
+// After the data only its pad byte and the markers' chunks may follow,
+// ending exactly where the file does; the trailer is counted only then, so
+// junk a writer left shows as a file longer than its parts.
+void readMarkers(const QByteArray &all, std::size_t dataEnd, WavContents &w)
+{
+    const auto *b = reinterpret_cast<const std::uint8_t *>(all.constData());
+    const auto end = static_cast<std::size_t>(all.size());
+    std::size_t pos = dataEnd + (dataEnd & 1);
+    int cuePoints = 0;
+    while (pos + 8 <= end) {
+        const QByteArray id = all.mid(static_cast<qsizetype>(pos), 4);
+        const std::uint64_t size = le32(b + pos + 4);
+        if ((id != "cue " && id != "LIST") || pos + 8 + size > end)
+            return;
+        if (id == "cue ")
+            cuePoints = static_cast<int>(le32(b + pos + 8));
+        pos += 8 + size + (size & 1);
+    }
+    if (pos != end)
+        return;
+    w.trailer = end - dataEnd;
+    w.cuePoints = cuePoints;
+}
+
 WavContents readWav(const QString &path)
 {
     WavContents w;
@@ -166,6 +190,7 @@ WavContents readWav(const QString &path)
             w.valid = haveFormat;
             if (!haveFormat)
                 w.error = "data before fmt";
+            readMarkers(all, body + size, w);
             return w;
         }
         pos = body + size + (size & 1);

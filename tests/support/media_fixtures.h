@@ -54,6 +54,10 @@ struct WavContents
     std::uint64_t riffSize = 0;
     std::uint64_t fileSize = 0;
     std::vector<std::uint8_t> data;
+    // Bytes after the data chunk's samples: its pad byte and the markers'
+    // chunks, the only ones allowed there.
+    std::uint64_t trailer = 0;
+    int cuePoints = 0;
 
     std::int64_t frames() const { return blockAlign ? static_cast<std::int64_t>(data.size()) / blockAlign : 0; }
     // Sample of `channel` at `frame`, as a signed value.

@@ -255,7 +255,7 @@ TEST(JoinTool, CtrlCLeavesAValidWavOfWhatWasJoined)
     EXPECT_LT(w.frames(), total);
     // The header describes the file exactly: nothing unwritten inside it,
     // nothing written past it.
-    EXPECT_EQ(w.fileSize, 44 + w.data.size() + (w.data.size() & 1));
+    EXPECT_EQ(w.fileSize, 44 + w.data.size() + w.trailer);
     EXPECT_EQ(w.riffSize, w.fileSize - 8);
     // What was kept is the tone, not silence left by an unwritten span.
     int quiet = 0;
