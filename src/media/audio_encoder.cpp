@@ -118,6 +118,7 @@ struct AudioEncoder::State
     Result sendFrame(int samples);
     Result drain();
     Result flush();
+    void trimChapters();
     Result close();
 
     // Where the samples the frames so far make end at the encoder's rate:
@@ -170,13 +171,21 @@ Result AudioEncoder::State::openMuxer(const JoinPlan &plan)
     // Only the file protocol: a name such as "take:1.mp3" is a file in the
     // current folder, not a protocol.
     AVDictionary *options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    rc = av_dict_set(&options, "protocol_whitelist", "file", 0);
     const std::string url = "file:" + path;
-    rc = avio_open2(&muxer->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, &options);
+    if (rc >= 0)
+        rc = avio_open2(&muxer->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, &options);
     av_dict_free(&options);
     if (rc < 0)
         return failure(rc, Operation::Create, path);
-    if (rc = avformat_write_header(muxer.get(), nullptr); rc < 0)
+    // An audiobook player knows an M4B by its brand, not by its name alone.
+    AVDictionary *muxerOptions = nullptr;
+    if (outputFormatOf(path).extension == ".m4b")
+        rc = av_dict_set(&muxerOptions, "brand", "M4B ", 0);
+    if (rc >= 0)
+        rc = avformat_write_header(muxer.get(), &muxerOptions);
+    av_dict_free(&muxerOptions);
+    if (rc < 0)
         return failure(rc, Operation::Create, path);
     headerWritten = true;
     if (cover) {
@@ -315,9 +324,32 @@ Result AudioEncoder::State::flush()
     return drain();
 }
 
+// An MP4 file takes its chapters at the close: those of a join that ended
+// early stop where its sound does. The other formats carry theirs in the
+// header, written before the end was known.
+void AudioEncoder::State::trimChapters()
+{
+    if (kind != OutputKind::Aac || !muxer)
+        return;
+    const AVRational samples{1, static_cast<int>(format.samplesPerSec)};
+    unsigned kept = 0;
+    for (unsigned i = 0; i < muxer->nb_chapters; ++i) {
+        AVChapter *chapter = muxer->chapters[i];
+        if (av_rescale_q(chapter->start, chapter->time_base, samples) < framesIn) {
+            chapter->end = std::min(chapter->end, av_rescale_q(framesIn, samples, chapter->time_base));
+            muxer->chapters[kept++] = chapter;
+            continue;
+        }
+        av_dict_free(&chapter->metadata);
+        av_free(chapter);
+    }
+    muxer->nb_chapters = kept;
+}
+
 // The trailer goes on even after a failure, so what was written plays.
 Result AudioEncoder::State::close()
 {
+    trimChapters();
     const int trailer = headerWritten ? av_write_trailer(muxer.get()) : 0;
     const int closed = muxer && muxer->pb ? avio_closep(&muxer->pb) : 0;
     muxer.reset();

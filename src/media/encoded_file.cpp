@@ -1,5 +1,7 @@
 #include "media/encoded_file.h"
 
+#include <algorithm>
+
 namespace sonaweld::media {
 
 EncodedFile::EncodedFile(const WaveFormatEx &format, std::int64_t windowFrames)
@@ -44,7 +46,20 @@ void EncodedFile::encodeInOrder()
         encodeFailure_ = fail(isOutOfMemory(e) ? Code::kOutOfMemory : Code::kUnexpected,
                               "The join failed: " + exceptionText(e) + " while encoding");
         buffer_.failReader(encodeFailure_);
+    } catch (...) {
+        encodeFailure_ = fail(Code::kUnexpected, "The join failed: an unexpected error while encoding");
+        buffer_.failReader(encodeFailure_);
     }
+}
+
+std::int64_t EncodedFile::framesKept(std::int64_t written) const
+{
+    return std::min(written, buffer_.readPosition());
+}
+
+std::int64_t EncodedFile::stopPoint(std::int64_t written)
+{
+    return std::min(written, buffer_.stopAtReader());
 }
 
 Result EncodedFile::finish(std::int64_t frames)

@@ -24,6 +24,8 @@ public:
     Result writeFrames(std::int64_t frameOffset, const std::uint8_t *data, std::int64_t frames) override;
     // The encoder keeps what it took; there is no header to bring up.
     Result commitPrefix(std::int64_t) override { return ok(); }
+    std::int64_t framesKept(std::int64_t written) const override;
+    std::int64_t stopPoint(std::int64_t written) override;
     void interrupt() override { buffer_.interrupt(); }
     Result finish(std::int64_t frames) override;
 

@@ -175,11 +175,11 @@ void ExportRun::finish()
     }
     // Every part of a finished run was written; a part nobody wrote would
     // otherwise be silence in a file reported as complete.
-    if (outcome && !stopped && framesDone() != totalFrames())
+    if (outcome && !stopped && output_->writtenFrames() != totalFrames())
         outcome = fail(Code::kUnexpected, "The join left part of " + outputPath_ + " unwritten");
     Result closed;
     try {
-        closed = closeFile();
+        closed = closeFile(stopped);
     } catch (const std::exception &e) {
         closed = failWith(Code::kFail, [&] { return joinFailed(e); });
     }
@@ -190,7 +190,8 @@ void ExportRun::finish()
     // When writing the output failed and closing it did too, the close has
     // the last word on what is left of it (an MP4 without its index is
     // removed).
-    else if (closed.failed() && closed.file == outputPath_ && outcome.file == outputPath_)
+    else if (plan_.kind() != OutputKind::Wav && closed.failed() && closed.file == outputPath_ &&
+             outcome.file == outputPath_)
         outcome = closed;
     {
         std::lock_guard lock(mutex_);
@@ -260,7 +261,7 @@ void ExportRun::joinWorkers()
 // The file is closed whatever the fault hook says, so what was written
 // stays a valid file.
 // The file is closed whatever the hook does, also when it throws.
-Result ExportRun::closeFile()
+Result ExportRun::closeFile(bool stopped)
 {
     int injected = 0;
     std::exception_ptr thrown;
@@ -269,7 +270,7 @@ Result ExportRun::closeFile()
     } catch (...) {
         thrown = std::current_exception();
     }
-    const Result closed = output_->close();
+    const Result closed = output_->close(stopped);
     if (thrown)
         std::rethrow_exception(thrown);
     return closed && injected < 0 ? fail(injected) : closed;

@@ -51,7 +51,7 @@ private:
     void superviseWorkers();
     void joinWorkers();
     void finish();
-    Result closeFile();
+    Result closeFile(bool stopped = false);
 
     const JoinPlan plan_;
     const std::vector<ClipSpec> &clips_ = plan_.clips;

@@ -19,6 +19,12 @@ public:
     // The first `frames` frames are all written: a WAV file's header comes
     // up to them, so a reader finds them even if the program dies.
     virtual Result commitPrefix(std::int64_t frames) = 0;
+    // Of the first `written` frames, those the file holds or will hold
+    // without further work: an encoder may still be on its way to them.
+    virtual std::int64_t framesKept(std::int64_t written) const { return written; }
+    // Where a stopped run's file ends, given the frames written: a stop
+    // does not wait for an encoder to catch up with the writers.
+    virtual std::int64_t stopPoint(std::int64_t written) { return written; }
     // Wakes writers waiting for room, which then fail with Code::kAbort;
     // called when the run closes, before finish().
     virtual void interrupt() {}

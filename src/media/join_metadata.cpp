@@ -48,8 +48,11 @@ void describeJoin(JoinPlan &plan)
         const ClipSpec &clip = plan.clips[i];
         if (clip.stop <= clip.start)
             continue;
+        // Pictures are copied only while one is wanted: the WAV file holds
+        // none, and the first found is the one kept.
+        const bool wantCover = plan.kind() != OutputKind::Wav && plan.tags.cover.empty();
         MediaTags tags;
-        if (readMediaTags(clip.path, tags, CoverRead::Read).failed())
+        if (readMediaTags(clip.path, tags, wantCover ? CoverRead::Read : CoverRead::Skip).failed())
             tags = {};
         plan.chapters.push_back({plan.firstSample(i), tags.title.empty() ? fileTitle(clip.path) : tags.title});
         album.add(tags.album);

@@ -68,6 +68,21 @@ void OrderedBuffer::finishAt(std::int64_t frames)
     arrived_.notify_all();
 }
 
+std::int64_t OrderedBuffer::stopAtReader()
+{
+    std::int64_t end;
+    {
+        std::lock_guard lock(mutex_);
+        interrupted_ = true;
+        end = read_;
+        end_ = end;
+        chunks_.clear();
+    }
+    roomOrEnd_.notify_all();
+    arrived_.notify_all();
+    return end;
+}
+
 void OrderedBuffer::failReader(Result failure)
 {
     {

@@ -37,6 +37,9 @@ public:
     void interrupt();
     // The reader stops after `frames` frames; chunks beyond are dropped.
     void finishAt(std::int64_t frames);
+    // A stop: the reader ends with the chunk it has, writers are refused;
+    // returns where the read ends.
+    std::int64_t stopAtReader();
     // The reader failed: writers get `failure`, and the reader stops.
     void failReader(Result failure);
 

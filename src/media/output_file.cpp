@@ -46,22 +46,24 @@ Result OutputFile::commit()
     return file_ ? file_->commitPrefix(writtenPrefix()) : ok();
 }
 
-// The prefix is counted behind the shut gate: a writer that got in before
-// it is in both the count and the file, one that comes later in neither.
 void OutputFile::interrupt()
 {
     if (file_)
         file_->interrupt();
 }
 
-Result OutputFile::close()
+// The prefix is counted behind the shut gate: a writer that got in before
+// it is in both the count and the file, one that comes later in neither.
+Result OutputFile::close(bool stopped)
 {
     // A writer waiting for an encoder's room holds the gate; woken, it
     // gives up and lets the close in.
     interrupt();
     std::unique_lock gate(gate_);
     closed_ = true;
-    const std::int64_t frames = writtenPrefix();
+    std::int64_t frames = writtenPrefix();
+    if (stopped && file_)
+        frames = file_->stopPoint(frames);
     closedFrames_.store(frames);
     return file_ ? file_->finish(frames) : ok();
 }
@@ -69,7 +71,10 @@ Result OutputFile::close()
 std::int64_t OutputFile::framesDone() const
 {
     const std::int64_t closed = closedFrames_.load();
-    return closed >= 0 ? closed : writtenPrefix();
+    if (closed >= 0)
+        return closed;
+    const std::int64_t written = writtenPrefix();
+    return file_ ? file_->framesKept(written) : written;
 }
 
 std::int64_t OutputFile::writtenPrefix() const

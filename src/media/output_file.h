@@ -40,11 +40,16 @@ public:
     Result commit();
     // Wakes writers waiting for an encoder's room: the run is ending.
     void interrupt();
-    // Cuts the file after the written prefix and closes it.
-    Result close();
+    // Cuts the file after the written prefix and closes it; after a stop,
+    // an encoded file ends where its encoder is rather than waiting for it
+    // to take every written frame.
+    Result close(bool stopped = false);
 
-    // Frames of the fully written prefix; once closed, those the file holds.
+    // Frames the file holds or is sure to hold (an encoder may lag behind
+    // the writers); once closed, those the file holds.
     std::int64_t framesDone() const;
+    // Frames of the fully written prefix.
+    std::int64_t writtenFrames() const { return writtenPrefix(); }
     std::int64_t totalFrames() const { return segments_.empty() ? 0 : segments_.back().end; }
 
 private:

@@ -25,7 +25,7 @@ JoinPlan planOf(const std::vector<std::pair<QString, int>> &files)
     std::vector<PlanItem> items;
     for (const auto &[path, seconds] : files)
         items.push_back({path.toStdString(), seconds * kUnitsPerSecond});
-    return planJoin(items, "/out/joined.wav", pcmFormat(44100, 2, 16));
+    return planJoin(items, "/out/joined.flac", pcmFormat(44100, 2, 16));
 }
 
 std::vector<std::uint8_t> bytesOf(const QString &path)
