@@ -2,6 +2,7 @@
 // as Add does, makes the same join plan as the window, and runs the export
 // job directly, speaking in plain one-line messages.
 #include "app/paths.h"
+#include "app/version.h"
 #include "compose/failure_text.h"
 #include "compose/measure.h"
 #include "cue_output.h"
@@ -44,6 +45,7 @@ constexpr int kExitInterrupted = 130;
 const char kUsage[] =
     "usage: sonaweld-join [-o OUT.wav] [-r 44100|22050|11025|8000] [-c 2|1] [-b 16|8] [-j N] [-y] [-q] [--cue] FILE...\n"
     "       sonaweld-join --probe FILE...\n"
+    "       sonaweld-join --help | --version\n"
     "\n"
     "Joins the files, each played from its beginning for its measured length,\n"
     "into one WAV file (default sonaweld.wav in the current folder).\n"
@@ -57,6 +59,7 @@ const char kUsage[] =
     "  -q          no progress display\n"
     "  --cue       also write OUT.cue, a cue sheet of every file's place (at most 99 files)\n"
     "  --probe     print each file's length in 100-ns units, a tab and its path\n"
+    "  --version   print the program's name and version\n"
     "\n"
     "Exit status: 0 joined, 1 the join failed, 2 bad usage or an input that\n"
     "cannot be measured, 130 stopped by Ctrl+C (the output holds what was joined).\n";
@@ -155,7 +158,7 @@ bool takesValue(const char *a)
 }
 
 // Nothing when the arguments ask for a join or a probe, else the exit
-// status to end with (0 after --help).
+// status to end with (0 after --help or --version).
 std::optional<int> parse(int argc, char **argv, Options &o)
 {
     bool onlyFiles = false;
@@ -169,6 +172,9 @@ std::optional<int> parse(int argc, char **argv, Options &o)
             o.probe = true;
         } else if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
             std::fputs(kUsage, stdout);
+            return kExitOk;
+        } else if (std::strcmp(a, "--version") == 0) {
+            std::printf("sonaweld-join %s\n", kVersion);
             return kExitOk;
         } else if (std::strcmp(a, "-y") == 0) {
             o.replace = true;
