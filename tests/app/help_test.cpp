@@ -29,6 +29,7 @@
 #include <optional>
 #include <string>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 using namespace sonaweld;
@@ -288,4 +289,18 @@ TEST(Resources, EveryIconCursorAndTheHoverSoundLoad)
     const QByteArray wav = sound.readAll();
     EXPECT_TRUE(wav.startsWith("RIFF") && wav.mid(8, 4) == "WAVE");
     EXPECT_GT(wav.size(), 500);
+}
+
+TEST(Launches, OneThatReachesTheSystemFailsTheTest)
+{
+    // What test programs put in place of the system's launcher and link
+    // shell: a window given no stand-in fails its test instead of starting
+    // the user's browser.
+    EXPECT_NONFATAL_FAILURE(systemLauncher().openUrl(QUrl("https://example.org/")), "a real browser");
+    EXPECT_NONFATAL_FAILURE(systemLauncher().startCommandLine("player song.mp3", "player"), "a real program");
+    EXPECT_NONFATAL_FAILURE(systemLinkShell().open("https://example.org/"), "a real browser");
+    TempSettings settings;
+    ScriptedPrompter prompter;
+    CMainDlg dlg(prompter);
+    EXPECT_NONFATAL_FAILURE(dlg.button(ControlId::kHomepage)->click(), "https://www.quillory.com/");
 }
