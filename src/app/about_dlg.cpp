@@ -3,6 +3,7 @@
 #include "app/dialog_units.h"
 #include "app/main_dlg.h"
 #include "app/prompter.h"
+#include "app/version.h"
 #include "app/web_links.h"
 #include "ui/link_label.h"
 #include "ui/resource_icons.h"
@@ -50,7 +51,7 @@ void CAboutDlg::createControls()
     icon->setGeometry(iconRect);
     icon->setPixmap(iconForResource(IconId::kMainFrame).pixmap(std::min(iconRect.width(), iconRect.height())));
 
-    auto *version = new QLabel(kApplicationName + QStringLiteral(" Version 3.1.2.1"), this);
+    auto *version = new QLabel(kApplicationName + QStringLiteral(" Version ") + QLatin1String(kVersion), this);
     version->setGeometry(units.map(58, 10, 147, 8));
     auto *notice = new QLabel(QStringLiteral("Copyright \u00A9 2026 Quillory. All rights reserved."), this);
     notice->setGeometry(units.map(58, 25, 147, 8));

@@ -44,7 +44,8 @@ void CMainDlg::OnHelp()
 {
     const QString executable = QCoreApplication::applicationFilePath();
 #ifdef _WIN32
-    launcher().startCommandLine(helpCommandLine(folderOfPath(QDir::toNativeSeparators(executable))));
+    // The viewer is found on the system's search path, as the line names it.
+    launcher().startCommandLine(helpCommandLine(folderOfPath(QDir::toNativeSeparators(executable))), QString());
 #else
     const QString page = helpIntroductionPage(QFileInfo(executable).absolutePath());
     if (!page.isEmpty())
@@ -61,7 +62,8 @@ void CMainDlg::offerUpdate()
 {
     // Its boxes belong to no window: the program is closing.
     const PrompterOwnerScope owner(prompter_, nullptr);
-    showUpdatePrompt(prompter_, launcher(), WebLinks::kProductPage, QDateTime::currentSecsSinceEpoch());
+    const std::int64_t now = clock_ ? clock_() : QDateTime::currentSecsSinceEpoch();
+    showUpdatePrompt(prompter_, launcher(), WebLinks::kProductPage, now);
 }
 
 } // namespace sonaweld

@@ -10,7 +10,10 @@
 #include <QEvent>
 #include <QTimer>
 
+#include <cstdint>
+#include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class QGroupBox;
@@ -125,6 +128,9 @@ public slots:
 public:
     // Where the double click opens files; nullptr: the system's own.
     void setLauncher(Launcher *launcher) { launcher_ = launcher; }
+    // The time the update offer on closing counts from, in seconds since
+    // 1970 (UTC); empty: the system clock.
+    void setClock(std::function<std::int64_t()> clock) { clock_ = std::move(clock); }
 
 protected:
     bool event(QEvent *event) override;
@@ -183,6 +189,7 @@ private:
 
     // List editing state (medialist/list_edit.cpp).
     Launcher *launcher_ = nullptr;
+    std::function<std::int64_t()> clock_;
 
     ItemListView *list_ = nullptr;
     QLabel *status_ = nullptr;

@@ -10,23 +10,32 @@
 namespace sonaweld {
 namespace {
 
-// The stored time is a 32-bit integer, as it always was.
-std::int32_t low32(std::int64_t seconds)
+// The stored time is a 32-bit integer, as it always was. Taken as unsigned
+// it counts seconds up to 2106, where signed it would run out in January
+// 2038 and turn every later time into one before 1970. The bits stored do
+// not change, so values written before keep their meaning.
+std::uint32_t low32(std::int64_t seconds)
 {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(seconds & 0xFFFFFFFF));
+    return static_cast<std::uint32_t>(seconds & 0xFFFFFFFF);
+}
+
+std::int64_t readTime(std::int64_t now)
+{
+    using namespace SettingsKeys;
+    const int word = SettingsStore::getProfileInt(kSetup, kFirstUpdate, static_cast<int>(low32(now)));
+    return static_cast<std::uint32_t>(word);
 }
 
 void storeTime(std::int64_t now)
 {
-    SettingsStore::writeProfileInt(SettingsKeys::kSetup, SettingsKeys::kFirstUpdate, low32(now));
+    SettingsStore::writeProfileInt(SettingsKeys::kSetup, SettingsKeys::kFirstUpdate, static_cast<int>(low32(now)));
 }
 
 } // namespace
 
 void showUpdatePrompt(Prompter &prompter, Launcher &launcher, const QString &pageUrl, std::int64_t now)
 {
-    using namespace SettingsKeys;
-    const std::int64_t stored = SettingsStore::getProfileInt(kSetup, kFirstUpdate, low32(now));
+    const std::int64_t stored = readTime(now);
     if (stored == now)
         storeTime(now);
     if (stored + kUpdatePromptInterval >= now)

@@ -114,7 +114,25 @@ void ItemListView::keyPressEvent(QKeyEvent *event)
             emit deletePressed();
         return;
     }
+    if (selectsEdgeRowInPlace(event))
+        return;
     QTableWidget::keyPressEvent(event);
+}
+
+bool ItemListView::selectsEdgeRowInPlace(QKeyEvent *event)
+{
+    // The view selects only when the cursor moves; a list view selects the
+    // first or last row on Home or End even where the focus already is, so
+    // the commands that follow find it selected.
+    const bool home = event->key() == Qt::Key_Home;
+    if (!(home || event->key() == Qt::Key_End) || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+        return false;
+    const QModelIndex target = moveCursor(home ? MoveHome : MoveEnd, event->modifiers());
+    if (!target.isValid() || target.row() != currentIndex().row())
+        return false;
+    selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    event->accept();
+    return true;
 }
 
 void ItemListView::mouseDoubleClickEvent(QMouseEvent *event)

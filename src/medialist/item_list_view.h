@@ -41,6 +41,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
+    // Home or End on the row that already has the focus: selects it.
+    bool selectsEdgeRowInPlace(QKeyEvent *event);
     void insertItemRow(const ItemTable &table, int row);
 };
 

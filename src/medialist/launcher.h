@@ -18,7 +18,11 @@ public:
     virtual QString playerPath() const = 0;
     // Starts a whole command line, as the platform's program-launch call
     // does, and does not wait: nothing in it is quoted for the caller.
-    virtual void startCommandLine(const QString &commandLine) = 0;
+    // `program`, when given, is the file to run: the line's first word is
+    // then not looked for, so a program path with blanks cannot start
+    // another program ("C:\Program.exe" for "C:\Program Files\...").
+    // Empty: the system finds the program the line starts with.
+    virtual void startCommandLine(const QString &commandLine, const QString &program) = 0;
     // The shell's "open" on `path`: the application associated with its type.
     virtual void openWithShell(const QString &path) = 0;
     // The shell's "open" on an address: the user's browser for a web page.
@@ -32,13 +36,18 @@ class SystemLauncher : public Launcher
 {
 public:
     QString playerPath() const override;
-    void startCommandLine(const QString &commandLine) override;
+    void startCommandLine(const QString &commandLine, const QString &program) override;
     void openWithShell(const QString &path) override;
     bool openUrl(const QUrl &url) override;
 };
 
-// The launcher used when none was set.
+// The launcher used when none was set: the system's own, unless a stand-in
+// has taken its place for the whole process.
 Launcher &systemLauncher();
+// Puts `standIn` in the system launcher's place; nullptr restores the
+// system's own. Test programs do this first, so that no test starts a real
+// player or browser through a window that was given no launcher.
+void replaceSystemLauncher(Launcher *standIn);
 
 // What a dedicated player is started with: its path, one blank and the
 // file, neither quoted. The player takes the rest of its command line as

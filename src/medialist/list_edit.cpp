@@ -113,7 +113,7 @@ void CMainDlg::OnItemDoubleClick()
         }
         const QString player = launcher.playerPath();
         if (!player.isEmpty() && fileExists(player))
-            launcher.startCommandLine(playerCommandLine(player, path));
+            launcher.startCommandLine(playerCommandLine(player, path), player);
         else
             launcher.openWithShell(path);
         r = next;

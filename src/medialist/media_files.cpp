@@ -1,8 +1,10 @@
 #include "medialist/media_files.h"
 
+#include <QCollator>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -43,6 +45,42 @@ int compareNumbers(const QString &a, qsizetype ai, qsizetype ae, const QString &
             return a[ai] < b[bi] ? -1 : 1;
     }
     return 0;
+}
+
+qsizetype textRunEnd(const QString &s, qsizetype from)
+{
+    while (from < s.size() && !isAsciiDigit(s[from]))
+        ++from;
+    return from;
+}
+
+// The text between two numbers as the collator sees it. A number that
+// follows stands in as "0", so the text is weighed against the other name's
+// text at that place as a digit would be ("a-x" before "a1", "a1" before
+// "ab"), not as the end of the name.
+QString textKey(const QString &s, qsizetype from, qsizetype end)
+{
+    QString key = s.mid(from, end - from);
+    if (end < s.size())
+        key += QLatin1Char('0');
+    return key;
+}
+
+// Letters compare as the user's language orders them (in German "Ä" goes
+// with "A", in Swedish after "Z"), in any letter case. Made again only when
+// the locale has changed: a sort makes thousands of comparisons.
+const QCollator &userCollator()
+{
+    thread_local QCollator collator = [] {
+        QCollator made{QLocale()};
+        made.setCaseSensitivity(Qt::CaseInsensitive);
+        made.setNumericMode(true);
+        return made;
+    }();
+    if (collator.locale() != QLocale()) {
+        collator.setLocale(QLocale());
+    }
+    return collator;
 }
 
 } // namespace
@@ -90,6 +128,7 @@ bool isMediaFileName(const QString &fileName)
 
 int naturalCompare(const QString &a, const QString &b)
 {
+    const QCollator &collator = userCollator();
     qsizetype i = 0;
     qsizetype j = 0;
     while (i < a.size() && j < b.size()) {
@@ -102,15 +141,12 @@ int naturalCompare(const QString &a, const QString &b)
             j = je;
             continue;
         }
-        // A digit against anything else compares as the character it is;
-        // no other character folds into the digits' range, so a number
-        // keeps one place among the other characters whatever its value.
-        const char16_t ca = a[i].toCaseFolded().unicode();
-        const char16_t cb = b[j].toCaseFolded().unicode();
-        if (ca != cb)
-            return ca < cb ? -1 : 1;
-        ++i;
-        ++j;
+        const qsizetype ie = textRunEnd(a, i);
+        const qsizetype je = textRunEnd(b, j);
+        if (const int c = collator.compare(textKey(a, i, ie), textKey(b, j, je)))
+            return c < 0 ? -1 : 1;
+        i = ie;
+        j = je;
     }
     if (i < a.size())
         return 1;

@@ -19,9 +19,10 @@ QStringList mediaFilePatterns();
 bool isMediaFileName(const QString &fileName);
 
 // Names in the order a person expects: runs of digits compare by their value,
-// so "2" comes before "10", everything else compares without regard to
-// letter case. Names equal under those rules fall back to plain comparison,
-// so the order is total and never depends on the input order.
+// so "2" comes before "10", the text between them as the user's locale
+// orders it, without regard to letter case. Names equal under those rules
+// fall back to plain comparison, so the order is total and never depends on
+// the input order.
 int naturalCompare(const QString &a, const QString &b);
 inline bool naturalLess(const QString &a, const QString &b)
 {

@@ -19,7 +19,6 @@ namespace {
 
 constexpr int kDialogWidth = 249;
 constexpr int kDialogHeight = 132;
-constexpr double kSmallestFrameRate = 0.001;
 constexpr int kSmallestFrameSide = 16;
 
 QString controlName(int id)
@@ -146,10 +145,12 @@ void COutputOptionsDlg::createCommandButtons(const DialogUnits &units)
     ok_ = new QPushButton(QStringLiteral("OK"), this);
     place(ok_, units, OptionsControlId::kOk, 52, 111, 50, 14);
     ok_->setDefault(true);
-    ok_->setAutoDefault(true);
     cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
     place(cancel_, units, OptionsControlId::kCancel, 147, 111, 50, 14);
-    cancel_->setAutoDefault(false);
+    // A focused push button takes the default role, as on Windows: Enter on
+    // a focused Cancel cancels rather than committing; elsewhere it is OK.
+    for (QPushButton *button : {ok_, cancel_})
+        button->setAutoDefault(true);
 }
 
 void COutputOptionsDlg::createOutputFileRow(const DialogUnits &units)
@@ -160,7 +161,7 @@ void COutputOptionsDlg::createOutputFileRow(const DialogUnits &units)
     fileLabel->setObjectName(controlName(1023));
     browse_ = new QPushButton(QStringLiteral("Browse"), this);
     place(browse_, units, OptionsControlId::kBrowseOutput, 208, 7, 34, 14);
-    browse_->setAutoDefault(false);
+    browse_->setAutoDefault(true);
 }
 
 void COutputOptionsDlg::createWaveFormatLists(const DialogUnits &units)
@@ -203,7 +204,7 @@ void COutputOptionsDlg::OnInitDialog()
     outputFile_->setText(settings.outputPath);
     widthText_ = QString::asprintf("%d", settings.videoWidth);
     heightText_ = QString::asprintf("%d", settings.videoHeight);
-    frameRateText_ = QString::asprintf("%.3f", settings.frameRate);
+    frameRateText_ = frameRateText(settings.frameRate);
 
     fillCompressorList(videoCompressors_, QStringLiteral("Full frames (uncompressed)"),
                        editing::CompressorCategory::Video);
@@ -264,7 +265,7 @@ void COutputOptionsDlg::writeVideoSettings()
 void COutputOptionsDlg::accept()
 {
     using namespace SettingsKeys;
-    if (parseLeadingDouble(frameRateText_) < kSmallestFrameRate) {
+    if (frameRateTooSmall(frameRateText_)) {
         prompter_.message(QStringLiteral("The frame rate is too small!"), kApplicationName, MessageButtons::Ok,
                           MessageIcon::None);
         return;

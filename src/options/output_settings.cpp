@@ -75,6 +75,16 @@ int parseLeadingInt(const QString &text)
     return parseLeading<int>(text);
 }
 
+QString frameRateText(double rate)
+{
+    return QString::asprintf("%.3f", rate);
+}
+
+bool frameRateTooSmall(const QString &text)
+{
+    return parseLeadingDouble(text) < kSmallestFrameRate;
+}
+
 double frameRateForIndex(int &index, const QString &storedRate)
 {
     switch (index) {
@@ -108,7 +118,12 @@ void loadFrameRateSettings(OutputSettings &settings)
                                ? SettingsStore::getProfileString(kSettings, kOutputFrameRate,
                                                                  QStringLiteral("23.976"))
                                : QString();
-    settings.frameRate = frameRateForIndex(index, stored);
+    double rate = frameRateForIndex(index, stored);
+    if (frameRateTooSmall(frameRateText(rate))) {
+        index = 0;
+        rate = kDefaultFrameRate;
+    }
+    settings.frameRate = rate;
     settings.frameRateIndex = index;
 }
 

@@ -26,6 +26,7 @@ struct OutputSettings
 
 inline const QString kDefaultOutputName = QStringLiteral("c:\\sonaweld.wav");
 inline constexpr double kDefaultFrameRate = 23.976;
+inline constexpr double kSmallestFrameRate = 0.001;
 
 // Major version of the running platform; platforms other than Windows count
 // as modern (6 or later), which selects the Music-folder default.
@@ -44,6 +45,12 @@ QString resolveOutputName(const QString &section, const QString &key, const QStr
 // for 5, and index 0 for anything else (the index is corrected in place).
 double frameRateForIndex(int &index, const QString &storedRate);
 
+// The frame rate as the options dialog carries it in its hidden box: three
+// decimals.
+QString frameRateText(double rate);
+// Whether OK refuses a frame rate so shown: "The frame rate is too small!".
+bool frameRateTooSmall(const QString &text);
+
 // Leading number of `text` as C's atof reads it, independent of the locale.
 double parseLeadingDouble(const QString &text);
 // Leading integer of `text` as C's atoi reads it; 0 when there is none.
@@ -51,7 +58,9 @@ int parseLeadingInt(const QString &text);
 
 // Reads the output file name and the video size into `settings`.
 void loadOutputFileSettings(OutputSettings &settings, int majorVersion, Prompter &prompter);
-// Reads the frame-rate index and rate into `settings`.
+// Reads the frame-rate index and rate into `settings`. A custom rate that
+// OK would refuse loads as row 0 and 23.976: the user has no control to
+// correct it with, so it would refuse every OK from then on.
 void loadFrameRateSettings(OutputSettings &settings);
 
 } // namespace sonaweld

@@ -151,10 +151,21 @@ void SystemLinkShell::beep()
     QApplication::beep();
 }
 
+namespace {
+
+LinkShell *standInShell = nullptr;
+
+} // namespace
+
 LinkShell &systemLinkShell()
 {
     static SystemLinkShell shell;
-    return shell;
+    return standInShell ? *standInShell : shell;
+}
+
+void replaceSystemLinkShell(LinkShell *standIn)
+{
+    standInShell = standIn;
 }
 
 CLinkLabel::CLinkLabel(const QString &text, QWidget *parent)

@@ -91,8 +91,13 @@ public:
     void beep() override;
 };
 
-// The shell used when none was set.
+// The shell used when none was set: the system's own, unless a stand-in has
+// taken its place for the whole process.
 LinkShell &systemLinkShell();
+// Puts `standIn` in the system shell's place; nullptr restores the system's
+// own. Test programs do this first, so that no link a test clicks starts a
+// real browser.
+void replaceSystemLinkShell(LinkShell *standIn);
 
 // A static text of a dialog turned into a web link: link colours, an
 // optional underline, a hand cursor, the address as tooltip, a hover colour

@@ -1,3 +1,4 @@
+#include "app/early_answer.h"
 #include "app/main_app.h"
 #include "app/main_dlg.h"
 #include "app/settings_store.h"
@@ -116,6 +117,70 @@ TEST(CommandLine, AnOptionIsUnknownUnlessAFileHasItsNameOrItFollowsTheEndOfOptio
     EXPECT_EQ(unknownOption({"sonaweld", "-take 1.wav", "-", "a.wav"}, here), "");
     EXPECT_EQ(unknownOption({"sonaweld", "--", "--help"}, here), "");
     EXPECT_EQ(unknownOption({"sonaweld"}, here), "");
+}
+
+TEST(CommandLine, TheToolkitsOptionsAreSkippedWithTheirValuesBeforeTheToolkitStarts)
+{
+    struct Case
+    {
+        QStringList arguments;
+        QStringList own;
+    };
+    const Case cases[] = {
+        {{"sonaweld", "-platform", "offscreen", "a.wav"}, {"sonaweld", "a.wav"}},
+        {{"sonaweld", "--platform", "xcb", "-style=fusion", "-reverse", "b.wav"}, {"sonaweld", "b.wav"}},
+        {{"sonaweld", "-display", ":1", "-name", "x", "-stylesheet", "s.qss"}, {"sonaweld"}},
+        // A value is taken even when it looks like an option.
+        {{"sonaweld", "-title", "--version"}, {"sonaweld"}},
+        // After "--" nothing is the toolkit's.
+        {{"sonaweld", "--", "-platform", "x"}, {"sonaweld", "--", "-platform", "x"}},
+        {{"sonaweld", "-platformx", "-"}, {"sonaweld", "-platformx", "-"}},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(withoutToolkitOptions(c.arguments), c.own) << c.arguments.join(' ').toStdString();
+}
+
+TEST(CommandLine, HelpVersionAndUnknownOptionsAreAnsweredWithoutAWindow)
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath("-take 1.wav"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    struct Case
+    {
+        QStringList arguments;
+        int status; // -1: the program starts
+        const char *outStart;
+        const char *err;
+    };
+    const char *usage = "usage: sonaweld [--] [FILE | FOLDER]...\n";
+    const Case cases[] = {
+        {{"--version"}, 0, "sonaweld 3.1.2.1\n", ""},
+        {{"a.wav", "--help"}, 0, usage, ""},
+        {{"-platform", "offscreen", "-h"}, 0, usage, ""},
+        {{"--bogus"}, 2, "", "sonaweld: unknown option '--bogus'; usage: sonaweld [--] [FILE | FOLDER]...\n"},
+        {{"-platform", "offscreen", "-take 1.wav", "a.wav"}, -1, "", ""},
+        {{"--", "--version"}, -1, "", ""},
+        {{}, -1, "", ""},
+    };
+    for (const Case &c : cases) {
+        const std::optional<EarlyAnswer> answer = earlyAnswer(QStringList{"sonaweld"} + c.arguments, dir.path());
+        const std::string which = c.arguments.join(' ').toStdString();
+        if (c.status < 0) {
+            EXPECT_FALSE(answer.has_value()) << which;
+            continue;
+        }
+        ASSERT_TRUE(answer.has_value()) << which;
+        EXPECT_EQ(answer->status, c.status) << which;
+        if (*c.outStart == '\0')
+            EXPECT_TRUE(answer->out.isEmpty()) << which << ": " << answer->out.toStdString();
+        else
+            EXPECT_TRUE(answer->out.startsWith(c.outStart)) << which << ": " << answer->out.toStdString();
+        EXPECT_EQ(answer->err, c.err) << which;
+    }
+    // The help names the two options it answers.
+    const QString help = earlyAnswer({"sonaweld", "--help"}, dir.path())->out;
+    EXPECT_TRUE(help.contains("--version") && help.contains("--help")) << help.toStdString();
 }
 
 TEST_F(CommandLineTest, OpenWithTwoFilesStartsTheProgramWithBothInTheList)

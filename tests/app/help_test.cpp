@@ -5,6 +5,7 @@
 #include "app/update_prompt.h"
 #include "app/web_links.h"
 #include "medialist/launcher.h"
+#include "support/recording_launcher.h"
 #include "support/scripted_prompter.h"
 #include "support/temp_settings.h"
 #include "ui/image_button.h"
@@ -24,29 +25,17 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 using namespace sonaweld;
 using namespace sonaweld::test;
-using namespace sonaweld::SettingsKeys;
 
 namespace {
-
-class RecordingLauncher : public Launcher
-{
-public:
-    bool browserStarts = true;
-    QStringList launches;
-
-    QString playerPath() const override { return QString(); }
-    void startCommandLine(const QString &commandLine) override { launches << "run " + commandLine; }
-    void openWithShell(const QString &path) override { launches << "open " + path; }
-    bool openUrl(const QUrl &url) override
-    {
-        launches << "url " + url.toString();
-        return browserStarts;
-    }
-};
 
 constexpr std::int64_t kNow = 1'780'000'000; // 2026-05-28
 
@@ -57,8 +46,8 @@ protected:
     ScriptedPrompter prompter;
     RecordingLauncher launcher;
 
-    void storeFirstUpdate(std::int64_t seconds) { settings.set(kSetup, kFirstUpdate, static_cast<int>(seconds)); }
-    std::int64_t storedFirstUpdate() { return settings.store().value(kSetup + "/" + kFirstUpdate).toLongLong(); }
+    void storeFirstUpdate(std::int64_t seconds) { settings.set("Setup", "t_first_update", static_cast<int>(seconds)); }
+    std::int64_t storedFirstUpdate() { return settings.store().value("Setup/t_first_update").toLongLong(); }
     void close(std::int64_t now) { showUpdatePrompt(prompter, launcher, "https://example.org/p", now); }
 };
 
@@ -116,6 +105,48 @@ TEST_F(UpdatePromptTest, ABrowserThatCannotStartIsToldAndThePeriodStillRenews)
     EXPECT_TRUE(prompter.shown[1].text.startsWith("The Program does not launch your web browser to access "));
     EXPECT_TRUE(prompter.shown[1].text.endsWith(" ,\nPlease launch your web browser and input the URL manually."));
     EXPECT_EQ(storedFirstUpdate(), kNow);
+}
+
+TEST_F(UpdatePromptTest, StoredTimesCountAsUnsignedUntil2106)
+{
+    // Seconds since 1970 as the stored 32 bits hold them.
+    constexpr std::int64_t k2038 = 0x80000000LL; // 2038-01-19 03:14:08
+    constexpr std::int64_t k2106 = 0xFFFFFFFFLL; // 2106-02-07 06:28:15
+    struct Case
+    {
+        std::optional<std::int64_t> stored; // nothing: no value yet
+        std::int64_t now;
+        bool prompted;
+    };
+    const Case cases[] = {
+        // The first close only starts the period, on either side of 2038.
+        {std::nullopt, k2038 - 10, false},
+        {std::nullopt, k2038 + 10, false},
+        {std::nullopt, k2106 - 10, false},
+        // Across the 2038 boundary 20 seconds are 20 seconds.
+        {k2038 - 10, k2038 + 10, false},
+        {k2038 + 5, k2038 + 5 + kUpdatePromptInterval, false},
+        {k2038 + 5, k2038 + 6 + kUpdatePromptInterval, true},
+        {k2106 - kUpdatePromptInterval, k2106, false},
+        {k2106 - kUpdatePromptInterval - 1, k2106, true},
+    };
+    for (const Case &c : cases) {
+        TempSettings store;
+        ScriptedPrompter seen;
+        if (c.stored)
+            store.set("Setup", "t_first_update", static_cast<int>(static_cast<std::uint32_t>(*c.stored)));
+        seen.answers.enqueue(Answer::No);
+        showUpdatePrompt(seen, launcher, "https://example.org/p", c.now);
+        const std::string which = std::to_string(c.stored.value_or(-1)) + " at " + std::to_string(c.now);
+        EXPECT_EQ(seen.shown.size(), c.prompted ? 1 : 0) << which;
+        // The same 32 bits as always, read unsigned.
+        const auto written = static_cast<std::uint32_t>(store.store().value("Setup/t_first_update").toInt());
+        const std::int64_t expected = !c.stored || c.prompted ? c.now : *c.stored;
+        EXPECT_EQ(written, static_cast<std::uint32_t>(expected)) << which;
+        // A second close at once never prompts.
+        showUpdatePrompt(seen, launcher, "https://example.org/p", c.now);
+        EXPECT_EQ(seen.shown.size(), c.prompted ? 1 : 0) << which;
+    }
 }
 
 TEST(Help, TheViewerCommandLineHasOneBlankAndNoQuotes)
@@ -182,22 +213,6 @@ TEST(Help, HelpF1AndHomepageOpenTheirPages)
     EXPECT_TRUE(launcher.launches[2].startsWith("url https://")) << launcher.launches[2].toStdString();
     EXPECT_TRUE(prompter.shown.isEmpty());
 }
-
-namespace {
-
-class RecordingLinkShell : public LinkShell
-{
-public:
-    QStringList opened;
-    int open(const QString &address) override
-    {
-        opened << address;
-        return ShellResult::kOpened;
-    }
-    void beep() override {}
-};
-
-} // namespace
 
 TEST(AboutBox, ShowsTheVersionAndTheTwoUnderlinedLinks)
 {
@@ -274,4 +289,18 @@ TEST(Resources, EveryIconCursorAndTheHoverSoundLoad)
     const QByteArray wav = sound.readAll();
     EXPECT_TRUE(wav.startsWith("RIFF") && wav.mid(8, 4) == "WAVE");
     EXPECT_GT(wav.size(), 500);
+}
+
+TEST(Launches, OneThatReachesTheSystemFailsTheTest)
+{
+    // What test programs put in place of the system's launcher and link
+    // shell: a window given no stand-in fails its test instead of starting
+    // the user's browser.
+    EXPECT_NONFATAL_FAILURE(systemLauncher().openUrl(QUrl("https://example.org/")), "a real browser");
+    EXPECT_NONFATAL_FAILURE(systemLauncher().startCommandLine("player song.mp3", "player"), "a real program");
+    EXPECT_NONFATAL_FAILURE(systemLinkShell().open("https://example.org/"), "a real browser");
+    TempSettings settings;
+    ScriptedPrompter prompter;
+    CMainDlg dlg(prompter);
+    EXPECT_NONFATAL_FAILURE(dlg.button(ControlId::kHomepage)->click(), "https://www.quillory.com/");
 }

@@ -1,7 +1,9 @@
+#include "app/about_dlg.h"
 #include "app/dialog_units.h"
 #include "app/main_dlg.h"
 #include "app/settings_store.h"
 #include "medialist/item_list_view.h"
+#include "support/recording_launcher.h"
 #include "support/scripted_prompter.h"
 #include "support/temp_settings.h"
 #include "ui/image_button.h"
@@ -11,13 +13,15 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QScopeGuard>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 using namespace sonaweld;
 using namespace sonaweld::test;
-using namespace sonaweld::SettingsKeys;
 
 namespace {
 
@@ -123,8 +127,8 @@ TEST_F(MainDlgTest, StatusLineShowsTheOutputFileAfterStart)
     ASSERT_FALSE(music.isEmpty());
     EXPECT_EQ(fresh.statusText(), "Output File: " + QDir::toNativeSeparators(music) + "/sonaweld.wav");
 
-    settings.set(kSettings, kOutputName, "/srv/joined.wav");
-    settings.set(kSettings, kOutputWidth, 720);
+    settings.set("Settings", "OutputName", "/srv/joined.wav");
+    settings.set("Settings", "OutputWidth", 720);
     CMainDlg stored(prompter);
     EXPECT_EQ(stored.statusText(), "Output File: /srv/joined.wav");
     EXPECT_EQ(stored.outputSettings().videoWidth, 720);
@@ -134,25 +138,25 @@ TEST_F(MainDlgTest, StatusLineShowsTheOutputFileAfterStart)
 
 TEST_F(MainDlgTest, FrameRateIndexAtStart)
 {
-    settings.set(kSettings, kOutputFrameRateIndex, 7);
+    settings.set("Settings", "OutputFrameRateIndex", 7);
     {
         CMainDlg dlg(prompter);
         EXPECT_EQ(dlg.outputSettings().frameRateIndex, 0);
         EXPECT_DOUBLE_EQ(dlg.outputSettings().frameRate, 23.976);
     }
-    settings.set(kSettings, kOutputFrameRateIndex, -1);
+    settings.set("Settings", "OutputFrameRateIndex", -1);
     {
         CMainDlg dlg(prompter);
         EXPECT_EQ(dlg.outputSettings().frameRateIndex, 0);
         EXPECT_DOUBLE_EQ(dlg.outputSettings().frameRate, 23.976);
     }
-    settings.set(kSettings, kOutputFrameRateIndex, 5);
+    settings.set("Settings", "OutputFrameRateIndex", 5);
     {
         CMainDlg dlg(prompter);
         EXPECT_EQ(dlg.outputSettings().frameRateIndex, 5);
         EXPECT_DOUBLE_EQ(dlg.outputSettings().frameRate, 23.976);
     }
-    settings.set(kSettings, kOutputFrameRate, "12.5");
+    settings.set("Settings", "OutputFrameRate", "12.5");
     {
         CMainDlg dlg(prompter);
         EXPECT_DOUBLE_EQ(dlg.outputSettings().frameRate, 12.5);
@@ -212,15 +216,105 @@ TEST_F(MainDlgTest, EnterInTheListAndEscTakeTheClosePath)
 
 TEST_F(MainDlgTest, EnterOnAFocusedButtonPressesThatButton)
 {
+    // Two items, none selected: what Enter on each focused button leads to.
+    struct Case
+    {
+        int id;
+        QStringList launches;
+        QStringList shown;
+        int itemsAfter;
+    };
+    const QString selectItems = "Please select items!";
+    const Case cases[] = {
+        {ControlId::kHomepage, {"url https://www.quillory.com/"}, {}, 2},
+        {ControlId::kDelete, {}, {selectItems}, 2},
+        {ControlId::kMoveDown, {}, {selectItems}, 2},
+        {ControlId::kDeleteAll, {}, {}, 0},
+    };
+    for (const Case &c : cases) {
+        ScriptedPrompter seen;
+        RecordingLauncher launcher;
+        CMainDlg dlg(seen);
+        dlg.setLauncher(&launcher);
+        dlg.items().append("/music/a.wav", kUnitsPerSecond);
+        dlg.items().append("/music/b.wav", kUnitsPerSecond);
+        dlg.refreshItemList();
+        dlg.show();
+        QApplication::setActiveWindow(&dlg);
+        dlg.button(c.id)->setFocus();
+        pressKey(dlg.button(c.id), Qt::Key_Return);
+        EXPECT_EQ(launcher.launches, c.launches) << c.id;
+        EXPECT_EQ(seen.texts(), c.shown) << c.id;
+        EXPECT_EQ(dlg.items().itemCount(), c.itemsAfter) << c.id;
+        EXPECT_TRUE(dlg.isVisible()) << c.id << ": Enter went to Exit";
+    }
+}
+
+TEST_F(MainDlgTest, EnterOnTheFocusedAboutButtonOpensTheBoxWhoseOkEnterCloses)
+{
     CMainDlg dlg(prompter);
     dlg.show();
     QApplication::setActiveWindow(&dlg);
-    int clicks = 0;
-    QObject::connect(dlg.button(ControlId::kHomepage), &CImageButton::clicked, [&] { ++clicks; });
-    dlg.button(ControlId::kHomepage)->setFocus();
-    pressKey(dlg.button(ControlId::kHomepage), Qt::Key_Return);
-    EXPECT_EQ(clicks, 1);
+    bool opened = false;
+    QTimer::singleShot(0, [&] {
+        const auto closeBox = qScopeGuard([] {
+            if (QWidget *open = QApplication::activeModalWidget())
+                open->close();
+        });
+        auto *about = qobject_cast<CAboutDlg *>(QApplication::activeModalWidget());
+        ASSERT_NE(about, nullptr) << "Enter did not open the About box";
+        opened = true;
+        QWidget *ok = about->findChild<QPushButton *>("control1");
+        ASSERT_NE(ok, nullptr);
+        ok->setFocus();
+        pressKey(ok, Qt::Key_Return);
+        EXPECT_FALSE(about->isVisible());
+        EXPECT_EQ(about->result(), QDialog::Accepted);
+    });
+    dlg.button(ControlId::kAbout)->setFocus();
+    pressKey(dlg.button(ControlId::kAbout), Qt::Key_Return);
+    EXPECT_TRUE(opened);
     EXPECT_TRUE(dlg.isVisible());
+}
+
+TEST_F(MainDlgTest, ClosingOffersTheProductPageWithoutAnOwnerAndRenewsTheTimeEitherWay)
+{
+    constexpr std::int64_t kNow = 1'780'000'000; // 2026-05-28
+    constexpr std::int64_t kLongAgo = kNow - 181 * 86400;
+    struct Case
+    {
+        Answer answer;
+        QStringList launches;
+    };
+    const Case cases[] = {
+        {Answer::Yes, {"url https://www.quillory.com/sonaweld/"}},
+        {Answer::No, {}},
+    };
+    for (const Case &c : cases) {
+        TempSettings store;
+        store.set("Setup", "t_first_update", static_cast<int>(kLongAgo));
+        ScriptedPrompter seen;
+        RecordingLauncher launcher;
+        CMainDlg dlg(seen);
+        dlg.setLauncher(&launcher);
+        dlg.setClock([] { return kNow; });
+        // The window's boxes belong to it until it closes.
+        seen.owner = &dlg;
+        seen.answers.enqueue(c.answer);
+        dlg.show();
+        dlg.button(ControlId::kOk)->click();
+        QApplication::processEvents();
+        EXPECT_FALSE(dlg.isVisible());
+        ASSERT_EQ(seen.shown.size(), 1);
+        EXPECT_EQ(seen.shown[0].caption, "Update the program");
+        EXPECT_EQ(seen.shown[0].text, "Do you want to check the lastest version on our website?");
+        EXPECT_EQ(seen.shown[0].buttons, MessageButtons::YesNo);
+        EXPECT_EQ(seen.shown[0].icon, MessageIcon::None);
+        EXPECT_FALSE(seen.shown[0].appBox);
+        EXPECT_EQ(seen.shown[0].owner, nullptr) << "the prompt belongs to no window";
+        EXPECT_EQ(launcher.launches, c.launches);
+        EXPECT_EQ(store.store().value("Setup/t_first_update").toLongLong(), kNow);
+    }
 }
 
 TEST_F(MainDlgTest, GroupBoxDoesNotSwallowButtonClicks)

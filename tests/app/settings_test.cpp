@@ -10,32 +10,31 @@
 
 using namespace sonaweld;
 using namespace sonaweld::test;
-using namespace sonaweld::SettingsKeys;
 
 TEST(SettingsStore, MissingValuesGiveTheirDefaultsAndWritesLandAtOnce)
 {
     TempSettings temp;
-    EXPECT_EQ(SettingsStore::getProfileInt(kSettings, kOutputWidth, 352), 352);
-    EXPECT_EQ(SettingsStore::getProfileString(kOption, kLastPhotoFolder, ""), "");
+    EXPECT_EQ(SettingsStore::getProfileInt("Settings", "OutputWidth", 352), 352);
+    EXPECT_EQ(SettingsStore::getProfileString("Option", "LastPhotoFolder", ""), "");
 
-    SettingsStore::writeProfileInt(kSettings, kOutputWidth, 640);
-    SettingsStore::writeProfileString(kOption, kLastPhotoFolder, "/music/");
+    SettingsStore::writeProfileInt("Settings", "OutputWidth", 640);
+    SettingsStore::writeProfileString("Option", "LastPhotoFolder", "/music/");
     // Read back through an independent handle: nothing waits in a cache.
     EXPECT_EQ(temp.store().value("Settings/OutputWidth").toInt(), 640);
     EXPECT_EQ(temp.store().value("Option/LastPhotoFolder").toString(), "/music/");
-    EXPECT_EQ(SettingsStore::getProfileInt(kSettings, kOutputWidth, 352), 640);
+    EXPECT_EQ(SettingsStore::getProfileInt("Settings", "OutputWidth", 352), 640);
 }
 
 TEST(SettingsStore, IntegersReadBackAsSigned32Bit)
 {
     TempSettings temp;
-    SettingsStore::writeProfileInt(kDexAudioCompress, kCompressorNumber, -1);
-    EXPECT_EQ(SettingsStore::getProfileInt(kDexAudioCompress, kCompressorNumber, 0), -1);
+    SettingsStore::writeProfileInt("DexAudioCompress", "CompressorNumber", -1);
+    EXPECT_EQ(SettingsStore::getProfileInt("DexAudioCompress", "CompressorNumber", 0), -1);
     // A time stamp past 2038 was stored as its low 32 bits.
-    temp.set(kSetup, kFirstUpdate, QString::number(0x80000005u));
-    EXPECT_EQ(SettingsStore::getProfileInt(kSetup, kFirstUpdate, 0), -2147483643);
-    temp.set(kSettings, kOutputHigh, "not a number");
-    EXPECT_EQ(SettingsStore::getProfileInt(kSettings, kOutputHigh, 240), 240);
+    temp.set("Setup", "t_first_update", QString::number(0x80000005u));
+    EXPECT_EQ(SettingsStore::getProfileInt("Setup", "t_first_update", 0), -2147483643);
+    temp.set("Settings", "OutputHigh", "not a number");
+    EXPECT_EQ(SettingsStore::getProfileInt("Settings", "OutputHigh", 240), 240);
 }
 
 TEST(OutputName, ModernPlatformDefaultsToTheMusicFolder)
@@ -44,12 +43,12 @@ TEST(OutputName, ModernPlatformDefaultsToTheMusicFolder)
     ScriptedPrompter prompter;
     const QString music = QDir::tempPath() + "/Music";
     const QString expected = QDir::toNativeSeparators(music) + preferredSeparator() + "sonaweld.wav";
-    EXPECT_EQ(resolveOutputName(kSettings, kOutputName, kDefaultOutputName, 6, music, prompter),
+    EXPECT_EQ(resolveOutputName("Settings", "OutputName", kDefaultOutputName, 6, music, prompter),
               expected);
     EXPECT_TRUE(prompter.shown.isEmpty());
 
-    temp.set(kSettings, kOutputName, "/data/out.wav");
-    EXPECT_EQ(resolveOutputName(kSettings, kOutputName, kDefaultOutputName, 10, music, prompter),
+    temp.set("Settings", "OutputName", "/data/out.wav");
+    EXPECT_EQ(resolveOutputName("Settings", "OutputName", kDefaultOutputName, 10, music, prompter),
               "/data/out.wav");
 }
 
@@ -57,11 +56,11 @@ TEST(OutputName, OldPlatformAndMissingFolder)
 {
     TempSettings temp;
     ScriptedPrompter prompter;
-    EXPECT_EQ(resolveOutputName(kSettings, kOutputName, kDefaultOutputName, 5, "/m", prompter),
+    EXPECT_EQ(resolveOutputName("Settings", "OutputName", kDefaultOutputName, 5, "/m", prompter),
               "c:\\sonaweld.wav");
     EXPECT_TRUE(prompter.shown.isEmpty());
 
-    EXPECT_EQ(resolveOutputName(kSettings, kOutputName, kDefaultOutputName, 6, QString(), prompter),
+    EXPECT_EQ(resolveOutputName("Settings", "OutputName", kDefaultOutputName, 6, QString(), prompter),
               "c:\\sonaweld.wav");
     ASSERT_EQ(prompter.shown.size(), 1);
     EXPECT_EQ(prompter.shown[0].text, "Can not get My Music directory!");
@@ -69,8 +68,8 @@ TEST(OutputName, OldPlatformAndMissingFolder)
     EXPECT_EQ(prompter.shown[0].icon, MessageIcon::None);
 
     // The stored value still wins, and the lookup's failure is still shown.
-    temp.set(kSettings, kOutputName, "/x/y.wav");
-    EXPECT_EQ(resolveOutputName(kSettings, kOutputName, kDefaultOutputName, 6, QString(), prompter),
+    temp.set("Settings", "OutputName", "/x/y.wav");
+    EXPECT_EQ(resolveOutputName("Settings", "OutputName", kDefaultOutputName, 6, QString(), prompter),
               "/x/y.wav");
     EXPECT_EQ(prompter.shown.size(), 2);
 }
@@ -79,8 +78,8 @@ TEST(OutputName, OverlongStoredNameFallsBackToTheDefault)
 {
     TempSettings temp;
     ScriptedPrompter prompter;
-    temp.set(kSettings, kOutputName, "/" + QString(5000, u'a') + ".wav");
-    EXPECT_EQ(resolveOutputName(kSettings, kOutputName, kDefaultOutputName, 5, "/m", prompter),
+    temp.set("Settings", "OutputName", "/" + QString(5000, u'a') + ".wav");
+    EXPECT_EQ(resolveOutputName("Settings", "OutputName", kDefaultOutputName, 5, "/m", prompter),
               kDefaultOutputName);
 }
 
@@ -109,14 +108,40 @@ TEST(FrameRate, StoredRateIsReadOnlyForIndexFive)
 {
     TempSettings temp;
     OutputSettings s;
-    temp.set(kSettings, kOutputFrameRate, "12.5");
-    temp.set(kSettings, kOutputFrameRateIndex, 3);
+    temp.set("Settings", "OutputFrameRate", "12.5");
+    temp.set("Settings", "OutputFrameRateIndex", 3);
     loadFrameRateSettings(s);
     EXPECT_DOUBLE_EQ(s.frameRate, 29.97);
 
-    temp.set(kSettings, kOutputFrameRateIndex, 5);
+    temp.set("Settings", "OutputFrameRateIndex", 5);
     loadFrameRateSettings(s);
     EXPECT_DOUBLE_EQ(s.frameRate, 12.5);
+}
+
+TEST(FrameRate, ACustomRateOkWouldRefuseLoadsAsRowZeroAndOneItTakesAsItIs)
+{
+    // OK refuses a rate that shows as less than 0.001 with three decimals;
+    // stored, such a rate would refuse every OK, with no control to mend it.
+    struct Case
+    {
+        const char *stored;
+        int index;
+        double rate;
+    };
+    const Case cases[] = {
+        {"0", 0, 23.976},       {"0.0004", 0, 23.976}, {"-1", 0, 23.976}, {"-0.0001", 0, 23.976},
+        {"", 0, 23.976},        {"0.0005", 5, 0.0005}, {"0.001", 5, 0.001}, {"12.5", 5, 12.5},
+        {"120", 5, 120.0},
+    };
+    for (const Case &c : cases) {
+        TempSettings temp;
+        temp.set("Settings", "OutputFrameRateIndex", 5);
+        temp.set("Settings", "OutputFrameRate", c.stored);
+        OutputSettings s;
+        loadFrameRateSettings(s);
+        EXPECT_EQ(s.frameRateIndex, c.index) << c.stored;
+        EXPECT_DOUBLE_EQ(s.frameRate, c.rate) << c.stored;
+    }
 }
 
 TEST(DecoderFeedback, ChangesOnlyAnExistingValueKeepingItsType)

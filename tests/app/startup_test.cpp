@@ -78,15 +78,55 @@ TEST(Startup, TheApplicationStartsAndStaysUp)
 TEST(Startup, AnUnknownOptionGivesTheUsageAndNoWindow)
 {
     ProgramProcess program;
-    program.start({"--help"});
+    program.start({"--frobnicate"});
     ASSERT_TRUE(program.app.waitForFinished(10000)) << "the window opened";
     EXPECT_EQ(program.app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.app.exitCode(), 2);
     const QString err = QString::fromLocal8Bit(program.app.readAllStandardError());
-    EXPECT_TRUE(err.contains("unknown option '--help'; usage: sonaweld [--] [FILE | FOLDER]...\n"))
+    EXPECT_TRUE(err.contains("unknown option '--frobnicate'; usage: sonaweld [--] [FILE | FOLDER]...\n"))
         << err.toStdString();
     EXPECT_TRUE(program.app.readAllStandardOutput().isEmpty());
     EXPECT_FALSE(QFile::exists(program.home.path() + "/.config/Quillory/Sonaweld.conf"));
+}
+
+// Over SSH or in a script there is no display: the answers that need no
+// window come without one, and the toolkit is never started (it would abort
+// for want of a display).
+TEST(Startup, HelpVersionAndAnUnknownOptionNeedNoDisplay)
+{
+    struct Case
+    {
+        QStringList arguments;
+        int status;
+        QString out;
+        QString err;
+    };
+    const Case cases[] = {
+        {{"--version"}, 0, "sonaweld 3.1.2.1\n", ""},
+        {{"--help"}, 0, "usage: sonaweld [--] [FILE | FOLDER]...\n", ""},
+        {{"-h"}, 0, "usage: sonaweld [--] [FILE | FOLDER]...\n", ""},
+        {{"-style", "fusion", "--version"}, 0, "sonaweld 3.1.2.1\n", ""},
+        {{"-x"}, 2, "", "sonaweld: unknown option '-x'; usage: sonaweld [--] [FILE | FOLDER]...\n"},
+    };
+    for (const Case &c : cases) {
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(name);
+        app.setProcessEnvironment(env);
+        app.start(QStringLiteral(SONAWELD_GUI_PATH), c.arguments);
+        ASSERT_TRUE(app.waitForFinished(10000)) << c.arguments.join(' ').toStdString();
+        const QString out = QString::fromLocal8Bit(app.readAllStandardOutput());
+        const QString err = QString::fromLocal8Bit(app.readAllStandardError());
+        EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << err.toStdString();
+        EXPECT_EQ(app.exitCode(), c.status) << c.arguments.join(' ').toStdString() << ": " << err.toStdString();
+        // The help goes on past its usage line.
+        if (c.out.isEmpty())
+            EXPECT_TRUE(out.isEmpty()) << out.toStdString();
+        else
+            EXPECT_TRUE(out.startsWith(c.out)) << out.toStdString();
+        EXPECT_EQ(err, c.err);
+    }
 }
 
 // "Open with" through main() itself: the real argument vector, with Qt's own

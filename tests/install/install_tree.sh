@@ -51,6 +51,17 @@ case "$usage" in
 "usage: sonaweld-join "*) ;;
 *) fail "sonaweld-join --help printed: $usage" ;;
 esac
+# One version everywhere: both programs and the AppStream data name the
+# project's, and without a display for the window's program.
+version=$(sed -n 's/^project(Sonaweld VERSION \([0-9.]*\) .*/\1/p' "$source/CMakeLists.txt")
+[ -n "$version" ] || fail "no version in CMakeLists.txt"
+for program in sonaweld sonaweld-join; do
+    said=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/$program" --version) \
+        || fail "$program --version failed"
+    [ "$said" = "$program $version" ] || fail "$program --version printed: $said"
+done
+grep -q "<release version=\"$version\"" "$prefix/share/metainfo/$id.metainfo.xml" \
+    || fail "the installed AppStream data does not name release $version"
 home=$(mktemp -d -p "$prefix")
 status=0
 HOME=$home XDG_CONFIG_HOME=$home/.config QT_QPA_PLATFORM=offscreen \

@@ -28,7 +28,6 @@
 
 using namespace sonaweld;
 using namespace sonaweld::test;
-using namespace sonaweld::SettingsKeys;
 
 namespace {
 
@@ -51,7 +50,7 @@ protected:
 
 TEST_F(AddTest, OffersTheMediaFiltersFromTheRememberedFolder)
 {
-    settings.set(kOption, kLastPhotoFolder, media.dir() + "/");
+    settings.set("Option", "LastPhotoFolder", media.dir() + "/");
     dlg.OnAdd(); // cancelled: nothing scripted
     ASSERT_EQ(prompter.fileDialogs.size(), 1);
     const auto &d = prompter.fileDialogs[0];
@@ -100,7 +99,7 @@ TEST_F(AddTest, ABadMiddleFileIsReportedAndTheOthersAdded)
 
 TEST_F(AddTest, ASingleBadFileChangesNothing)
 {
-    settings.set(kOption, kLastPhotoFolder, "/kept/");
+    settings.set("Option", "LastPhotoFolder", "/kept/");
     const QString bad = media.textFile("only.wav", "RIFF but not really");
     prompter.openResults.enqueue({bad});
     dlg.OnAdd();
@@ -383,7 +382,7 @@ TEST_F(AddTest, ASingleChoiceThatCannotGoInEndsTheAddWhereSeveralCarryOn)
         {"several into a full list", true, {overlong, fits}, true, {tooLong, full}, "/old/"},
     };
     for (const Case &c : cases) {
-        settings.set(kOption, kLastPhotoFolder, "/kept/");
+        settings.set("Option", "LastPhotoFolder", "/kept/");
         ScriptedPrompter seen;
         CMainDlg fresh(seen);
         if (c.listFull) {

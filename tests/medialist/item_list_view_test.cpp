@@ -132,3 +132,41 @@ TEST_F(ItemListTest, TheKeyboardMovesThroughEntriesAndTabLeavesTheList)
     EXPECT_EQ(dlg.focusWidget(), static_cast<QWidget *>(dlg.button(ControlId::kDelete)));
     EXPECT_EQ(selectedRows(), QList<int>({0}));
 }
+
+TEST_F(ItemListTest, HomeAndEndSelectTheirRowEvenWhereTheFocusAlreadyIs)
+{
+    // The focus rectangle on a row, nothing selected: as after a command
+    // that leaves the focus in place, or a click beside the rows.
+    struct Case
+    {
+        int focusedRow; // -1: none
+        int key;
+        int selected;
+        QStringList afterDelete;
+    };
+    const Case cases[] = {
+        {0, Qt::Key_Home, 0, {"b.wav|1", "c.wav|1"}},
+        {2, Qt::Key_End, 2, {"a.wav|1", "b.wav|1"}},
+        {1, Qt::Key_Home, 0, {"b.wav|1", "c.wav|1"}},
+        {1, Qt::Key_End, 2, {"a.wav|1", "b.wav|1"}},
+        {-1, Qt::Key_End, 2, {"a.wav|1", "b.wav|1"}},
+    };
+    dlg.show();
+    for (const Case &c : cases) {
+        dlg.items().clear();
+        for (const char *name : {"/m/a.wav", "/m/b.wav", "/m/c.wav"})
+            dlg.items().append(name, kUnitsPerSecond);
+        dlg.refreshItemList();
+        list->setFocus();
+        list->selectionModel()->setCurrentIndex(c.focusedRow < 0 ? QModelIndex() : list->model()->index(c.focusedRow, 0),
+                                                QItemSelectionModel::Clear);
+        ASSERT_TRUE(selectedRows().isEmpty());
+        QKeyEvent event(QEvent::KeyPress, c.key, Qt::NoModifier);
+        QApplication::sendEvent(list, &event);
+        EXPECT_EQ(selectedRows(), QList<int>({c.selected})) << c.focusedRow << " " << c.key;
+        // The command that follows finds the row selected.
+        dlg.button(ControlId::kDelete)->click();
+        EXPECT_EQ(rows(), c.afterDelete) << c.focusedRow << " " << c.key;
+    }
+    EXPECT_TRUE(prompter.shown.isEmpty()) << prompter.texts().join('\n').toStdString();
+}

@@ -1,6 +1,7 @@
 #include "app/main_dlg.h"
 #include "medialist/item_list_view.h"
 #include "medialist/launcher.h"
+#include "support/recording_launcher.h"
 #include "support/scripted_prompter.h"
 #include "support/temp_settings.h"
 
@@ -20,24 +21,6 @@ using namespace sonaweld;
 using namespace sonaweld::test;
 
 namespace {
-
-// Records what would have been started, as the command line the user's
-// system would have seen.
-class RecordingLauncher : public Launcher
-{
-public:
-    QString player;
-    QStringList launches;
-
-    QString playerPath() const override { return player; }
-    void startCommandLine(const QString &commandLine) override { launches << "run " + commandLine; }
-    void openWithShell(const QString &path) override { launches << "open " + path; }
-    bool openUrl(const QUrl &url) override
-    {
-        launches << "url " + url.toString();
-        return true;
-    }
-};
 
 class ListEditTest : public ::testing::Test
 {
@@ -283,7 +266,9 @@ TEST_F(ListEditTest, AnInstalledPlayerGetsTheFileUnquoted)
     addPaths({song});
     select({0});
     dlg.OnItemDoubleClick();
-    EXPECT_EQ(launcher.launches, QStringList({"run " + launcher.player + " " + song}));
+    // The player is named as the program to run as well, so a player path
+    // with blanks cannot start a program named by its first word.
+    EXPECT_EQ(launcher.launches, QStringList({"run " + launcher.player + " " + song + " as " + launcher.player}));
 
     // A player that is not there: the shell opens the file instead.
     launcher.player = dir.filePath("nowhere/mplayer2.exe");

@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLocale>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -87,6 +89,48 @@ TEST(NaturalOrder, IsAStrictTotalOrder)
     EXPECT_TRUE(naturalLess("track", "track1"));
     EXPECT_TRUE(naturalLess("track1", "track1b"));
     EXPECT_TRUE(naturalLess("", "a"));
+}
+
+TEST(NaturalOrder, LettersBeyondAsciiFollowTheUsersLanguage)
+{
+    // "Ä" is an A in German and a letter after Z in Swedish; numbers still
+    // compare by value around them.
+    struct Case
+    {
+        const char *locale;
+        QStringList order;
+    };
+    const Case cases[] = {
+        {"de_DE", {"Apfel 2.mp3", "Äpfel 2.mp3", "Äpfel 10.mp3", "Banane.mp3", "Zitrone.mp3"}},
+        {"sv_SE", {"Apfel 2.mp3", "Banane.mp3", "Zitrone.mp3", "Äpfel 2.mp3", "Äpfel 10.mp3"}},
+        {"fr_FR", {"cote.wav", "côte.wav", "coter.wav"}},
+    };
+    const QLocale before;
+    for (const Case &c : cases) {
+        QLocale::setDefault(QLocale(QString::fromLatin1(c.locale)));
+        QStringList names = c.order;
+        for (unsigned seed : {3u, 11u, 99u}) {
+            std::shuffle(names.begin(), names.end(), std::mt19937(seed));
+            std::sort(names.begin(), names.end(), naturalLess);
+            EXPECT_EQ(names, c.order) << c.locale << " seed " << seed;
+        }
+    }
+    QLocale::setDefault(before);
+}
+
+TEST(NaturalOrder, AFolderIsListedInTheUsersOrder)
+{
+    QTemporaryDir dir;
+    for (const char *name : {"Zebra.mp3", "Ärger.mp3", "apple 10.mp3", "apple 9.mp3"})
+        touch(dir.filePath(QString::fromUtf8(name)));
+    const QLocale before;
+    QLocale::setDefault(QLocale(QStringLiteral("de_DE")));
+    const QStringList listed = mediaFilesInFolder(dir.path());
+    QLocale::setDefault(before);
+    QStringList names;
+    for (const QString &path : listed)
+        names << QFileInfo(path).fileName();
+    EXPECT_EQ(names, QStringList({"apple 9.mp3", "apple 10.mp3", "Ärger.mp3", "Zebra.mp3"}));
 }
 
 TEST(MediaPatterns, TheMediaFilterKeepsItsTextAndReadsTheOtherContainers)

@@ -27,7 +27,6 @@
 
 using namespace sonaweld;
 using namespace sonaweld::test;
-using namespace sonaweld::SettingsKeys;
 
 namespace {
 
@@ -70,7 +69,7 @@ protected:
 
 TEST_F(OutputOptionsTest, OpensOnTheCurrentChoicesWithOkFocusedAndDefault)
 {
-    settings.set(kSettings, kOutputName, "/music/mix.wav");
+    settings.set("Settings", "OutputName", "/music/mix.wav");
     CMainDlg dlg(prompter);
     dlg.outputSettings().sampleRateIndex = 2;
     runOptions(dlg, [&](COutputOptionsDlg &o) {
@@ -114,10 +113,10 @@ TEST_F(OutputOptionsTest, OpensOnTheCurrentChoicesWithOkFocusedAndDefault)
 
 TEST_F(OutputOptionsTest, OkStoresEveryValueAndCopiesBackTheFileAndFormat)
 {
-    settings.set(kSettings, kOutputWidth, 100);
-    settings.set(kSettings, kOutputHigh, 10);
-    settings.set(kSettings, kOutputFrameRateIndex, 5);
-    settings.set(kSettings, kOutputFrameRate, "12.34567");
+    settings.set("Settings", "OutputWidth", 100);
+    settings.set("Settings", "OutputHigh", 10);
+    settings.set("Settings", "OutputFrameRateIndex", 5);
+    settings.set("Settings", "OutputFrameRate", "12.34567");
     CMainDlg dlg(prompter);
     runOptions(dlg, [&](COutputOptionsDlg &o) {
         o.outputFile()->setText("/my take/song");
@@ -133,22 +132,22 @@ TEST_F(OutputOptionsTest, OkStoresEveryValueAndCopiesBackTheFileAndFormat)
     EXPECT_EQ(s.sampleRateIndex, 1);
     EXPECT_EQ(s.channelsIndex, 1);
     EXPECT_EQ(s.bitsIndex, 1);
-    EXPECT_EQ(stored(kSettings, kOutputName).toString(), "/my take/song");
-    EXPECT_EQ(stored(kSettings, kOutputWidth).toInt(), 96);
-    EXPECT_EQ(stored(kSettings, kOutputHigh).toInt(), 16);
+    EXPECT_EQ(stored("Settings", "OutputName").toString(), "/my take/song");
+    EXPECT_EQ(stored("Settings", "OutputWidth").toInt(), 96);
+    EXPECT_EQ(stored("Settings", "OutputHigh").toInt(), 16);
     // Shown with three decimals, so that is what comes back.
-    EXPECT_EQ(stored(kSettings, kOutputFrameRate).toString(), "12.346000");
-    EXPECT_EQ(stored(kSettings, kOutputFrameRateIndex).toInt(), 5);
-    EXPECT_EQ(stored(kDexVideoCompress, kCompressorNumber).toInt(), -1);
-    EXPECT_EQ(stored(kDexAudioCompress, kCompressorNumber).toInt(), -1);
+    EXPECT_EQ(stored("Settings", "OutputFrameRate").toString(), "12.346000");
+    EXPECT_EQ(stored("Settings", "OutputFrameRateIndex").toInt(), 5);
+    EXPECT_EQ(stored("DexVideoCompress", "CompressorNumber").toInt(), -1);
+    EXPECT_EQ(stored("DexAudioCompress", "CompressorNumber").toInt(), -1);
     // The window's own video values keep their start-up values.
     EXPECT_EQ(s.videoWidth, 100);
 }
 
 TEST_F(OutputOptionsTest, FixedRatesNegativeSidesAndAnEmptyPath)
 {
-    settings.set(kSettings, kOutputWidth, -20);
-    settings.set(kSettings, kOutputFrameRateIndex, 3);
+    settings.set("Settings", "OutputWidth", -20);
+    settings.set("Settings", "OutputFrameRateIndex", 3);
     CMainDlg dlg(prompter);
     runOptions(dlg, [&](COutputOptionsDlg &o) {
         o.outputFile()->clear();
@@ -156,16 +155,16 @@ TEST_F(OutputOptionsTest, FixedRatesNegativeSidesAndAnEmptyPath)
     });
     EXPECT_EQ(dlg.outputSettings().outputPath, "");
     EXPECT_EQ(dlg.statusText(), "Output File: ");
-    EXPECT_TRUE(settings.store().contains(kSettings + "/" + kOutputName));
-    EXPECT_EQ(stored(kSettings, kOutputName).toString(), "");
-    EXPECT_EQ(stored(kSettings, kOutputWidth).toInt(), 16);
-    EXPECT_EQ(stored(kSettings, kOutputFrameRate).toString(), "29.970000");
+    EXPECT_TRUE(settings.store().contains("Settings/OutputName"));
+    EXPECT_EQ(stored("Settings", "OutputName").toString(), "");
+    EXPECT_EQ(stored("Settings", "OutputWidth").toInt(), 16);
+    EXPECT_EQ(stored("Settings", "OutputFrameRate").toString(), "29.970000");
     EXPECT_TRUE(prompter.shown.isEmpty()) << prompter.texts().join('\n').toStdString();
 }
 
 TEST_F(OutputOptionsTest, CancelEscAndRefusedValuesWriteNothing)
 {
-    settings.set(kSettings, kOutputName, "/music/kept.wav");
+    settings.set("Settings", "OutputName", "/music/kept.wav");
     CMainDlg dlg(prompter);
     const QString status = dlg.statusText();
     // Browse changes only the box; Cancel drops it.
@@ -199,15 +198,17 @@ TEST_F(OutputOptionsTest, CancelEscAndRefusedValuesWriteNothing)
     EXPECT_TRUE(prompter.shown[1].text.contains(longName));
     EXPECT_EQ(dlg.outputSettings().outputPath, "/music/kept.wav");
     EXPECT_EQ(dlg.statusText(), status);
-    EXPECT_EQ(stored(kSettings, kOutputName).toString(), "/music/kept.wav");
-    EXPECT_FALSE(settings.store().contains(kDexVideoCompress + "/" + kCompressorNumber));
+    EXPECT_EQ(stored("Settings", "OutputName").toString(), "/music/kept.wav");
+    EXPECT_FALSE(settings.store().contains("DexVideoCompress/CompressorNumber"));
 }
 
 TEST_F(OutputOptionsTest, ATooSmallFrameRateKeepsTheDialogOpen)
 {
-    settings.set(kSettings, kOutputFrameRateIndex, 5);
-    settings.set(kSettings, kOutputFrameRate, "0.0004");
+    // Only a rate set in memory can be too small now: a stored one loads as
+    // the default (below).
     CMainDlg dlg(prompter);
+    dlg.outputSettings().frameRateIndex = 5;
+    dlg.outputSettings().frameRate = 0.0004;
     const QWidget *optionsWindow = nullptr;
     runOptions(dlg, [&](COutputOptionsDlg &o) {
         optionsWindow = &o;
@@ -222,12 +223,87 @@ TEST_F(OutputOptionsTest, ATooSmallFrameRateKeepsTheDialogOpen)
     // back afterwards.
     EXPECT_EQ(prompter.shown[0].owner, optionsWindow);
     EXPECT_EQ(prompter.owner, nullptr);
-    EXPECT_FALSE(settings.store().contains(kSettings + "/" + kOutputName));
+    EXPECT_FALSE(settings.store().contains("Settings/OutputName"));
+}
+
+TEST_F(OutputOptionsTest, AStoredFrameRateOkWouldRefuseNoLongerLocksTheDialog)
+{
+    // What OK writes afterwards: a rate the dialog shows as less than 0.001
+    // falls back to row 0 and 23.976; one it accepts is kept as it is.
+    struct Case
+    {
+        const char *stored;
+        int index;
+        const char *written;
+    };
+    const Case cases[] = {
+        {"0", 0, "23.976000"},       {"0.0004", 0, "23.976000"}, {"-3", 0, "23.976000"},
+        {"-0.0001", 0, "23.976000"}, {"none", 0, "23.976000"},   {"0.001", 5, "0.001000"},
+        {"12.5", 5, "12.500000"},
+    };
+    for (const Case &c : cases) {
+        TempSettings store;
+        ScriptedPrompter seen;
+        store.set("Settings", "OutputFrameRateIndex", 5);
+        store.set("Settings", "OutputFrameRate", c.stored);
+        CMainDlg dlg(seen);
+        runOptions(dlg, [&](COutputOptionsDlg &o) {
+            o.okButton()->click();
+            EXPECT_FALSE(o.isVisible()) << c.stored;
+        });
+        EXPECT_TRUE(seen.shown.isEmpty()) << c.stored << ": " << seen.texts().join('\n').toStdString();
+        EXPECT_EQ(store.store().value("Settings/OutputFrameRateIndex").toInt(), c.index) << c.stored;
+        EXPECT_EQ(store.store().value("Settings/OutputFrameRate").toString(), c.written) << c.stored;
+    }
+}
+
+TEST_F(OutputOptionsTest, EnterPressesTheFocusedButtonAndOkFromTheFileBox)
+{
+    settings.set("Settings", "OutputName", "/music/kept.wav");
+    CMainDlg dlg(prompter);
+    // Enter as the user presses it: on the control that has the focus.
+    const auto enterOn = [](COutputOptionsDlg &o, const char *name) {
+        auto *target = o.findChild<QWidget *>(name);
+        ASSERT_NE(target, nullptr) << name;
+        QApplication::setActiveWindow(&o);
+        target->setFocus();
+        QApplication::processEvents();
+        ASSERT_EQ(o.focusWidget(), target) << name;
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QApplication::processEvents();
+    };
+    // Cancel focused: nothing committed, not even what was typed.
+    runOptions(dlg, [&](COutputOptionsDlg &o) {
+        o.outputFile()->setText("/typed.wav");
+        enterOn(o, "control2");
+        EXPECT_FALSE(o.isVisible());
+        EXPECT_EQ(o.result(), QDialog::Rejected);
+    });
+    EXPECT_EQ(dlg.outputSettings().outputPath, "/music/kept.wav");
+    EXPECT_FALSE(settings.store().contains("DexVideoCompress/CompressorNumber"));
+    EXPECT_EQ(settings.store().value("Settings/OutputName").toString(), "/music/kept.wav");
+
+    // Browse focused: the save dialog, and the options stay open; then
+    // Enter in the file box is OK.
+    prompter.saveResults.enqueue("/picked/new.mp3");
+    runOptions(dlg, [&](COutputOptionsDlg &o) {
+        enterOn(o, "control1024");
+        EXPECT_TRUE(o.isVisible()) << "Enter on Browse committed the dialog";
+        EXPECT_EQ(o.outputFile()->text(), "/picked/new.wav");
+        enterOn(o, "control1022");
+        EXPECT_FALSE(o.isVisible());
+        EXPECT_EQ(o.result(), QDialog::Accepted);
+    });
+    EXPECT_EQ(prompter.fileDialogs.size(), 1);
+    EXPECT_EQ(dlg.outputSettings().outputPath, "/picked/new.wav");
+    EXPECT_EQ(settings.store().value("Settings/OutputName").toString(), "/picked/new.wav");
+    EXPECT_TRUE(prompter.shown.isEmpty()) << prompter.texts().join('\n').toStdString();
 }
 
 TEST_F(OutputOptionsTest, BrowseStartsInTheFolderTheDialogOpenedWith)
 {
-    settings.set(kSettings, kOutputName, "/music/set one/a.wav");
+    settings.set("Settings", "OutputName", "/music/set one/a.wav");
     CMainDlg dlg(prompter);
     prompter.saveResults.enqueue("/other/b");
     prompter.saveResults.enqueue("");
@@ -344,7 +420,7 @@ TEST_F(OutputOptionsTest, AnEncoderListThatCannotBeMadeIsToldAndTheDialogStillOp
                                                        "Failed to create system enumerator"}
                                          : QStringList{"Failed to create class enumerator"};
         EXPECT_EQ(prompter.texts(), expected) << failing;
-        EXPECT_EQ(stored(kDexVideoCompress, kCompressorNumber).toInt(), -1);
+        EXPECT_EQ(stored("DexVideoCompress", "CompressorNumber").toInt(), -1);
     }
 }
 
@@ -499,10 +575,11 @@ TEST_F(OutputOptionsTest, EveryControlSitsWhereTheTemplatePutsIt)
     EXPECT_EQ(qobject_cast<QPushButton *>(find("control2"))->text(), "Cancel");
     EXPECT_EQ(qobject_cast<QPushButton *>(find("control1024"))->text(), "Browse");
 
-    // Enter is OK even while Cancel or Browse has the focus.
-    EXPECT_TRUE(o.okButton()->autoDefault());
-    for (const char *other : {"control2", "control1024"})
-        EXPECT_FALSE(o.findChild<QPushButton *>(other)->autoDefault()) << other;
+    // A focused button takes the default role (see the Enter test); OK
+    // holds it otherwise.
+    EXPECT_TRUE(o.okButton()->isDefault());
+    for (const char *each : {"control1", "control2", "control1024"})
+        EXPECT_TRUE(o.findChild<QPushButton *>(each)->autoDefault()) << each;
 
     // The rows' order is what the stored indexes mean.
     const std::pair<int, QStringList> rows[] = {

@@ -3,6 +3,7 @@
 #include <QTemporaryDir>
 
 #include "media/media_error.h"
+#include "support/recording_launcher.h"
 #include "support/temp_settings.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,10 @@ int main(int argc, char **argv)
     QStandardPaths::setTestModeEnabled(true);
     QTemporaryDir fallbackSettings;
     sonaweld::test::setFallbackSettingsFolder(fallbackSettings.path());
+
+    // A window given no launcher of its own must not start the user's
+    // browser or player from a test.
+    sonaweld::test::refuseSystemLaunches();
 
     sonaweld::media::quietLibraryLog();
     QApplication app(argc, argv);

@@ -181,6 +181,28 @@ TEST(JoinTool, BadUsageAndFailedJoins)
     EXPECT_TRUE(r.err.contains("No such file or directory")) << r.err.toStdString();
 }
 
+TEST(JoinTool, VersionAndHelpAnswerWithoutJoining)
+{
+    struct Case
+    {
+        QStringList args;
+        QString outStart;
+    };
+    const Case cases[] = {
+        {{"--version"}, "sonaweld-join 3.1.2.1\n"},
+        // Before any file is looked at: the file need not exist.
+        {{"--version", "/no/such.wav"}, "sonaweld-join 3.1.2.1\n"},
+        {{"--help"}, "usage: sonaweld-join "},
+    };
+    for (const Case &c : cases) {
+        const ToolRun r = joinTool(c.args);
+        EXPECT_EQ(r.exitCode, 0) << c.args.join(' ').toStdString() << ": " << r.err.toStdString();
+        EXPECT_TRUE(r.out.startsWith(c.outStart)) << r.out.toStdString();
+        EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+    }
+    EXPECT_EQ(joinTool({"--version"}).out, "sonaweld-join 3.1.2.1\n");
+}
+
 TEST(JoinTool, KeepsEverySampleOfFilesJoinedAtTheirOwnRate)
 {
     MediaFixtures media;

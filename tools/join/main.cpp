@@ -2,6 +2,7 @@
 // as Add does, makes the same join plan as the window, and runs the export
 // job directly, speaking in plain one-line messages.
 #include "app/paths.h"
+#include "app/version.h"
 #include "compose/failure_text.h"
 #include "compose/measure.h"
 #include "cue_output.h"
@@ -47,6 +48,7 @@ const char kUsage[] =
     "usage: sonaweld-join [-o OUT] [-r 44100|22050|11025|8000] [-c 2|1] [-b 16|8] [-j N] [-y] [-q]\n"
     "                     [--cue] [--bitrate KBPS] [--no-chapters] [--tag KEY=VALUE]... [--cover FILE] FILE...\n"
     "       sonaweld-join --probe FILE...\n"
+    "       sonaweld-join --help | --version\n"
     "\n"
     "Joins the files, each played from its beginning for its measured length,\n"
     "into one file (default sonaweld.wav in the current folder), with a chapter\n"
@@ -68,6 +70,7 @@ const char kUsage[] =
     "              VALUE clears it; repeatable\n"
     "  --cover FILE    a JPEG or PNG picture as the output's cover\n"
     "  --probe     print each file's length in 100-ns units, a tab and its path\n"
+    "  --version   print the program's name and version\n"
     "\n"
     "Exit status: 0 joined, 1 the join failed, 2 bad usage or an input that\n"
     "cannot be measured, 130 stopped by Ctrl+C (the output holds what was joined).\n";
@@ -185,7 +188,7 @@ bool takesValue(const char *a)
 }
 
 // Nothing when the arguments ask for a join or a probe, else the exit
-// status to end with (0 after --help).
+// status to end with (0 after --help or --version).
 std::optional<int> parse(int argc, char **argv, Options &o)
 {
     bool onlyFiles = false;
@@ -199,6 +202,9 @@ std::optional<int> parse(int argc, char **argv, Options &o)
             o.probe = true;
         } else if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
             std::fputs(kUsage, stdout);
+            return kExitOk;
+        } else if (std::strcmp(a, "--version") == 0) {
+            std::printf("sonaweld-join %s\n", kVersion);
             return kExitOk;
         } else if (std::strcmp(a, "-y") == 0) {
             o.replace = true;
