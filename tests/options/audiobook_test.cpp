@@ -78,6 +78,8 @@ TEST(Audiobook, AnM4bNameTypedInOutputOptionsMakesAnAudiobookWithAChapterPerClip
     const ProbedFile probed = probeFile(book);
     ASSERT_TRUE(probed.read);
     EXPECT_EQ(probed.codec, "aac");
+    // Audiobook players know the kind by the file's brand.
+    EXPECT_EQ(probed.tags.value("major_brand").trimmed(), "M4B");
     std::int64_t total = 0;
     std::vector<double> starts;
     for (const QString &clip : clips) {

@@ -332,7 +332,7 @@ TEST_F(OutputOptionsTest, BrowseStartsInTheFolderTheDialogOpenedWith)
 
 TEST_F(OutputOptionsTest, BrowseGivesTheNameTheExtensionOfTheChosenType)
 {
-    settings.set(kSettings, kOutputName, "/music/a.wav");
+    settings.set("Settings", "OutputName", "/music/a.wav");
     CMainDlg dlg(prompter);
     struct Case
     {

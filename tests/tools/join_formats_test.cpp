@@ -154,6 +154,7 @@ TEST_F(JoinFormats, EveryFormatDecodesToTheJoinedLengthWithAChapterAtEveryClip)
 {
     const WavContents wav = readWav(*reference);
     ASSERT_TRUE(wav.valid);
+    EXPECT_EQ(wav.cuePoints, static_cast<int>(clips->size()));
     const std::vector<std::int16_t> ref = samplesOf(wav);
     const std::vector<double> starts = clipStarts(*clips);
     for (const Format &f : kFormats) {
