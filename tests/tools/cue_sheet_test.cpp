@@ -124,13 +124,16 @@ TEST(CueSheet, ReadsBackTrackByTrack)
 
     EXPECT_EQ(read.tracks[0].title, "Intro");
     EXPECT_EQ(read.tracks[0].performer, "The Band");
+    EXPECT_TRUE(read.tracks[0].hasPerformer);
     EXPECT_EQ(read.tracks[0].sample, 0);
     EXPECT_EQ(read.tracks[0].source, "/music/01 Intro.flac");
     EXPECT_EQ(read.tracks[0].index, "00:00:00");
 
-    // No title or artist tag: the file name without its extension.
+    // No title or artist tag: the title is the file name without its
+    // extension, and there is no performer at all rather than the file name.
     EXPECT_EQ(read.tracks[1].title, QString::fromUtf8("02 Middle \u201Dlive\u201D"));
-    EXPECT_EQ(read.tracks[1].performer, QString::fromUtf8("02 Middle \u201Dlive\u201D"));
+    EXPECT_FALSE(read.tracks[1].hasPerformer);
+    EXPECT_EQ(read.tracks[1].performer, "");
     EXPECT_EQ(read.tracks[1].source, QString::fromUtf8("/music/02 Middle \u201Dlive\u201D.ogg"));
     EXPECT_EQ(read.tracks[1].sample, 57330);
     EXPECT_EQ(read.tracks[1].index, "00:01:23"); // 97.5 frames
@@ -138,8 +141,15 @@ TEST(CueSheet, ReadsBackTrackByTrack)
     // A title of spaces and breaks counts as none.
     EXPECT_EQ(read.tracks[2].title, ".hidden");
     EXPECT_EQ(read.tracks[2].performer, "Solo Artist");
+    EXPECT_TRUE(read.tracks[2].hasPerformer);
     EXPECT_EQ(read.tracks[2].index, "00:04:01"); // 300.75 frames
     EXPECT_EQ(read.tracks[3].title, "no extension");
+    EXPECT_FALSE(read.tracks[3].hasPerformer);
+    // A performer of spaces and breaks counts as none too.
+    const CueSheetRead blank = parsed(sheetFor({{0, "/music/a.flac", "A", " \t\r\n"}}));
+    ASSERT_TRUE(blank.valid) << blank.error.toStdString();
+    EXPECT_FALSE(blank.tracks[0].hasPerformer);
+    EXPECT_EQ(sheetFor({{0, "/music/a.flac", "", ""}}).find("PERFORMER"), std::string::npos);
 }
 
 TEST(CueSheet, HoldsAtMost99Tracks)
