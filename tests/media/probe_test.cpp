@@ -193,3 +193,125 @@ TEST(Probe, ACancelledMeasurementGivesUp)
     EXPECT_TRUE(probeDuration(file.toStdString(), length, &cancel));
     EXPECT_GT(length, 0);
 }
+
+namespace {
+
+// Bytes of the MPEG audio Layer III frame whose header starts at `h`, or 0
+// when no such header starts there.
+int layer3FrameBytes(const std::uint8_t *h)
+{
+    static const int kMpeg1Kbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    static const int kMpeg2Kbps[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
+    static const int kRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+    const int version = (h[1] >> 3) & 3;
+    const int rateIndex = (h[2] >> 2) & 3;
+    if (h[0] != 0xFF || (h[1] & 0xE6) != 0xE2 || version == 1 || rateIndex == 3)
+        return 0;
+    const int rate = kRates[version][rateIndex];
+    const int padding = (h[2] >> 1) & 1;
+    if (version == 3)
+        return 144000 * kMpeg1Kbps[h[2] >> 4] / rate + padding;
+    return 72000 * kMpeg2Kbps[h[2] >> 4] / rate + padding;
+}
+
+// The MP3 `from` (ID3v2 tag, then a LAME/Info frame) cut after its first
+// `keep` audio frames, the Info frame's frame and byte counts mended, as a
+// tool that cuts MP3s by frames without re-encoding writes it.
+QString keepMp3Frames(const MediaFixtures &media, const QString &from, const QString &name, int keep)
+{
+    QByteArray bytes = fileBytes(from);
+    const auto *b = reinterpret_cast<const std::uint8_t *>(bytes.constData());
+    EXPECT_TRUE(bytes.startsWith("ID3"));
+    const int tagEnd = 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
+    const int infoBytes = layer3FrameBytes(b + tagEnd);
+    const qsizetype info = bytes.indexOf("Info", tagEnd);
+    EXPECT_GT(infoBytes, 0);
+    EXPECT_TRUE(info > tagEnd && info < tagEnd + infoBytes) << "no Info frame";
+    int end = tagEnd + infoBytes;
+    for (int i = 0; i < keep; ++i) {
+        const int frame = layer3FrameBytes(b + end);
+        EXPECT_GT(frame, 0) << "frame " << i;
+        end += frame;
+    }
+    EXPECT_LT(end, bytes.size()) << "nothing was cut";
+    bytes.truncate(end);
+    const auto putBe32 = [&bytes](qsizetype at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + i] = static_cast<char>(v >> (24 - 8 * i));
+    };
+    putBe32(info + 8, static_cast<std::uint32_t>(keep));
+    putBe32(info + 12, static_cast<std::uint32_t>(end - tagEnd));
+    const QString out = media.path(name);
+    QFile file(out);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return out;
+}
+
+// Short files, measured exactly: the tolerance is 0 and the decoder's count
+// needs only to be more than nothing.
+void expectShortMeasuredAsDecoded(const std::vector<Case> &cases)
+{
+    for (const Case &c : cases) {
+        ReferenceTime length = -1;
+        const Result r = probeDuration(c.file.toStdString(), length);
+        ASSERT_TRUE(r) << c.name.toStdString() << ": " << failureText(r);
+        const std::int64_t decoded = MediaFixtures::decodedSamples(c.file);
+        ASSERT_GT(decoded, 0) << c.name.toStdString();
+        EXPECT_EQ(samplesIn(length, c.rate), decoded) << c.name.toStdString();
+    }
+}
+
+} // namespace
+
+// DSD plays one sample of every byte per channel, at an eighth of its bit
+// rate. A DSF writer that leaves the last 4096-byte block short (0.08 s of
+// DSD128 ends 896 bytes into it) still gets the whole block's time from
+// the demuxer; a padded block is cut to the header's sample count.
+TEST(Probe, DsdMeasuresWhatDecodesWhetherItsLastBlockIsPaddedOrNot)
+{
+    MediaFixtures media;
+    expectShortMeasuredAsDecoded({
+        {"DSD128 stereo, last block short", media.dsf("short.dsf", 5644800, 2, 56448, false), 705600, 0},
+        {"DSD128 mono, last block short", media.dsf("mono.dsf", 5644800, 1, 56448, false), 705600, 0},
+        {"DSD64 stereo, last block padded", media.dsf("padded.dsf", 2822400, 2, 100000, true), 352800, 0},
+        {"DSD64 stereo, whole blocks", media.dsf("whole.dsf", 2822400, 2, 8 * 4096, false), 352800, 0},
+    });
+}
+
+// An Ogg Speex stream may end its last granule at the last input sample (195
+// samples before the end of its last frame here); FFmpeg's decoder plays
+// that frame whole, as it does every frame.
+TEST(Probe, SpeexMeasuresEveryFrameItsDecoderPlays)
+{
+    MediaFixtures media;
+    const QString narrow = media.tone("narrow.spx", 3.7, 8000, 1, {"-c:a", "libspeex"});
+    const QString wide = media.tone("wide.spx", 3.7, 16000, 2, {"-c:a", "libspeex", "-frames_per_packet", "2"});
+    const QString whole = media.tone("whole.spx", 3.7, 16000, 1, {"-c:a", "libspeex"});
+    MediaFixtures::endOggEarlier(narrow, 95);
+    MediaFixtures::endOggEarlier(wide, 195);
+    expectShortMeasuredAsDecoded({
+        {"narrowband Speex ending 95 samples early", narrow, 8000, 0},
+        {"wideband Speex, two frames a packet, ending 195 samples early", wide, 16000, 0},
+        {"wideband Speex as FFmpeg writes it", whole, 16000, 0},
+    });
+}
+
+// A few hundred samples of MP3 in 576-sample frames: the LAME tag's delay
+// (1105 samples with the decoder's) runs past the first frame, and the
+// second frame's end padding resets it, so the decoder plays 253 samples
+// where adding up the trims would leave nothing and drop the clip.
+TEST(Probe, AnMp3OfAFewFramesMeasuresWhatItsDecoderPlays)
+{
+    MediaFixtures media;
+    const auto samples = [&](const QString &name, int rate, int count) {
+        return media.make(name, {"-f", "lavfi", "-i", QStringLiteral("sine=frequency=440:sample_rate=%1").arg(rate),
+                                 "-af", QStringLiteral("atrim=end_sample=%1").arg(count), "-ac", "1"});
+    };
+    expectShortMeasuredAsDecoded({
+        {"two frames at 22050 Hz", keepMp3Frames(media, samples("a.mp3", 22050, 300), "two.mp3", 2), 22050, 0},
+        {"two frames at 16000 Hz", keepMp3Frames(media, samples("b.mp3", 16000, 200), "two16.mp3", 2), 16000, 0},
+        {"300 samples at 22050 Hz", samples("c.mp3", 22050, 300), 22050, 0},
+        {"20 samples at 44100 Hz", samples("d.mp3", 44100, 20), 44100, 0},
+    });
+}
