@@ -196,58 +196,6 @@ TEST(Probe, ACancelledMeasurementGivesUp)
 
 namespace {
 
-// Bytes of the MPEG audio Layer III frame whose header starts at `h`, or 0
-// when no such header starts there.
-int layer3FrameBytes(const std::uint8_t *h)
-{
-    static const int kMpeg1Kbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
-    static const int kMpeg2Kbps[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
-    static const int kRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
-    const int version = (h[1] >> 3) & 3;
-    const int rateIndex = (h[2] >> 2) & 3;
-    if (h[0] != 0xFF || (h[1] & 0xE6) != 0xE2 || version == 1 || rateIndex == 3)
-        return 0;
-    const int rate = kRates[version][rateIndex];
-    const int padding = (h[2] >> 1) & 1;
-    if (version == 3)
-        return 144000 * kMpeg1Kbps[h[2] >> 4] / rate + padding;
-    return 72000 * kMpeg2Kbps[h[2] >> 4] / rate + padding;
-}
-
-// The MP3 `from` (ID3v2 tag, then a LAME/Info frame) cut after its first
-// `keep` audio frames, the Info frame's frame and byte counts mended, as a
-// tool that cuts MP3s by frames without re-encoding writes it.
-QString keepMp3Frames(const MediaFixtures &media, const QString &from, const QString &name, int keep)
-{
-    QByteArray bytes = fileBytes(from);
-    const auto *b = reinterpret_cast<const std::uint8_t *>(bytes.constData());
-    EXPECT_TRUE(bytes.startsWith("ID3"));
-    const int tagEnd = 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
-    const int infoBytes = layer3FrameBytes(b + tagEnd);
-    const qsizetype info = bytes.indexOf("Info", tagEnd);
-    EXPECT_GT(infoBytes, 0);
-    EXPECT_TRUE(info > tagEnd && info < tagEnd + infoBytes) << "no Info frame";
-    int end = tagEnd + infoBytes;
-    for (int i = 0; i < keep; ++i) {
-        const int frame = layer3FrameBytes(b + end);
-        EXPECT_GT(frame, 0) << "frame " << i;
-        end += frame;
-    }
-    EXPECT_LT(end, bytes.size()) << "nothing was cut";
-    bytes.truncate(end);
-    const auto putBe32 = [&bytes](qsizetype at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            bytes[at + i] = static_cast<char>(v >> (24 - 8 * i));
-    };
-    putBe32(info + 8, static_cast<std::uint32_t>(keep));
-    putBe32(info + 12, static_cast<std::uint32_t>(end - tagEnd));
-    const QString out = media.path(name);
-    QFile file(out);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    return out;
-}
-
 // Short files, measured exactly: the tolerance is 0 and the decoder's count
 // needs only to be more than nothing.
 void expectShortMeasuredAsDecoded(const std::vector<Case> &cases)
@@ -309,8 +257,8 @@ TEST(Probe, AnMp3OfAFewFramesMeasuresWhatItsDecoderPlays)
                                  "-af", QStringLiteral("atrim=end_sample=%1").arg(count), "-ac", "1"});
     };
     expectShortMeasuredAsDecoded({
-        {"two frames at 22050 Hz", keepMp3Frames(media, samples("a.mp3", 22050, 300), "two.mp3", 2), 22050, 0},
-        {"two frames at 16000 Hz", keepMp3Frames(media, samples("b.mp3", 16000, 200), "two16.mp3", 2), 16000, 0},
+        {"two frames at 22050 Hz", media.mp3Frames(samples("a.mp3", 22050, 300), "two.mp3", 2), 22050, 0},
+        {"two frames at 16000 Hz", media.mp3Frames(samples("b.mp3", 16000, 200), "two16.mp3", 2), 16000, 0},
         {"300 samples at 22050 Hz", samples("c.mp3", 22050, 300), 22050, 0},
         {"20 samples at 44100 Hz", samples("d.mp3", 44100, 20), 44100, 0},
     });

@@ -255,6 +255,24 @@ std::uint32_t oggCrc(const QByteArray &page)
     return crc;
 }
 
+// Bytes of the MPEG audio Layer III frame whose header starts at `h`, or 0
+// when no such header starts there.
+int layer3FrameBytes(const std::uint8_t *h)
+{
+    static const int kMpeg1Kbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    static const int kMpeg2Kbps[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
+    static const int kRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+    const int version = (h[1] >> 3) & 3;
+    const int rateIndex = (h[2] >> 2) & 3;
+    if (h[0] != 0xFF || (h[1] & 0xE6) != 0xE2 || version == 1 || rateIndex == 3)
+        return 0;
+    const int rate = kRates[version][rateIndex];
+    const int padding = (h[2] >> 1) & 1;
+    if (version == 3)
+        return 144000 * kMpeg1Kbps[h[2] >> 4] / rate + padding;
+    return 72000 * kMpeg2Kbps[h[2] >> 4] / rate + padding;
+}
+
 } // namespace
 
 QString MediaFixtures::dsf(const QString &name, int dsdRate, int channels, std::int64_t samples,
@@ -344,5 +362,37 @@ void MediaFixtures::endOggEarlier(const QString &ogg, std::int64_t samples)
     bytes.replace(last + 22, 4, field);
     writeFile(ogg, bytes);
 }
+
+QString MediaFixtures::mp3Frames(const QString &from, const QString &name, int keep) const
+{
+    QByteArray bytes = fileBytes(from);
+    const auto *b = reinterpret_cast<const std::uint8_t *>(bytes.constData());
+    EXPECT_TRUE(bytes.startsWith("ID3"));
+    const int tagEnd = 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
+    const int infoBytes = layer3FrameBytes(b + tagEnd);
+    const qsizetype info = bytes.indexOf("Info", tagEnd);
+    EXPECT_GT(infoBytes, 0);
+    EXPECT_TRUE(info > tagEnd && info < tagEnd + infoBytes) << "no Info frame";
+    int end = tagEnd + infoBytes;
+    for (int i = 0; i < keep; ++i) {
+        const int frame = layer3FrameBytes(b + end);
+        EXPECT_GT(frame, 0) << "frame " << i;
+        end += frame;
+    }
+    EXPECT_LT(end, bytes.size()) << "nothing was cut";
+    bytes.truncate(end);
+    const auto putBe32 = [&bytes](qsizetype at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + i] = static_cast<char>(v >> (24 - 8 * i));
+    };
+    putBe32(info + 8, static_cast<std::uint32_t>(keep));
+    putBe32(info + 12, static_cast<std::uint32_t>(end - tagEnd));
+    const QString out = path(name);
+    QFile file(out);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return out;
+}
+
 
 } // namespace sonaweld::test

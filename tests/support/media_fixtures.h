@@ -36,6 +36,11 @@ public:
     // asks for it.
     QString dsf(const QString &name, int dsdRate, int channels, std::int64_t samples, bool padLastBlock) const;
 
+    // The MP3 `from` (ID3v2 tag, then a LAME/Info frame) cut after its first
+    // `keep` audio frames, the Info frame's frame and byte counts mended, as
+    // a tool that cuts MP3s by frames without re-encoding writes it.
+    QString mp3Frames(const QString &from, const QString &name, int keep) const;
+
     // Appends a LIST INFO chunk of `tags` (chunk id, value bytes as they are)
     // to a RIFF WAVE file and mends the RIFF size.
     static void appendRiffInfo(const QString &wav, const std::vector<std::pair<QByteArray, QByteArray>> &tags);
