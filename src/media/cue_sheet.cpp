@@ -2,6 +2,7 @@
 #include "media/output_kind.h"
 
 #include "media/fs_path.h"
+#include "media/text_encoding.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -9,39 +10,6 @@
 
 namespace sonaweld::media {
 namespace {
-
-// Bytes of the well-formed UTF-8 character at the start of `s`, or 0 when
-// it starts with a byte no well-formed character starts with (overlong
-// forms and surrogates included, which many readers reject).
-std::size_t utf8Length(std::string_view s)
-{
-    const auto byte = [&s](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80)
-        return 1;
-    std::size_t length = 0;
-    std::uint32_t code = 0;
-    std::uint32_t least = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2, code = lead & 0x1F, least = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, code = lead & 0x0F, least = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, code = lead & 0x07, least = 0x10000;
-    } else {
-        return 0;
-    }
-    if (s.size() < length)
-        return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80)
-            return 0;
-        code = (code << 6) | (byte(i) & 0x3F);
-    }
-    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return 0;
-    return length;
-}
 
 bool isControl(unsigned char c)
 {
@@ -139,8 +107,10 @@ Result renderCueSheet(const std::string &wavName, const std::vector<CueTrack> &t
     int number = 0;
     for (const CueTrack &track : tracks) {
         ++number;
-        // A field the tags leave empty is the file's name without its
-        // extension, as a player shows a file it knows nothing about.
+        // A title the tags leave empty is the file's name without its
+        // extension, as a player shows a file it knows nothing about. A
+        // performer is never made up: a player would show the file name as
+        // the artist.
         std::string name = cueField(fileNameWithoutExtension(track.path));
         if (name.empty())
             name = "Track " + twoDigits(number);
@@ -148,7 +118,8 @@ Result renderCueSheet(const std::string &wavName, const std::vector<CueTrack> &t
         std::string performer = cueField(track.performer);
         text += "  TRACK " + twoDigits(number) + " AUDIO\n";
         text += "    TITLE \"" + (title.empty() ? name : title) + "\"\n";
-        text += "    PERFORMER \"" + (performer.empty() ? name : performer) + "\"\n";
+        if (!performer.empty())
+            text += "    PERFORMER \"" + performer + "\"\n";
         text += "    REM SONAWELD_SAMPLE " + std::to_string(track.firstSample) + " \"" + quotable(track.path)
                 + "\"\n";
         text += "    INDEX 01 " + cueTime(track.firstSample, rate) + "\n";

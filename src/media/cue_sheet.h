@@ -21,8 +21,8 @@ struct CueTrack
     std::int64_t firstSample = 0;
     // The source as the sheet records it (UTF-8).
     std::string path;
-    // From the source's tags; either, when empty, becomes the file name
-    // without its extension.
+    // From the source's tags. An empty title becomes the file name without
+    // its extension; an empty performer gets no PERFORMER line.
     std::string title;
     std::string performer;
 };

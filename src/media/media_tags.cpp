@@ -1,6 +1,9 @@
 #include "media/media_tags.h"
 
 #include "media/audio_input.h"
+#include "media/text_encoding.h"
+
+#include <cstring>
 
 namespace sonaweld::media {
 namespace {
@@ -44,6 +47,17 @@ CoverPicture firstCover(const AVFormatContext &format)
     return {};
 }
 
+// FFmpeg's WAV demuxer hands RIFF INFO values over byte for byte. Windows
+// programs write them in the ANSI code page, so a value that is no UTF-8 is
+// read as Windows-1252 rather than shown as replacement characters; one that
+// is UTF-8 (as FFmpeg and most tools now write) stays as it is.
+std::string wavTagText(const AVFormatContext &format, std::string value)
+{
+    if (std::strcmp(format.iformat->name, "wav") != 0 || isUtf8(value))
+        return value;
+    return windows1252ToUtf8(value);
+}
+
 } // namespace
 
 Result readMediaTags(const std::string &path, MediaTags &tags, CoverRead cover)
@@ -51,9 +65,12 @@ Result readMediaTags(const std::string &path, MediaTags &tags, CoverRead cover)
     AudioInput in;
     if (Result r = openAudioInput(path, in); r.failed())
         return r;
-    tags.title = firstValue("title", {in.format->metadata, in.stream->metadata});
-    tags.artist = firstValue("artist", {in.format->metadata, in.stream->metadata});
-    tags.album = firstValue("album", {in.format->metadata, in.stream->metadata});
+    const auto value = [&in](const char *key) {
+        return wavTagText(*in.format, firstValue(key, {in.format->metadata, in.stream->metadata}));
+    };
+    tags.title = value("title");
+    tags.artist = value("artist");
+    tags.album = value("album");
     tags.cover = cover == CoverRead::Read ? firstCover(*in.format) : CoverPicture{};
     return ok();
 }

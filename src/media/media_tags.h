@@ -7,8 +7,8 @@
 
 namespace sonaweld::media {
 
-// What a file's tags say about its sound, UTF-8 as FFmpeg gives it; empty
-// where the file has no such tag.
+// What a file's tags say about its sound, in UTF-8 (a RIFF INFO value that
+// is no UTF-8 read as Windows-1252); empty where the file has no such tag.
 struct MediaTags
 {
     std::string title;

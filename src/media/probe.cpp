@@ -3,6 +3,7 @@
 #include "media/audio_input.h"
 #include "media/packet_scan.h"
 
+#include <algorithm>
 #include <cstring>
 
 extern "C" {
@@ -38,12 +39,21 @@ bool isRawAac(const AudioInput &in)
     return std::strcmp(name, "aac") == 0 || std::strcmp(name, "loas") == 0;
 }
 
+bool isDsd(AVCodecID codec)
+{
+    return codec == AV_CODEC_ID_DSD_LSBF || codec == AV_CODEC_ID_DSD_MSBF || codec == AV_CODEC_ID_DSD_LSBF_PLANAR
+           || codec == AV_CODEC_ID_DSD_MSBF_PLANAR;
+}
+
 // Plain PCM only: ADPCM formats with an exact bit count may still carry
-// block headers that are no samples.
+// block headers that are no samples. DSD counts too: its decoder makes one
+// sample of every byte of a channel. A DSF file whose last block is not
+// padded out is read short there, yet still timed as a whole block.
 bool isPlainPcm(const AVCodecParameters *par)
 {
-    return par->codec_id >= AV_CODEC_ID_FIRST_AUDIO && par->codec_id < AV_CODEC_ID_ADPCM_IMA_QT
-           && av_get_exact_bits_per_sample(par->codec_id) > 0 && par->ch_layout.nb_channels > 0;
+    const bool pcm = par->codec_id >= AV_CODEC_ID_FIRST_AUDIO && par->codec_id < AV_CODEC_ID_ADPCM_IMA_QT;
+    return (pcm || isDsd(par->codec_id)) && av_get_exact_bits_per_sample(par->codec_id) > 0
+           && par->ch_layout.nb_channels > 0;
 }
 
 Method chooseMethod(const AudioInput &in)
@@ -57,7 +67,11 @@ Method chooseMethod(const AudioInput &in)
     // nothing, which no container's count allows for in every case (a short
     // Ogg file's granule claims 128 samples too many). Both decode many
     // hundred times faster than they play.
-    if (par->codec_id == AV_CODEC_ID_FLAC || par->codec_id == AV_CODEC_ID_VORBIS)
+    // Speex frames have a fixed length, but an Ogg stream may end its last
+    // granule (and so its last packet's duration) at the last input sample,
+    // while the decoder plays every frame whole.
+    if (par->codec_id == AV_CODEC_ID_FLAC || par->codec_id == AV_CODEC_ID_VORBIS
+        || par->codec_id == AV_CODEC_ID_SPEEX)
         return Method::Decode;
     // Every ADTS or LATM frame states its own rate and channels, which may
     // change from one frame to the next (streams joined byte-wise), yet the
@@ -109,38 +123,55 @@ Result pcmLength(AudioInput &in, const std::string &path, const std::atomic<bool
     return ok();
 }
 
-// The samples a run of packets covers, less what the decoder trims from
-// either end, in the stream's own time base.
+std::int64_t samplesOf(std::int64_t ticks, const AVStream *stream)
+{
+    return av_rescale_q(ticks, stream->time_base, AVRational{1, stream->codecpar->sample_rate});
+}
+
+// The samples a run of packets covers, and what the decoder makes of them
+// once it has trimmed either end.
 struct PacketSum
 {
-    std::int64_t ticks = 0;
-    std::int64_t trimmed = 0; // samples, both ends
+    std::int64_t ticks = 0; // in the stream's own time base
     std::int64_t leadTrim = 0; // samples trimmed at the start only
+    std::int64_t played = 0; // samples left after the decoder's trimming
+    std::int64_t pendingSkip = 0;
     bool anyPacket = false;
     bool everyPacketTimed = true;
 };
 
-void addPacket(PacketSum &sum, const AVPacket &p, const AVCodecParameters *par)
+// Trims as FFmpeg's decoders do. A packet's skip count replaces any still
+// pending from an earlier one, and the skip runs on into later packets; a
+// packet's padding comes off its end only when that much is left of it
+// after the skip, else the whole packet plays. A file of one or two frames
+// (an MP3 whose LAME tag trims more than is left) would otherwise measure
+// as nothing while its decoder yields hundreds of samples.
+void addPacket(PacketSum &sum, const AVPacket &p, const AVStream *stream)
 {
+    if (!sum.anyPacket)
+        sum.pendingSkip = opusPreSkip(stream->codecpar);
     if (p.duration > 0)
         sum.ticks += p.duration;
     else
         sum.everyPacketTimed = false;
+    std::int64_t padding = 0;
     size_t size = 0;
     const uint8_t *skip = av_packet_get_side_data(&p, AV_PKT_DATA_SKIP_SAMPLES, &size);
     if (skip && size >= 8) {
-        sum.trimmed += AV_RL32(skip) + AV_RL32(skip + 4);
+        sum.pendingSkip = std::max<std::int64_t>(static_cast<std::int32_t>(AV_RL32(skip)), 0);
+        padding = AV_RL32(skip + 4);
         sum.leadTrim += AV_RL32(skip);
     } else if (!sum.anyPacket) {
-        sum.trimmed += opusPreSkip(par);
-        sum.leadTrim += opusPreSkip(par);
+        sum.leadTrim += opusPreSkip(stream->codecpar);
     }
+    std::int64_t left = p.duration > 0 ? samplesOf(p.duration, stream) : 0;
+    const std::int64_t skipped = std::min(sum.pendingSkip, left);
+    sum.pendingSkip -= skipped;
+    left -= skipped;
+    if (padding > 0 && padding <= left)
+        left -= padding;
+    sum.played += left;
     sum.anyPacket = true;
-}
-
-std::int64_t samplesOf(std::int64_t ticks, const AVStream *stream)
-{
-    return av_rescale_q(ticks, stream->time_base, AVRational{1, stream->codecpar->sample_rate});
 }
 
 // Counts every decoded sample. A damaged packet is dropped as the export's
@@ -235,7 +266,7 @@ Result packetLength(AudioInput &in, const std::string &path, const std::atomic<b
     const auto add = [&](const AVPacket &p) {
         if (!sum.anyPacket && av_packet_ref(first.get(), &p) < 0)
             sum.everyPacketTimed = false;
-        addPacket(sum, p, par);
+        addPacket(sum, p, in.stream);
         return true;
     };
     if (Result r = scanPackets(in, path, measuring(path, cancel), add); r.failed())
@@ -244,8 +275,7 @@ Result packetLength(AudioInput &in, const std::string &path, const std::atomic<b
         return fail(Code::kNoAudio, Operation::None, path, " holds no audio");
     if (!sum.everyPacketTimed || !firstPacketFillsItsDuration(in, path, *first))
         return decodeFromStart(path, cancel, duration);
-    const std::int64_t samples = samplesOf(sum.ticks, in.stream) - sum.trimmed;
-    duration = unitsOf(std::max<std::int64_t>(samples, 0), par->sample_rate);
+    duration = unitsOf(sum.played, par->sample_rate);
     return ok();
 }
 
@@ -259,7 +289,7 @@ Result oggLength(AudioInput &in, const std::string &path, const std::atomic<bool
     const int rate = par->sample_rate;
     PacketSum sum;
     const auto add = [&](const AVPacket &p) {
-        addPacket(sum, p, par);
+        addPacket(sum, p, in.stream);
         return true;
     };
     if (Result r = scanPackets(in, path, measuring(path, cancel), add); r.failed())

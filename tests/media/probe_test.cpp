@@ -193,3 +193,73 @@ TEST(Probe, ACancelledMeasurementGivesUp)
     EXPECT_TRUE(probeDuration(file.toStdString(), length, &cancel));
     EXPECT_GT(length, 0);
 }
+
+namespace {
+
+// Short files, measured exactly: the tolerance is 0 and the decoder's count
+// needs only to be more than nothing.
+void expectShortMeasuredAsDecoded(const std::vector<Case> &cases)
+{
+    for (const Case &c : cases) {
+        ReferenceTime length = -1;
+        const Result r = probeDuration(c.file.toStdString(), length);
+        ASSERT_TRUE(r) << c.name.toStdString() << ": " << failureText(r);
+        const std::int64_t decoded = MediaFixtures::decodedSamples(c.file);
+        ASSERT_GT(decoded, 0) << c.name.toStdString();
+        EXPECT_EQ(samplesIn(length, c.rate), decoded) << c.name.toStdString();
+    }
+}
+
+} // namespace
+
+// DSD plays one sample of every byte per channel, at an eighth of its bit
+// rate. A DSF writer that leaves the last 4096-byte block short (0.08 s of
+// DSD128 ends 896 bytes into it) still gets the whole block's time from
+// the demuxer; a padded block is cut to the header's sample count.
+TEST(Probe, DsdMeasuresWhatDecodesWhetherItsLastBlockIsPaddedOrNot)
+{
+    MediaFixtures media;
+    expectShortMeasuredAsDecoded({
+        {"DSD128 stereo, last block short", media.dsf("short.dsf", 5644800, 2, 56448, false), 705600, 0},
+        {"DSD128 mono, last block short", media.dsf("mono.dsf", 5644800, 1, 56448, false), 705600, 0},
+        {"DSD64 stereo, last block padded", media.dsf("padded.dsf", 2822400, 2, 100000, true), 352800, 0},
+        {"DSD64 stereo, whole blocks", media.dsf("whole.dsf", 2822400, 2, 8 * 4096, false), 352800, 0},
+    });
+}
+
+// An Ogg Speex stream may end its last granule at the last input sample (195
+// samples before the end of its last frame here); FFmpeg's decoder plays
+// that frame whole, as it does every frame.
+TEST(Probe, SpeexMeasuresEveryFrameItsDecoderPlays)
+{
+    MediaFixtures media;
+    const QString narrow = media.tone("narrow.spx", 3.7, 8000, 1, {"-c:a", "libspeex"});
+    const QString wide = media.tone("wide.spx", 3.7, 16000, 2, {"-c:a", "libspeex", "-frames_per_packet", "2"});
+    const QString whole = media.tone("whole.spx", 3.7, 16000, 1, {"-c:a", "libspeex"});
+    MediaFixtures::endOggEarlier(narrow, 95);
+    MediaFixtures::endOggEarlier(wide, 195);
+    expectShortMeasuredAsDecoded({
+        {"narrowband Speex ending 95 samples early", narrow, 8000, 0},
+        {"wideband Speex, two frames a packet, ending 195 samples early", wide, 16000, 0},
+        {"wideband Speex as FFmpeg writes it", whole, 16000, 0},
+    });
+}
+
+// A few hundred samples of MP3 in 576-sample frames: the LAME tag's delay
+// (1105 samples with the decoder's) runs past the first frame, and the
+// second frame's end padding resets it, so the decoder plays 253 samples
+// where adding up the trims would leave nothing and drop the clip.
+TEST(Probe, AnMp3OfAFewFramesMeasuresWhatItsDecoderPlays)
+{
+    MediaFixtures media;
+    const auto samples = [&](const QString &name, int rate, int count) {
+        return media.make(name, {"-f", "lavfi", "-i", QStringLiteral("sine=frequency=440:sample_rate=%1").arg(rate),
+                                 "-af", QStringLiteral("atrim=end_sample=%1").arg(count), "-ac", "1"});
+    };
+    expectShortMeasuredAsDecoded({
+        {"two frames at 22050 Hz", media.mp3Frames(samples("a.mp3", 22050, 300), "two.mp3", 2), 22050, 0},
+        {"two frames at 16000 Hz", media.mp3Frames(samples("b.mp3", 16000, 200), "two16.mp3", 2), 16000, 0},
+        {"300 samples at 22050 Hz", samples("c.mp3", 22050, 300), 22050, 0},
+        {"20 samples at 44100 Hz", samples("d.mp3", 44100, 20), 44100, 0},
+    });
+}

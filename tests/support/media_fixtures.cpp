@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QProcess>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace sonaweld::test {
@@ -221,5 +223,176 @@ QByteArray fileBytes(const QString &path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+} // namespace sonaweld::test
+
+namespace sonaweld::test {
+namespace {
+
+void putLe(QByteArray &bytes, std::uint64_t v, int size)
+{
+    for (int i = 0; i < size; ++i)
+        bytes.append(static_cast<char>(v >> (8 * i)));
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    ASSERT_EQ(f.write(bytes), bytes.size()) << path.toStdString();
+}
+
+// Ogg's page checksum: CRC-32 with polynomial 0x04C11DB7, not reflected,
+// starting at 0.
+std::uint32_t oggCrc(const QByteArray &page)
+{
+    std::uint32_t crc = 0;
+    for (const char c : page) {
+        crc ^= static_cast<std::uint32_t>(static_cast<std::uint8_t>(c)) << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+    return crc;
+}
+
+// Bytes of the MPEG audio Layer III frame whose header starts at `h`, or 0
+// when no such header starts there.
+int layer3FrameBytes(const std::uint8_t *h)
+{
+    static const int kMpeg1Kbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    static const int kMpeg2Kbps[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
+    static const int kRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+    const int version = (h[1] >> 3) & 3;
+    const int rateIndex = (h[2] >> 2) & 3;
+    if (h[0] != 0xFF || (h[1] & 0xE6) != 0xE2 || version == 1 || rateIndex == 3)
+        return 0;
+    const int rate = kRates[version][rateIndex];
+    const int padding = (h[2] >> 1) & 1;
+    if (version == 3)
+        return 144000 * kMpeg1Kbps[h[2] >> 4] / rate + padding;
+    return 72000 * kMpeg2Kbps[h[2] >> 4] / rate + padding;
+}
+
+} // namespace
+
+QString MediaFixtures::dsf(const QString &name, int dsdRate, int channels, std::int64_t samples,
+                           bool padLastBlock) const
+{
+    constexpr std::int64_t kBlock = 4096;
+    QByteArray data;
+    std::uint32_t noise = 12345;
+    for (std::int64_t block = 0; block * kBlock < samples; ++block) {
+        const std::int64_t filled = std::min(kBlock, samples - block * kBlock);
+        for (int c = 0; c < channels; ++c) {
+            for (std::int64_t i = 0; i < filled; ++i) {
+                noise = noise * 1664525u + 1013904223u;
+                data.append(static_cast<char>(noise >> 24));
+            }
+            if (padLastBlock)
+                data.append(QByteArray(static_cast<qsizetype>(kBlock - filled), '\0'));
+        }
+    }
+    QByteArray fmt("fmt ");
+    putLe(fmt, 52, 8);
+    putLe(fmt, 1, 4); // format version
+    putLe(fmt, 0, 4); // DSD raw
+    putLe(fmt, channels == 1 ? 1 : 2, 4); // channel type: mono or stereo
+    putLe(fmt, static_cast<std::uint64_t>(channels), 4);
+    putLe(fmt, static_cast<std::uint64_t>(dsdRate), 4);
+    putLe(fmt, 1, 4); // least significant bit first
+    putLe(fmt, static_cast<std::uint64_t>(samples) * 8, 8); // in bits per channel
+    putLe(fmt, kBlock, 4);
+    putLe(fmt, 0, 4);
+    QByteArray file("DSD ");
+    putLe(file, 28, 8);
+    putLe(file, static_cast<std::uint64_t>(28 + fmt.size() + 12 + data.size()), 8);
+    putLe(file, 0, 8); // no metadata
+    file += fmt;
+    file += "data";
+    putLe(file, static_cast<std::uint64_t>(12 + data.size()), 8);
+    file += data;
+    writeFile(path(name), file);
+    return path(name);
+}
+
+void MediaFixtures::appendRiffInfo(const QString &wav, const std::vector<std::pair<QByteArray, QByteArray>> &tags)
+{
+    QByteArray info("INFO");
+    for (const auto &[id, value] : tags) {
+        info += id;
+        putLe(info, static_cast<std::uint64_t>(value.size() + 1), 4);
+        info += value;
+        info += '\0';
+        if (info.size() % 2)
+            info += '\0';
+    }
+    QByteArray bytes = fileBytes(wav);
+    ASSERT_TRUE(bytes.startsWith("RIFF")) << wav.toStdString();
+    bytes += "LIST";
+    putLe(bytes, static_cast<std::uint64_t>(info.size()), 4);
+    bytes += info;
+    QByteArray riffSize;
+    putLe(riffSize, static_cast<std::uint64_t>(bytes.size() - 8), 4);
+    bytes.replace(4, 4, riffSize);
+    writeFile(wav, bytes);
+}
+
+void MediaFixtures::endOggEarlier(const QString &ogg, std::int64_t samples)
+{
+    QByteArray bytes = fileBytes(ogg);
+    qsizetype last = -1;
+    qsizetype size = 0;
+    for (qsizetype at = 0; at + 27 <= bytes.size(); at += size) {
+        ASSERT_EQ(bytes.mid(at, 4), "OggS") << "no Ogg page at " << at;
+        const int segments = static_cast<std::uint8_t>(bytes[at + 26]);
+        size = 27 + segments;
+        for (int i = 0; i < segments; ++i)
+            size += static_cast<std::uint8_t>(bytes[at + 27 + i]);
+        last = at;
+    }
+    ASSERT_GE(last, 0);
+    const auto *b = reinterpret_cast<const std::uint8_t *>(bytes.constData()) + last;
+    const std::uint64_t granule = le64(b + 6) - static_cast<std::uint64_t>(samples);
+    QByteArray field;
+    putLe(field, granule, 8);
+    bytes.replace(last + 6, 8, field);
+    bytes.replace(last + 22, 4, QByteArray(4, '\0'));
+    field.clear();
+    putLe(field, oggCrc(bytes.mid(last, size)), 4);
+    bytes.replace(last + 22, 4, field);
+    writeFile(ogg, bytes);
+}
+
+QString MediaFixtures::mp3Frames(const QString &from, const QString &name, int keep) const
+{
+    QByteArray bytes = fileBytes(from);
+    const auto *b = reinterpret_cast<const std::uint8_t *>(bytes.constData());
+    EXPECT_TRUE(bytes.startsWith("ID3"));
+    const int tagEnd = 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
+    const int infoBytes = layer3FrameBytes(b + tagEnd);
+    const qsizetype info = bytes.indexOf("Info", tagEnd);
+    EXPECT_GT(infoBytes, 0);
+    EXPECT_TRUE(info > tagEnd && info < tagEnd + infoBytes) << "no Info frame";
+    int end = tagEnd + infoBytes;
+    for (int i = 0; i < keep; ++i) {
+        const int frame = layer3FrameBytes(b + end);
+        EXPECT_GT(frame, 0) << "frame " << i;
+        end += frame;
+    }
+    EXPECT_LT(end, bytes.size()) << "nothing was cut";
+    bytes.truncate(end);
+    const auto putBe32 = [&bytes](qsizetype at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + i] = static_cast<char>(v >> (24 - 8 * i));
+    };
+    putBe32(info + 8, static_cast<std::uint32_t>(keep));
+    putBe32(info + 12, static_cast<std::uint32_t>(end - tagEnd));
+    const QString out = path(name);
+    QFile file(out);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return out;
+}
+
 
 } // namespace sonaweld::test

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace sonaweld::test {
@@ -29,6 +30,24 @@ public:
     QString constantWav(const QString &name, std::int64_t frames, int rate, int channels,
                         std::int16_t value) const;
     QString textFile(const QString &name, const QByteArray &content) const;
+    // A DSF file of `samples` DSD bytes per channel (noise) at `dsdRate`
+    // bits per second, in 4096-byte blocks per channel. A writer that does
+    // not pad the last block to its full size is common, though the format
+    // asks for it.
+    QString dsf(const QString &name, int dsdRate, int channels, std::int64_t samples, bool padLastBlock) const;
+
+    // The MP3 `from` (ID3v2 tag, then a LAME/Info frame) cut after its first
+    // `keep` audio frames, the Info frame's frame and byte counts mended, as
+    // a tool that cuts MP3s by frames without re-encoding writes it.
+    QString mp3Frames(const QString &from, const QString &name, int keep) const;
+
+    // Appends a LIST INFO chunk of `tags` (chunk id, value bytes as they are)
+    // to a RIFF WAVE file and mends the RIFF size.
+    static void appendRiffInfo(const QString &wav, const std::vector<std::pair<QByteArray, QByteArray>> &tags);
+    // Moves an Ogg file's last granule position `samples` earlier, its page
+    // checksum mended, as encoders that end the stream at the last input
+    // sample write it.
+    static void endOggEarlier(const QString &ogg, std::int64_t samples);
 
     // Samples per channel that FFmpeg's own decoder yields for the file.
     static std::int64_t decodedSamples(const QString &path);

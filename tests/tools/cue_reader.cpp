@@ -58,7 +58,10 @@ CueSheetRead parseCueSheet(const QByteArray &bytes)
         } else if ((m = titleLine.match(line)).hasMatch()) {
             sheet.tracks.back().title = m.captured(1);
         } else if ((m = performerLine.match(line)).hasMatch()) {
+            if (sheet.tracks.back().hasPerformer)
+                return invalid(where + "a second PERFORMER line");
             sheet.tracks.back().performer = m.captured(1);
+            sheet.tracks.back().hasPerformer = true;
         } else if ((m = sampleLine.match(line)).hasMatch()) {
             sheet.tracks.back().sample = m.captured(1).toLongLong();
             sheet.tracks.back().source = m.captured(2);

@@ -15,7 +15,8 @@ struct CueTrackRead
 {
     int number = 0;
     QString title;
-    QString performer; // empty when the track has no PERFORMER line
+    QString performer;
+    bool hasPerformer = false; // whether the track has a PERFORMER line at all
     std::int64_t sample = -1;
     QString source;
     QString index; // "mm:ss:ff"

@@ -1,10 +1,13 @@
 #include "media/cue_sheet.h"
 #include "compose/failure_text.h"
+#include "media/join_metadata.h"
 #include "media/media_tags.h"
+#include "media/text_encoding.h"
 #include "support/media_fixtures.h"
 #include "tools/cue_reader.h"
 
 #include <QString>
+#include <QStringDecoder>
 
 #include <gtest/gtest.h>
 
@@ -124,13 +127,16 @@ TEST(CueSheet, ReadsBackTrackByTrack)
 
     EXPECT_EQ(read.tracks[0].title, "Intro");
     EXPECT_EQ(read.tracks[0].performer, "The Band");
+    EXPECT_TRUE(read.tracks[0].hasPerformer);
     EXPECT_EQ(read.tracks[0].sample, 0);
     EXPECT_EQ(read.tracks[0].source, "/music/01 Intro.flac");
     EXPECT_EQ(read.tracks[0].index, "00:00:00");
 
-    // No title or artist tag: the file name without its extension.
+    // No title or artist tag: the title is the file name without its
+    // extension, and there is no performer at all rather than the file name.
     EXPECT_EQ(read.tracks[1].title, QString::fromUtf8("02 Middle \u201Dlive\u201D"));
-    EXPECT_EQ(read.tracks[1].performer, QString::fromUtf8("02 Middle \u201Dlive\u201D"));
+    EXPECT_FALSE(read.tracks[1].hasPerformer);
+    EXPECT_EQ(read.tracks[1].performer, "");
     EXPECT_EQ(read.tracks[1].source, QString::fromUtf8("/music/02 Middle \u201Dlive\u201D.ogg"));
     EXPECT_EQ(read.tracks[1].sample, 57330);
     EXPECT_EQ(read.tracks[1].index, "00:01:23"); // 97.5 frames
@@ -138,8 +144,15 @@ TEST(CueSheet, ReadsBackTrackByTrack)
     // A title of spaces and breaks counts as none.
     EXPECT_EQ(read.tracks[2].title, ".hidden");
     EXPECT_EQ(read.tracks[2].performer, "Solo Artist");
+    EXPECT_TRUE(read.tracks[2].hasPerformer);
     EXPECT_EQ(read.tracks[2].index, "00:04:01"); // 300.75 frames
     EXPECT_EQ(read.tracks[3].title, "no extension");
+    EXPECT_FALSE(read.tracks[3].hasPerformer);
+    // A performer of spaces and breaks counts as none too.
+    const CueSheetRead blank = parsed(sheetFor({{0, "/music/a.flac", "A", " \t\r\n"}}));
+    ASSERT_TRUE(blank.valid) << blank.error.toStdString();
+    EXPECT_FALSE(blank.tracks[0].hasPerformer);
+    EXPECT_EQ(sheetFor({{0, "/music/a.flac", "", ""}}).find("PERFORMER"), std::string::npos);
 }
 
 TEST(CueSheet, HoldsAtMost99Tracks)
@@ -221,4 +234,57 @@ TEST(MediaTags, ReadsTitleAndArtistFromEveryCommonTagFormat)
     EXPECT_TRUE(none.cover.empty());
     MediaTags missing;
     EXPECT_TRUE(readMediaTags(media.path("gone.mp3").toStdString(), missing).failed());
+}
+
+// Every byte against Qt's own Windows-1252 table: the five bytes the code
+// page leaves undefined become U+FFFD, the rest their own character.
+TEST(TextEncoding, ReadsEveryWindows1252ByteAsItsCharacter)
+{
+    QStringDecoder reference("windows-1252");
+    if (!reference.isValid())
+        GTEST_SKIP() << "this Qt has no Windows-1252 codec";
+    for (int byte = 1; byte < 256; ++byte) {
+        const std::string utf8 = windows1252ToUtf8(std::string(1, static_cast<char>(byte)));
+        const bool undefined = byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D;
+        const QString expected = undefined ? QString(QChar(0xFFFD)) : reference.decode(QByteArray(1, static_cast<char>(byte)));
+        EXPECT_EQ(QString::fromStdString(utf8), expected) << "byte " << byte;
+        EXPECT_TRUE(isUtf8(utf8)) << "byte " << byte;
+    }
+    EXPECT_TRUE(isUtf8("Caf\u00E9 \u201Clive\u201D \U0001F3B5"));
+    EXPECT_FALSE(isUtf8("Caf\xE9"));
+    EXPECT_FALSE(isUtf8("\xC0\xAF"));
+}
+
+// A WAV whose INFO tags hold Windows-1252 bytes, as Windows programs write
+// them, is read as that code page, in the tags, the chapters and the cue
+// sheet; a value that is UTF-8 stays as it is, even where its bytes would
+// also make sense as Windows-1252.
+TEST(MediaTags, ReadsRiffInfoThatIsNoUtf8AsWindows1252)
+{
+    MediaFixtures media;
+    const QString wav = media.constantWav("ansi.wav", 44100, 44100, 2, 7);
+    MediaFixtures::appendRiffInfo(wav, {{"INAM", "Caf\xE9 \x93live\x94 \x80"},
+                                        {"IART", "Bj\xF6rk \x96 Ensemble"},
+                                        {"IPRD", "Caf\xC3\xA9"}});
+    const QString title = QString::fromUtf8("Caf\u00E9 \u201Clive\u201D \u20AC");
+    const QString artist = QString::fromUtf8("Bj\u00F6rk \u2013 Ensemble");
+    MediaTags tags;
+    const Result r = readMediaTags(wav.toStdString(), tags);
+    ASSERT_TRUE(r) << failureText(r);
+    EXPECT_EQ(QString::fromStdString(tags.title), title);
+    EXPECT_EQ(QString::fromStdString(tags.artist), artist);
+    EXPECT_EQ(QString::fromStdString(tags.album), QString::fromUtf8("Caf\u00E9"));
+
+    JoinPlan plan = planJoin({{wav.toStdString(), kUnitsPerSecond}}, media.path("out.wav").toStdString(),
+                              pcmFormat(44100, 2, 16));
+    describeJoin(plan);
+    ASSERT_EQ(plan.chapters.size(), 1u);
+    EXPECT_EQ(QString::fromStdString(plan.chapters[0].title), title);
+
+    std::string sheet;
+    ASSERT_TRUE(renderCueSheet("out.wav", {{0, wav.toStdString(), tags.title, tags.artist}}, 44100, sheet));
+    const CueSheetRead read = parsed(sheet);
+    ASSERT_TRUE(read.valid) << read.error.toStdString();
+    EXPECT_EQ(read.tracks[0].title, title);
+    EXPECT_EQ(read.tracks[0].performer, artist);
 }

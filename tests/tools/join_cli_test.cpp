@@ -286,3 +286,28 @@ TEST(JoinTool, CtrlCLeavesAValidWavOfWhatWasJoined)
     EXPECT_LT(quiet, 3);
 }
 #endif
+
+// A clip of a few hundred samples whose trims, added up, come to more than
+// its frames hold still plays all its decoder yields, and the clip after it
+// starts right there.
+TEST(JoinCli, AnMp3OfTwoShortFramesKeepsItsPlaceInTheJoin)
+{
+    MediaFixtures media;
+    const QString encoded = media.make("full.mp3", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=22050", "-af",
+                                                    "atrim=end_sample=300", "-ac", "1"});
+    const QString mp3 = media.mp3Frames(encoded, "two.mp3", 2);
+    const QString after = media.constantWav("after.wav", 2205, 22050, 1, 1000);
+    const std::int64_t decoded = MediaFixtures::decodedSamples(mp3);
+    ASSERT_GT(decoded, 0);
+    const QString out = media.path("joined.wav");
+    const ToolRun r = joinTool({"-q", "-r", "22050", "-c", "1", "-o", out, mp3, after});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const WavContents w = readWav(out);
+    ASSERT_TRUE(w.valid) << w.error.toStdString();
+    EXPECT_EQ(w.frames(), decoded + 2205);
+    // The WAV's constant fills exactly the frames after the MP3's.
+    std::int64_t constant = 0;
+    for (std::int64_t f = decoded; f < w.frames(); ++f)
+        constant += w.sample(f, 0) == 1000 ? 1 : 0;
+    EXPECT_EQ(constant, 2205);
+}

@@ -59,6 +59,13 @@ QStringList constantClips(const MediaFixtures &media, const std::vector<std::int
     return files;
 }
 
+// OUT.cue for OUT.ext.
+QString cuePathOf(const QString &output)
+{
+    const QFileInfo info(output);
+    return info.dir().filePath(info.completeBaseName() + ".cue");
+}
+
 std::vector<int> clipValues(std::size_t count)
 {
     std::vector<int> values;
@@ -100,7 +107,7 @@ TEST(JoinCue, PlacesEveryTrackAtTheFirstSampleOfItsClip)
         EXPECT_EQ(t.sample, starts[i]) << "track " << i + 1;
         EXPECT_EQ(t.index, times[i]) << "track " << i + 1;
         EXPECT_EQ(t.title, QStringLiteral("c%1").arg(i + 1));
-        EXPECT_EQ(t.performer, QStringLiteral("c%1").arg(i + 1));
+        EXPECT_FALSE(t.hasPerformer) << "track " << i + 1; // untagged WAVs
         EXPECT_EQ(t.source, files[static_cast<int>(i)]);
     }
 }
@@ -165,7 +172,11 @@ TEST(JoinCue, NamesTracksByTheirTagsElseByTheirFileNames)
     EXPECT_EQ(sheet.tracks[1].title, "Second");
     EXPECT_EQ(sheet.tracks[1].performer, "Vorbis Band");
     EXPECT_EQ(sheet.tracks[2].title, QString::fromUtf8("03 Stille Stra\u00DFe"));
-    EXPECT_EQ(sheet.tracks[2].performer, QString::fromUtf8("03 Stille Stra\u00DFe"));
+    EXPECT_TRUE(sheet.tracks[0].hasPerformer);
+    EXPECT_TRUE(sheet.tracks[1].hasPerformer);
+    // No artist tag: no performer, never the file name as the artist.
+    EXPECT_FALSE(sheet.tracks[2].hasPerformer);
+    EXPECT_FALSE(bytes.contains("PERFORMER \"03 Stille"));
     EXPECT_EQ(sheet.tracks[2].source, plain);
 
     // Each source at its own rate keeps every decoded sample, so a clip
@@ -369,4 +380,49 @@ TEST(JoinCue, ASplitterCutsTheJoinedFileBackIntoItsClips)
         cut += piece.frames();
     }
     EXPECT_EQ(cut, joined.frames());
+}
+
+// A join without --cue that replaces an output removes the sheet an earlier
+// join wrote for it, whatever the output's format; a sheet of that name that
+// is a user's own, or ours for another file, stays byte for byte.
+TEST(JoinCue, AJoinWithoutASheetRemovesOnlyOurOutdatedSheetForItsOutput)
+{
+    MediaFixtures media;
+    const QString first = media.constantWav("first.wav", 4410, 44100, 2, 5);
+    const QString second = media.constantWav("second.wav", 8820, 44100, 2, 9);
+    for (const QString name : {"out.wav", "out.flac"}) {
+        const QString out = media.path(name);
+        const QString cue = cuePathOf(out);
+        ASSERT_EQ(joinTool({"-q", "-y", "--cue", "-o", out, first, second}).exitCode, 0) << name.toStdString();
+        ASSERT_TRUE(readCueSheet(cue).valid) << name.toStdString();
+        const ToolRun r = joinTool({"-q", "-y", "-o", out, second});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(cue)) << name.toStdString();
+        EXPECT_EQ(MediaFixtures::decodedSamples(out), 8820) << name.toStdString();
+    }
+
+    const QString out = media.path("out.wav");
+    const QString cue = media.path("out.cue");
+    struct Kept
+    {
+        const char *what;
+        QByteArray sheet;
+    };
+    const Kept kept[] = {
+        {"a user's own sheet", "FILE \"out.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"},
+        {"ours for another file", "REM SONAWELD_RATE 44100\nFILE \"other.wav\" WAVE\n  TRACK 01 AUDIO\n"
+                                  "    TITLE \"x\"\n    REM SONAWELD_SAMPLE 0 \"/x.wav\"\n    INDEX 01 00:00:00\n"},
+        {"ours for a name that only starts alike", "REM SONAWELD_RATE 44100\nFILE \"out.wav.bak\" WAVE\n"},
+    };
+    for (const Kept &k : kept) {
+        media.textFile("out.cue", k.sheet);
+        ASSERT_EQ(joinTool({"-q", "-y", "-o", out, first}).exitCode, 0) << k.what;
+        EXPECT_EQ(fileBytes(cue), k.sheet) << k.what;
+    }
+    // A join that fails leaves our sheet as it was.
+    ASSERT_EQ(joinTool({"-q", "-y", "--cue", "-o", out, first}).exitCode, 0);
+    const QByteArray ours = fileBytes(cue);
+    EXPECT_EQ(joinTool({"-q", "-y", "-o", out, first, media.path("missing.wav")}).exitCode, 2);
+    EXPECT_EQ(fileBytes(cue), ours);
 }

@@ -5,6 +5,7 @@
 #include "media/cue_sheet.h"
 #include "media/media_tags.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
@@ -56,6 +57,37 @@ media::Result composeCueSheet(const media::JoinPlan &plan, std::string &sheet)
     }
     const QString output = QString::fromStdString(plan.outputPath);
     return media::renderCueSheet(QFileInfo(output).fileName().toStdString(), tracks, plan.rate(), sheet);
+}
+
+bool isOwnSheetFor(const QByteArray &sheet, const QString &outputName)
+{
+    const QByteArray fileLine = "FILE \"" + outputName.toUtf8() + "\" ";
+    bool ours = false;
+    bool forOutput = false;
+    for (const QByteArray &line : sheet.split('\n')) {
+        ours = ours || line.trimmed().startsWith("REM SONAWELD_");
+        forOutput = forOutput || line.startsWith(fileLine);
+    }
+    return ours && forOutput;
+}
+
+std::string removeStaleSheet(const QString &output)
+{
+    // Ours hold at most 99 short tracks; anything far bigger is not ours.
+    constexpr qint64 kLargestOwnSheet = 1 << 20;
+    const QString cuePath = cuePathFor(output);
+    const QFileInfo info(cuePath);
+    if (!info.isFile() || info.size() > kLargestOwnSheet)
+        return {};
+    QFile sheet(cuePath);
+    if (!sheet.open(QIODevice::ReadOnly))
+        return {};
+    if (!isOwnSheetFor(sheet.readAll(), QFileInfo(output).fileName()))
+        return {};
+    sheet.close();
+    if (!sheet.remove())
+        return sheet.errorString().toStdString();
+    return {};
 }
 
 std::string saveCueSheet(const QString &cuePath, const std::string &sheet)

@@ -28,4 +28,14 @@ media::Result composeCueSheet(const media::JoinPlan &plan, std::string &sheet);
 // Empty on success, else the reason.
 std::string saveCueSheet(const QString &cuePath, const std::string &sheet);
 
+// Whether `sheet` is one this program wrote for the output named
+// `outputName` (its file name only): it has our REM SONAWELD_ lines and its
+// FILE line names that output.
+bool isOwnSheetFor(const QByteArray &sheet, const QString &outputName);
+
+// Removes the sheet beside `output` that an earlier join wrote for it, now
+// that the output holds other clips; any other file of that name stays.
+// Empty when nothing had to go or it went, else the reason.
+std::string removeStaleSheet(const QString &output);
+
 } // namespace sonaweld

@@ -383,8 +383,17 @@ int join(const Options &o)
     const int rc = runJob(job, ending, o);
     // Only a complete output gets a sheet; a failed or stopped join leaves an
     // older sheet as it was.
-    if (rc != kExitOk || !o.cue)
+    if (rc != kExitOk)
         return rc;
+    if (!o.cue) {
+        // The sheet an earlier join left beside this output points at places
+        // that no longer hold its clips.
+        if (const std::string reason = removeStaleSheet(o.output); !reason.empty()) {
+            say("cannot remove the outdated " + cuePathFor(o.output).toStdString() + ": " + reason);
+            return kExitFailed;
+        }
+        return kExitOk;
+    }
     const QString cuePath = cuePathFor(o.output);
     if (const std::string reason = saveCueSheet(cuePath, sheet); !reason.empty()) {
         say("cannot write " + cuePath.toStdString() + ": " + reason);
