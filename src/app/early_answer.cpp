@@ -3,6 +3,9 @@
 #include "app/main_app.h"
 #include "app/version.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <algorithm>
 #include <array>
 
@@ -83,9 +86,13 @@ QStringList withoutToolkitOptions(const QStringList &arguments)
 std::optional<EarlyAnswer> earlyAnswer(const QStringList &arguments, const QString &currentFolder)
 {
     const QStringList own = withoutToolkitOptions(arguments);
+    const QDir current(currentFolder);
     for (qsizetype i = 1; i < own.size(); ++i) {
         if (own[i] == QStringLiteral("--"))
             break;
+        // A file of that name is a file to add, as any argument naming one is.
+        if (QFileInfo::exists(current.filePath(own[i])))
+            continue;
         if (own[i] == QStringLiteral("-h") || own[i] == QStringLiteral("--help"))
             return EarlyAnswer{0, QLatin1String(kUsage) + QLatin1Char('\n') + QLatin1String(kHelpText), {}};
         if (own[i] == QStringLiteral("--version"))

@@ -161,7 +161,7 @@ Result Timeline::validateSourceNames(int flags, const LocateMissing &locate)
             }
         }
     }
-    return Result{replaced ? Code::kOk : Code::kFalse, {}};
+    return Result{replaced ? Code::kOk : Code::kFalse, media::Operation::None, {}, {}};
 }
 
 } // namespace sonaweld::editing

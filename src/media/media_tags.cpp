@@ -47,13 +47,14 @@ CoverPicture firstCover(const AVFormatContext &format)
     return {};
 }
 
-// FFmpeg's WAV demuxer hands RIFF INFO values over byte for byte. Windows
-// programs write them in the ANSI code page, so a value that is no UTF-8 is
-// read as Windows-1252 rather than shown as replacement characters; one that
-// is UTF-8 (as FFmpeg and most tools now write) stays as it is.
+// FFmpeg's WAV and AVI demuxers hand RIFF INFO values over byte for byte.
+// Windows programs write them in the ANSI code page, so a value that is no
+// UTF-8 is read as Windows-1252 rather than shown as replacement characters;
+// one that is UTF-8 (as FFmpeg and most tools now write) stays as it is.
 std::string wavTagText(const AVFormatContext &format, std::string value)
 {
-    if (std::strcmp(format.iformat->name, "wav") != 0 || isUtf8(value))
+    const bool riff = std::strcmp(format.iformat->name, "wav") == 0 || std::strcmp(format.iformat->name, "avi") == 0;
+    if (!riff || isUtf8(value))
         return value;
     return windows1252ToUtf8(value);
 }

@@ -223,13 +223,18 @@ TEST_F(MainDlgTest, EnterOnAFocusedButtonPressesThatButton)
         QStringList launches;
         QStringList shown;
         int itemsAfter;
+        int fileDialogs = 0;
+        bool openAfter = true;
     };
     const QString selectItems = "Please select items!";
     const Case cases[] = {
         {ControlId::kHomepage, {"url https://www.quillory.com/"}, {}, 2},
         {ControlId::kDelete, {}, {selectItems}, 2},
         {ControlId::kMoveDown, {}, {selectItems}, 2},
+        {ControlId::kMoveUp, {}, {selectItems}, 2},
         {ControlId::kDeleteAll, {}, {}, 0},
+        {ControlId::kAdd, {}, {}, 2, 1},
+        {ControlId::kOk, {}, {}, 2, 0, false},
     };
     for (const Case &c : cases) {
         ScriptedPrompter seen;
@@ -246,7 +251,8 @@ TEST_F(MainDlgTest, EnterOnAFocusedButtonPressesThatButton)
         EXPECT_EQ(launcher.launches, c.launches) << c.id;
         EXPECT_EQ(seen.texts(), c.shown) << c.id;
         EXPECT_EQ(dlg.items().itemCount(), c.itemsAfter) << c.id;
-        EXPECT_TRUE(dlg.isVisible()) << c.id << ": Enter went to Exit";
+        EXPECT_EQ(seen.fileDialogs.size(), c.fileDialogs) << c.id;
+        EXPECT_EQ(dlg.isVisible(), c.openAfter) << c.id << (c.openAfter ? ": Enter went to Exit" : ": Exit stayed open");
     }
 }
 

@@ -299,6 +299,16 @@ TEST_F(OutputOptionsTest, EnterPressesTheFocusedButtonAndOkFromTheFileBox)
     EXPECT_EQ(dlg.outputSettings().outputPath, "/picked/new.wav");
     EXPECT_EQ(settings.store().value("Settings/OutputName").toString(), "/picked/new.wav");
     EXPECT_TRUE(prompter.shown.isEmpty()) << prompter.texts().join('\n').toStdString();
+
+    // OK focused after the focus was on Cancel: OK it is.
+    runOptions(dlg, [&](COutputOptionsDlg &o) {
+        o.outputFile()->setText("/typed/ok.wav");
+        o.findChild<QWidget *>("control2")->setFocus();
+        enterOn(o, "control1");
+        EXPECT_FALSE(o.isVisible());
+        EXPECT_EQ(o.result(), QDialog::Accepted);
+    });
+    EXPECT_EQ(dlg.outputSettings().outputPath, "/typed/ok.wav");
 }
 
 TEST_F(OutputOptionsTest, BrowseStartsInTheFolderTheDialogOpenedWith)

@@ -784,8 +784,9 @@ TEST_F(FaultsTest, AFailureAtTheCloseIsTheOutcomeAndTheFileStaysValid)
         ASSERT_TRUE(end.ended) << failureText(end.start);
         const int expected = throws ? Code::kFail : Code::kDiskFull;
         EXPECT_EQ(end.result.code, expected) << failureText(end.result);
-        if (throws)
+        if (throws) {
             EXPECT_EQ(failureText(end.result), "The join failed: out of memory");
+        }
         EXPECT_EQ(job.stop().code, expected);
         expectConsistentWav(out);
         EXPECT_EQ(readWav(out).frames(), 4410);

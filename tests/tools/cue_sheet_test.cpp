@@ -6,6 +6,7 @@
 #include "support/media_fixtures.h"
 #include "tools/cue_reader.h"
 
+#include <QFile>
 #include <QString>
 #include <QStringDecoder>
 
@@ -287,4 +288,21 @@ TEST(MediaTags, ReadsRiffInfoThatIsNoUtf8AsWindows1252)
     ASSERT_TRUE(read.valid) << read.error.toStdString();
     EXPECT_EQ(read.tracks[0].title, title);
     EXPECT_EQ(read.tracks[0].performer, artist);
+
+    // An AVI's INFO list is RIFF too: its title written with a placeholder
+    // of the same length, then patched to Windows-1252 bytes.
+    const QString avi = media.make("ansi.avi", {"-f", "lavfi", "-i", "sine=d=1", "-c:a", "pcm_s16le", "-metadata",
+                                                "title=CafX"});
+    QFile file(avi);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    const qsizetype at = bytes.indexOf("CafX");
+    ASSERT_GE(at, 0);
+    bytes[at + 3] = '\xE9';
+    ASSERT_TRUE(file.seek(0));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+    file.close();
+    MediaTags aviTags;
+    ASSERT_TRUE(readMediaTags(avi.toStdString(), aviTags));
+    EXPECT_EQ(QString::fromStdString(aviTags.title), QString::fromUtf8("Caf\u00E9"));
 }

@@ -179,8 +179,9 @@ TEST_F(JoinFormats, EveryFormatDecodesToTheJoinedLengthWithAChapterAtEveryClip)
         }
 
         const std::vector<std::int16_t> decoded = decodedPcm(out, 44100, 2);
-        if (f.codec == QStringLiteral("flac"))
+        if (f.codec == QStringLiteral("flac")) {
             EXPECT_TRUE(decoded == ref) << "FLAC must decode to the WAV's samples";
+        }
         for (std::size_t i = 0; i < clips->size(); ++i) {
             const double end = i + 1 < clips->size() ? starts[i + 1] : double(wav.frames()) / 44100;
             // The middle of the span: a clip's first and last moments are

@@ -431,6 +431,37 @@ TEST(HyperlinkFailure, ReasonsOfKnownCodesAndTheNumberOfUnknownOnes)
     EXPECT_EQ(hyperlinkFailureReason(12), "Unknown Error (12) occurred.");
 }
 
+// Every reason of the failure table, written out as the user reads it.
+TEST(HyperlinkFailure, EveryReasonReadsAsWritten)
+{
+    const struct
+    {
+        int result;
+        const char *reason;
+    } table[] = {
+        {0, "The operating system is out\nof memory or resources."},
+        {2, "The specified file was not found."},
+        {3, "The specified path was not found."},
+        {5, "The operating system denied\naccess to the specified file."},
+        {8, "There was not enough memory to complete the operation."},
+        {11, "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image)."},
+        {26, "A sharing violation occurred. "},
+        {27, "The filename association is\nincomplete or invalid."},
+        {28, "The DDE transaction could not\nbe completed because the request timed out."},
+        {29, "The DDE transaction failed."},
+        {30, "The DDE transaction could not\nbe completed because other DDE transactions\nwere being processed."},
+        {31, "There is no application associated\nwith the given filename extension."},
+        {32, "The specified dynamic-link library was not found."},
+        {1, "Unknown Error (1) occurred."},
+        {33, "Unknown Error (33) occurred."},
+    };
+    for (const auto &row : table) {
+        EXPECT_EQ(hyperlinkFailureReason(row.result), QString::fromUtf8(row.reason)) << row.result;
+        EXPECT_EQ(hyperlinkFailureMessage(row.result), "Unable to open hyperlink:\n\n" + QString::fromUtf8(row.reason))
+            << row.result;
+    }
+}
+
 TEST(HyperlinkFailure, OnlyResultsAboveThirtyTwoAreSuccess)
 {
     EXPECT_FALSE(shellOpenSucceeded(32));
