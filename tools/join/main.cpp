@@ -339,6 +339,26 @@ int runJob(media::ExportJob &job, Ending &ending, const Options &o)
     return kExitOk;
 }
 
+// After a complete join: the sheet asked for is written; without --cue, the
+// sheet an earlier join left beside this output (pointing at places that no
+// longer hold its clips) is removed.
+int finishSheet(const Options &o, const std::string &sheet)
+{
+    const QString cuePath = cuePathFor(o.output);
+    if (!o.cue) {
+        if (const std::string reason = removeStaleSheet(o.output); !reason.empty()) {
+            say("cannot remove the outdated " + cuePath.toStdString() + ": " + reason);
+            return kExitFailed;
+        }
+        return kExitOk;
+    }
+    if (const std::string reason = saveCueSheet(cuePath, sheet); !reason.empty()) {
+        say("cannot write " + cuePath.toStdString() + ": " + reason);
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
 int join(const Options &o)
 {
     if (const std::optional<int> refused = checkOutput(o))
@@ -383,23 +403,7 @@ int join(const Options &o)
     const int rc = runJob(job, ending, o);
     // Only a complete output gets a sheet; a failed or stopped join leaves an
     // older sheet as it was.
-    if (rc != kExitOk)
-        return rc;
-    if (!o.cue) {
-        // The sheet an earlier join left beside this output points at places
-        // that no longer hold its clips.
-        if (const std::string reason = removeStaleSheet(o.output); !reason.empty()) {
-            say("cannot remove the outdated " + cuePathFor(o.output).toStdString() + ": " + reason);
-            return kExitFailed;
-        }
-        return kExitOk;
-    }
-    const QString cuePath = cuePathFor(o.output);
-    if (const std::string reason = saveCueSheet(cuePath, sheet); !reason.empty()) {
-        say("cannot write " + cuePath.toStdString() + ": " + reason);
-        return kExitFailed;
-    }
-    return kExitOk;
+    return rc == kExitOk ? finishSheet(o, sheet) : rc;
 }
 
 } // namespace
