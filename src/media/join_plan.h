@@ -18,6 +18,12 @@ struct ClipSpec
     ReferenceTime start = 0;
     ReferenceTime stop = 0;
     ReferenceTime mediaStart = 0;
+    // The clip's level: a gain, and how many frames at each end of its span
+    // fade in and out (quarter-sine) where it is crossfaded with its
+    // neighbours. A plain join leaves them at 1 and 0.
+    double gain = 1.0;
+    std::int64_t fadeInFrames = 0;
+    std::int64_t fadeOutFrames = 0;
 };
 
 // A chapter of the joined file: a clip's first output sample and its title
