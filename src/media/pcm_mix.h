@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/clip_reader.h"
+#include "media/join_plan.h"
 #include "media/media_error.h"
 #include "media/wave_format.h"
 
@@ -11,13 +12,18 @@
 
 namespace sonaweld::media {
 
-// One clip of a mixed segment, with the output samples it covers.
+// One clip of a mixed segment, with the output samples its span covers and,
+// when it has one, the clip whose gain and fades shape it.
 struct MixInput
 {
     std::unique_ptr<ClipReader> reader;
     int clip = -1;
     std::int64_t begin = 0;
     std::int64_t end = 0;
+    const ClipSpec *shape = nullptr;
+
+    // The input's weight at output frame `at`.
+    double weightAt(std::int64_t at) const;
 };
 
 // Reads exactly `frames` frames: a reader hands over less than asked only
@@ -25,13 +31,25 @@ struct MixInput
 // failure.
 Result readFully(ClipReader &reader, std::uint8_t *out, int frames, int blockAlign);
 
-// Adds `samples` PCM samples (unsigned 8-bit or signed 16-bit) to `sum`.
-void mixInto(std::int32_t *sum, const std::uint8_t *pcm, std::int64_t samples, bool eightBit);
+// Adds `frames` frames of PCM (unsigned 8-bit or signed 16-bit) to `sum`,
+// each frame weighted by `weight(frame)`.
+template <typename Weight>
+void mixInto(double *sum, const std::uint8_t *pcm, std::int64_t frames, int channels, bool eightBit,
+             const Weight &weight)
+{
+    const auto *wide = reinterpret_cast<const std::int16_t *>(pcm);
+    for (std::int64_t f = 0; f < frames; ++f) {
+        const double w = weight(f);
+        for (std::int64_t s = f * channels; s < (f + 1) * channels; ++s)
+            sum[s] += w * (eightBit ? static_cast<int>(pcm[s]) - 128 : wide[s]);
+    }
+}
 
-// Stores `sum` as PCM, clipped at full scale.
-void storeClipped(const std::int32_t *sum, std::uint8_t *pcm, std::int64_t samples, bool eightBit);
+// Stores `sum` as PCM, rounded to the nearest level and clipped at full scale.
+void storeClipped(const double *sum, std::uint8_t *pcm, std::int64_t samples, bool eightBit);
 
-// Sums the overlapping clips of a mixed segment, a chunk at a time.
+// Sums the overlapping clips of a mixed segment, each at its own weight, a
+// chunk at a time.
 class PcmMix
 {
 public:
@@ -48,7 +66,7 @@ public:
 private:
     int channels_;
     bool eightBit_;
-    std::vector<std::int32_t> sum_;
+    std::vector<double> sum_;
     std::vector<std::uint8_t> part_;
 };
 

@@ -8,25 +8,29 @@
 
 namespace sonaweld::media {
 
-// A contiguous piece of the output written by one worker: silence, one clip,
-// or several overlapping clips mixed.
+// A contiguous piece of the output written by one worker: silence, or a
+// stretch of one clip with the clips that start inside it mixed in.
 struct Segment
 {
     std::int64_t begin = 0;
     std::int64_t end = 0;
-    std::vector<int> clips; // indexes into the clip list; empty for silence
-    // A piece of a long clip: its number within the clip and where it
-    // starts, in output frames from the clip's own start. -1: whole.
+    // Indexes into the clip list: the clip the stretch belongs to, then the
+    // ones mixed into it. Empty for silence.
+    std::vector<int> clips;
+    // A piece of a long stretch: its number within the clip. -1: whole.
     int piece = -1;
+    // Where the first clip's part starts, in output frames from the start
+    // of its source.
     std::int64_t clipOffset = 0;
 };
 
-// Clip i covers samples [floor(start*R/10^7), floor(stop*R/10^7)); clips that
-// overlap are mixed in one segment, and time covered by no clip is silence.
-// The output ends with the last clip. With `pieceFrames` (a whole number of
-// seconds at `rate`), a clip played from its start that is longer than two
-// pieces and than `wholeUpTo` frames is cut into pieces of that length, so
-// several workers can decode it at once.
+// Clip i covers samples [floor(start*R/10^7), floor(stop*R/10^7)); time
+// covered by no clip is silence, and the output ends with the last clip.
+// Each clip gets a stretch from where the output before it ends to its own
+// end; clips that start inside it are mixed into it. With `pieceFrames` (a
+// whole number of seconds at `rate`), a stretch longer than two pieces and
+// than `wholeUpTo` frames is cut at whole pieces of its source, so several
+// workers can decode it at once.
 std::vector<Segment> planSegments(const std::vector<ClipSpec> &clips, int rate, std::int64_t pieceFrames = 0,
                                   std::int64_t wholeUpTo = 0);
 

@@ -17,16 +17,11 @@ SegmentWriter::SegmentWriter(const WriterContext &run, std::size_t slot)
 
 Result SegmentWriter::render(std::size_t index)
 {
-    // A plan lays clips back to back today, but a plan may place them
-    // anywhere: gaps and overlaps are rendered as placed rather than written
-    // as a file that differs from its plan.
     if (run_.segments[index].piece >= 0)
         return run_.pieces.render(index, *this);
-    switch (run_.segments[index].clips.size()) {
-    case 0: return renderSilence(index);
-    case 1: return renderClip(index);
-    default: return renderMix(index);
-    }
+    if (run_.segments[index].clips.empty())
+        return renderSilence(index);
+    return renderStretch(index);
 }
 
 // Every reader is opened here, watched: opening is where a dead mount hangs.
@@ -56,6 +51,8 @@ Result SegmentWriter::indexSource(int clip, const std::vector<std::int64_t> &sta
 // segments (the pieces of a clip read in order).
 Result SegmentWriter::copy(int clip, ClipReader &reader, std::size_t index, std::int64_t &at)
 {
+    if (shaped(index))
+        return copyShaped(clip, reader, index, at);
     const std::int64_t length = run_.segments[index].end - run_.segments[index].begin;
     while (at < length) {
         int produced = 0;
@@ -67,6 +64,80 @@ Result SegmentWriter::copy(int clip, ClipReader &reader, std::size_t index, std:
         if (Result r = write(index, at, buffer_.data(), produced); r.failed())
             return r;
         at += produced;
+    }
+    return ok();
+}
+
+// Whether the segment is more than its clip's samples as decoded: other
+// clips mixed in, or a gain or fade of its own.
+bool SegmentWriter::shaped(std::size_t index) const
+{
+    const Segment &segment = run_.segments[index];
+    if (segment.clips.size() > 1)
+        return true;
+    const ClipSpec &clip = run_.clips[static_cast<std::size_t>(segment.clips.front())];
+    const int rate = static_cast<int>(run_.format.samplesPerSec);
+    const std::int64_t begin = sampleAt(clip.start, rate);
+    const std::int64_t end = sampleAt(clip.stop, rate);
+    return clip.gain != 1.0 || segment.begin < begin + clip.fadeInFrames || segment.end > end - clip.fadeOutFrames;
+}
+
+MixInput SegmentWriter::mixInput(int clip) const
+{
+    const ClipSpec &spec = run_.clips[static_cast<std::size_t>(clip)];
+    const int rate = static_cast<int>(run_.format.samplesPerSec);
+    MixInput input;
+    input.clip = clip;
+    input.begin = sampleAt(spec.start, rate);
+    input.end = sampleAt(spec.stop, rate);
+    input.shape = &spec;
+    return input;
+}
+
+// The clips mixed into segment `index` from output frame `from` on, each
+// read from where it is at that frame.
+Result SegmentWriter::openMixed(std::size_t index, std::int64_t from, std::vector<MixInput> &inputs)
+{
+    const Segment &segment = run_.segments[index];
+    const int rate = static_cast<int>(run_.format.samplesPerSec);
+    for (std::size_t k = 1; k < segment.clips.size(); ++k) {
+        MixInput input = mixInput(segment.clips[k]);
+        const std::int64_t lo = std::max(from, input.begin);
+        const std::int64_t hi = std::min(segment.end, input.end);
+        if (lo >= hi)
+            continue;
+        const ClipSpec &spec = *input.shape;
+        if (Result r = openReader(input.clip, sampleAt(spec.mediaStart, rate) + (lo - input.begin), hi - lo, {},
+                                  input.reader);
+            r.failed())
+            return r;
+        inputs.push_back(std::move(input));
+    }
+    return ok();
+}
+
+// The segment's clip (read by `reader`, which the caller owns) summed with
+// the clips mixed into it, each at its gain and fades.
+Result SegmentWriter::copyShaped(int clip, ClipReader &reader, std::size_t index, std::int64_t &at)
+{
+    const Segment &segment = run_.segments[index];
+    std::vector<MixInput> inputs;
+    inputs.push_back(mixInput(clip));
+    if (Result r = openMixed(index, segment.begin + at, inputs); r.failed())
+        return r;
+    PcmMix mix(run_.format, run_.options.chunkFrames);
+    const auto read = [&](MixInput &input, std::uint8_t *out, int frames) {
+        ClipReader &from = input.reader ? *input.reader : reader;
+        return watched(input.clip, [&] { return readFully(from, out, frames, run_.format.blockAlign); });
+    };
+    const std::int64_t length = segment.end - segment.begin;
+    while (at < length) {
+        const std::int64_t n = std::min<std::int64_t>(run_.options.chunkFrames, length - at);
+        if (Result r = mix.mix(inputs, segment.begin + at, n, buffer_.data(), read); r.failed())
+            return r;
+        if (Result r = write(index, at, buffer_.data(), n); r.failed())
+            return r;
+        at += n;
     }
     return ok();
 }
@@ -86,57 +157,17 @@ Result SegmentWriter::renderSilence(std::size_t index)
     return ok();
 }
 
-Result SegmentWriter::renderClip(std::size_t index)
+// A stretch read whole by one worker: its clip from where the stretch
+// starts in the source.
+Result SegmentWriter::renderStretch(std::size_t index)
 {
     const Segment &segment = run_.segments[index];
     const int clip = segment.clips.front();
-    const int rate = static_cast<int>(run_.format.samplesPerSec);
     std::unique_ptr<ClipReader> reader;
-    if (Result r = openReader(clip, sampleAt(run_.clips[static_cast<std::size_t>(clip)].mediaStart, rate),
-                              segment.end - segment.begin, {}, reader);
-        r.failed())
+    if (Result r = openReader(clip, segment.clipOffset, segment.end - segment.begin, {}, reader); r.failed())
         return r;
     std::int64_t at = 0;
     return copy(clip, *reader, index, at);
-}
-
-Result SegmentWriter::openMixInputs(const Segment &segment, std::vector<MixInput> &inputs)
-{
-    const int rate = static_cast<int>(run_.format.samplesPerSec);
-    for (const int c : segment.clips) {
-        const ClipSpec &clip = run_.clips[static_cast<std::size_t>(c)];
-        MixInput input;
-        input.clip = c;
-        input.begin = sampleAt(clip.start, rate);
-        input.end = sampleAt(clip.stop, rate);
-        if (Result r = openReader(c, sampleAt(clip.mediaStart, rate), input.end - input.begin, {}, input.reader);
-            r.failed())
-            return r;
-        inputs.push_back(std::move(input));
-    }
-    return ok();
-}
-
-Result SegmentWriter::renderMix(std::size_t index)
-{
-    const Segment &segment = run_.segments[index];
-    std::vector<MixInput> inputs;
-    if (Result r = openMixInputs(segment, inputs); r.failed())
-        return r;
-
-    PcmMix mix(run_.format, run_.options.chunkFrames);
-    const auto read = [&](MixInput &input, std::uint8_t *out, int frames) {
-        return watched(input.clip, [&] { return readFully(*input.reader, out, frames, run_.format.blockAlign); });
-    };
-    for (std::int64_t pos = segment.begin; pos < segment.end;) {
-        const std::int64_t n = std::min<std::int64_t>(run_.options.chunkFrames, segment.end - pos);
-        if (Result r = mix.mix(inputs, pos, n, buffer_.data(), read); r.failed())
-            return r;
-        if (Result r = write(index, pos - segment.begin, buffer_.data(), n); r.failed())
-            return r;
-        pos += n;
-    }
-    return ok();
 }
 
 Result SegmentWriter::write(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames)

@@ -2,6 +2,7 @@
 
 #include "media/export_job.h"
 #include "media/output_file.h"
+#include "media/pcm_mix.h"
 #include "media/piece_protocol.h"
 #include "media/source_watchdog.h"
 
@@ -14,7 +15,6 @@
 
 namespace sonaweld::media {
 
-struct MixInput;
 
 // What a run's workers write segments with; the run owns all of it and
 // outlives them.
@@ -47,9 +47,11 @@ public:
 
 private:
     Result renderSilence(std::size_t index);
-    Result renderClip(std::size_t index);
-    Result renderMix(std::size_t index);
-    Result openMixInputs(const Segment &segment, std::vector<MixInput> &inputs);
+    Result renderStretch(std::size_t index);
+    bool shaped(std::size_t index) const;
+    MixInput mixInput(int clip) const;
+    Result openMixed(std::size_t index, std::int64_t from, std::vector<MixInput> &inputs);
+    Result copyShaped(int clip, ClipReader &reader, std::size_t index, std::int64_t &at);
     Result write(std::size_t index, std::int64_t at, const std::uint8_t *data, std::int64_t frames);
     template <typename Call>
     Result watched(int clip, Call &&call)

@@ -28,4 +28,11 @@ std::int64_t sampleAt(ReferenceTime t, int rate)
     return (t / kUnitsPerSecond) * rate + ((t % kUnitsPerSecond) * rate) / kUnitsPerSecond;
 }
 
+ReferenceTime timeAt(std::int64_t frame, int rate)
+{
+    if (frame <= 0)
+        return 0;
+    return (frame / rate) * kUnitsPerSecond + ((frame % rate) * kUnitsPerSecond + rate - 1) / rate;
+}
+
 } // namespace sonaweld::media

@@ -38,4 +38,8 @@ inline std::uint8_t silenceByte(const WaveFormatEx &format)
 // second: floor(t * rate / 10^7), without overflow for any t >= 0.
 std::int64_t sampleAt(ReferenceTime t, int rate);
 
+// The earliest timeline time whose sample is `frame`: sampleAt(timeAt(f)) == f,
+// so a place decided in samples survives the plan's times exactly.
+ReferenceTime timeAt(std::int64_t frame, int rate);
+
 } // namespace sonaweld::media

@@ -59,14 +59,37 @@ TEST(PlanSegments, BackToBackClipsTileTheOutputExactly)
     EXPECT_EQ(cursor, sampleAt(20000000, 11025));
 }
 
-TEST(PlanSegments, GapsBecomeSilenceAndOverlapsOneMix)
+TEST(PlanSegments, GapsBecomeSilenceAndLaterClipsAreMixedWhereTheyStart)
 {
     //  ..|-a-|....|--b--|
     //              |--c--|   |-d-|
     const std::vector<ClipSpec> clips{clip(1 * kSecond, 2 * kSecond), clip(3 * kSecond, 5 * kSecond),
                                       clip(4 * kSecond, 6 * kSecond), clip(7 * kSecond, 8 * kSecond)};
-    EXPECT_EQ(picture(planSegments(clips, 10)),
-              "[0,10) [10,20)0 [20,30) [30,60)12 [60,70) [70,80)3 ");
+    const auto segments = planSegments(clips, 10);
+    EXPECT_EQ(picture(segments), "[0,10) [10,20)0 [20,30) [30,50)12 [50,60)2 [60,70) [70,80)3 ");
+    // c goes on after b from where b's stretch left it in its source.
+    EXPECT_EQ(segments[4].clipOffset, 10);
+
+    // A clip inside another is mixed there whole; one that starts inside
+    // several stretches is mixed into each of them.
+    //  |----a----|
+    //    |-b-| |---c---|
+    //              |-d-|
+    const std::vector<ClipSpec> nested{clip(0, 10 * kSecond), clip(2 * kSecond, 4 * kSecond),
+                                       clip(8 * kSecond, 16 * kSecond), clip(12 * kSecond, 14 * kSecond)};
+    EXPECT_EQ(picture(planSegments(nested, 10)), "[0,100)012 [100,160)23 ");
+}
+
+TEST(PlanSegments, TrimmedAndCrossfadedClipsArePlacedByTheirSourceOffsets)
+{
+    // a keeps its source from 1.5 s on and is crossfaded into b over 1 s.
+    ClipSpec a = clip(0, 4 * kSecond);
+    a.mediaStart = 15 * kSecond / 10;
+    const std::vector<ClipSpec> clips{a, clip(3 * kSecond, 6 * kSecond)};
+    const auto segments = planSegments(clips, 10);
+    EXPECT_EQ(picture(segments), "[0,40)01 [40,60)1 ");
+    EXPECT_EQ(segments[0].clipOffset, 15);
+    EXPECT_EQ(segments[1].clipOffset, 10);
 }
 
 TEST(PlanSegments, EmptyClipsAddNothing)
@@ -97,11 +120,20 @@ TEST(PlanSegments, LongClipsAreCutAtWholeSecondsOfTheirOwn)
     EXPECT_EQ(picture(planSegments(clips, 10, 20, 69)), "[0,5) [5,25)0 [25,45)0 [45,75)0 [75,90)1 ");
 }
 
-TEST(PlanSegments, ClipsThatAreMixedOrStartInsideTheirSourceStayWhole)
+TEST(PlanSegments, StretchesStartingInsideTheirSourceAreCutAtItsWholeSeconds)
 {
+    // From 1 s into its source: pieces end at its 2 s, 4 s and 6 s, and the
+    // remainder joins the last.
     ClipSpec late = clip(0, 8 * kSecond);
     late.mediaStart = kSecond;
-    EXPECT_EQ(picture(planSegments({late}, 10, 20)), "[0,80)0 ");
+    const auto segments = planSegments({late}, 10, 20);
+    EXPECT_EQ(picture(segments), "[0,10)0 [10,30)0 [30,50)0 [50,80)0 ");
+    std::vector<std::int64_t> offsets;
+    for (const Segment &s : segments)
+        offsets.push_back(s.clipOffset);
+    EXPECT_EQ(offsets, (std::vector<std::int64_t>{10, 20, 40, 60}));
+
+    // The clip mixed into a long stretch goes with the piece it reaches.
     const std::vector<ClipSpec> overlapping{clip(0, 8 * kSecond), clip(7 * kSecond, 9 * kSecond)};
-    EXPECT_EQ(picture(planSegments(overlapping, 10, 20)), "[0,90)01 ");
+    EXPECT_EQ(picture(planSegments(overlapping, 10, 20)), "[0,20)0 [20,40)0 [40,60)0 [60,80)01 [80,90)1 ");
 }

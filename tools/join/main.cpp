@@ -6,6 +6,7 @@
 #include "compose/failure_text.h"
 #include "compose/measure.h"
 #include "cue_output.h"
+#include "joint_options.h"
 #include "media/export_job.h"
 #include "media/join_metadata.h"
 #include "medialist/media_item.h"
@@ -25,6 +26,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #ifdef _WIN32
 #include <io.h>
@@ -46,7 +48,9 @@ constexpr int kExitInterrupted = 130;
 
 const char kUsage[] =
     "usage: sonaweld-join [-o OUT] [-r 44100|22050|11025|8000] [-c 2|1] [-b 16|8] [-j N] [-y] [-q]\n"
-    "                     [--cue] [--bitrate KBPS] [--no-chapters] [--tag KEY=VALUE]... [--cover FILE] FILE...\n"
+    "                     [--cue] [--bitrate KBPS] [--no-chapters] [--tag KEY=VALUE]... [--cover FILE]\n"
+    "                     [--gap SECONDS | --crossfade SECONDS] [--trim-silence[=DB]]\n"
+    "                     [--loudness LUFS | --album-loudness LUFS] FILE...\n"
     "       sonaweld-join --probe FILE...\n"
     "       sonaweld-join --help | --version\n"
     "\n"
@@ -69,6 +73,14 @@ const char kUsage[] =
     "  --tag KEY=VALUE set a tag of the output (album, artist, title, ...); an empty\n"
     "              VALUE clears it; repeatable\n"
     "  --cover FILE    a JPEG or PNG picture as the output's cover\n"
+    "  --gap SECONDS   that much silence between consecutive files\n"
+    "  --crossfade SECONDS  overlap consecutive files by that much, one fading out\n"
+    "              as the next fades in (equal power); at most half the shorter file\n"
+    "  --trim-silence[=DB]  leave out each file's leading and trailing silence\n"
+    "              below DB dBFS (default -60)\n"
+    "  --loudness LUFS  bring each file to that integrated loudness (EBU R128)\n"
+    "  --album-loudness LUFS  one gain for the whole join, from the loudness of all\n"
+    "              files together; either way the true peak stays at or below -1 dBTP\n"
     "  --probe     print each file's length in 100-ns units, a tab and its path\n"
     "  --version   print the program's name and version\n"
     "\n"
@@ -90,6 +102,7 @@ struct Options
     int workers = 0; // one per core
     bool cue = false;
     TagOptions tags;
+    JointOptions joints;
     QString output = QStringLiteral("sonaweld.wav");
     WaveFormatRows rows;
     QStringList inputs;
@@ -168,6 +181,11 @@ std::optional<int> parseValue(const char *flag, const char *value, Options &o)
         o.tags.cover = QString::fromLocal8Bit(value);
         return std::nullopt;
     }
+    if (isJointValueFlag(flag)) {
+        if (const std::string refusal = parseJointOption(flag, value, o.joints); !refusal.empty())
+            return usageError(refusal.c_str());
+        return std::nullopt;
+    }
     if (std::strcmp(flag, "-j") == 0) {
         bool number = false;
         o.workers = QString::fromLatin1(value).toInt(&number);
@@ -184,7 +202,7 @@ bool takesValue(const char *a)
         if (std::strcmp(a, flag) == 0)
             return true;
     }
-    return false;
+    return isJointValueFlag(a);
 }
 
 // Nothing when the arguments ask for a join or a probe, else the exit
@@ -214,6 +232,9 @@ std::optional<int> parse(int argc, char **argv, Options &o)
             o.cue = true;
         } else if (std::strcmp(a, "--no-chapters") == 0) {
             o.tags.chapters = false;
+        } else if (isTrimFlag(a)) {
+            if (const std::string refusal = parseJointOption(a, nullptr, o.joints); !refusal.empty())
+                return usageError(refusal.c_str());
         } else if (takesValue(a)) {
             if (i + 1 >= argc)
                 return usageError("missing value after", a);
@@ -225,6 +246,8 @@ std::optional<int> parse(int argc, char **argv, Options &o)
     }
     if (o.inputs.isEmpty())
         return usageError("no input files");
+    if (const std::string refusal = jointsRefusal(o.joints); !refusal.empty())
+        return usageError(refusal.c_str());
     if (o.tags.bitrateKbps > 0 && !media::isLossy(media::outputKindOf(o.output.toStdString())))
         return usageError("--bitrate applies to MP3, Opus, Vorbis and M4A/M4B output, not to", local(o.output).constData());
     return std::nullopt;
@@ -276,13 +299,43 @@ std::optional<int> checkOutput(const Options &o)
     return std::nullopt;
 }
 
-void showProgress(double share)
+void showProgress(double share, const char *label = "")
 {
     const int width = 40;
     const int filled = static_cast<int>(share * width);
-    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
+    std::fprintf(stderr, "\r%s[%.*s%*s] %3d%%", label, filled, "########################################",
                  width - filled, "", static_cast<int>(share * 100));
     std::fflush(stderr);
+}
+
+// Gaps, crossfades, trims and gains, with the analysis they need shown as
+// a line of its own.
+std::optional<int> shapeJoin(const Options &o, media::JoinPlan &plan)
+{
+    if (!o.joints.any())
+        return std::nullopt;
+    const bool showBar = !o.quiet && isatty(fileno(stderr));
+    bool shown = false;
+    JointReports reports;
+    if (showBar) {
+        reports.progress = [&shown](double share) {
+            showProgress(share, "analysing ");
+            shown = true;
+        };
+    }
+    reports.say = [&shown](const std::string &line) {
+        if (std::exchange(shown, false))
+            std::fputc('\n', stderr);
+        say(line);
+    };
+    const media::Result r = applyJoints(o.joints, plan, o.workers, reports);
+    if (shown)
+        std::fputc('\n', stderr);
+    if (r.failed()) {
+        say(r);
+        return kExitFailed;
+    }
+    return std::nullopt;
 }
 
 // What the job's own thread hands over when the run ends by itself.
@@ -376,6 +429,8 @@ int join(const Options &o)
         return kExitUsage;
 
     media::JoinPlan plan = media::planJoin(*items, o.output.toStdString(), waveFormatOf(o.rows));
+    if (const std::optional<int> failed = shapeJoin(o, plan))
+        return *failed;
     media::describeJoin(plan);
     if (const std::string refusal = applyTagOptions(o.tags, plan); !refusal.empty()) {
         say(refusal);
