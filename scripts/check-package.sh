@@ -33,7 +33,7 @@ echo "Depends: $depends"
 # The names alone, one a line.
 depends_names=$(tr ',|' '\n\n' <<<"$depends" | sed -e 's/(.*)//' -e 's/[[:space:]]//g' -e '/^$/d')
 for p in libqt6core6 libqt6gui6 libqt6widgets6 libqt6svg6 libqt6multimedia6 \
-    libavformat59 libavcodec59 libavutil57 libswresample4; do
+    libavformat59 libavcodec59 libavutil57 libswresample4 libebur128-1; do
     grep -qx "$p" <<<"$depends_names" || fail "Depends lacks $p"
 done
 

@@ -12,7 +12,7 @@ build=${SONAWELD_BUILD:-$root/build}
 packages=(
     cmake g++ pkg-config make
     qt6-base-dev qt6-multimedia-dev qt6-svg-dev libgl-dev
-    libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+    libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libebur128-dev
     libgtest-dev fonts-dejavu-core
 )
 # The tests make their media with the encoders of the ffmpeg tool, check the
