@@ -2,10 +2,12 @@
 # Joins a generated corpus (32 files, about 89 minutes: 192 kbit/s MP3s, Vorbis,
 # AAC, 96 kHz FLAC, AC-3 5.1, mono WAV and two videos) to 44100 Hz stereo
 # 16-bit with sonaweld-join, with ffmpeg's concat filter and, on the MP3 subset,
-# with sox. Then the long-files case: one 40-minute MP3 against
-# `ffmpeg -i long.mp3 out.wav`, with one worker and with the default (one per
-# core, long files decoded in pieces), and two 40-minute files plus three
-# short ones against the concat filter. Encoded output: the whole corpus
+# with sox, and brought to one loudness by sonaweld-join --album-loudness and
+# by ffmpeg's two-pass loudnorm over the concatenated corpus. Then the
+# long-files case: one 40-minute MP3 against `ffmpeg -i long.mp3 out.wav`,
+# with one worker and with the default (one per core, long files decoded in
+# pieces), and two 40-minute files plus three short ones against the concat
+# filter. Encoded output: the whole corpus
 # joined to FLAC, MP3 and M4A (AAC) against the concat filter feeding the
 # same encoder at the same settings. Runs alternate; prints median wall
 # times, their ratios and peak memory.   bench/join-bench.sh [runs]
@@ -61,6 +63,15 @@ for want in flac:flac mp3:mp3 m4a:aac; do
     rm -f "$work/check.$ext"
 done
 
+# The album rows need a sonaweld-join that takes --album-loudness.
+album=yes
+rm -f "$work/check.wav"
+if ! "$join" -q -y --album-loudness -16 -o "$work/check.wav" "$corpus/song01.mp3" >/dev/null 2>&1; then
+    album=""
+    echo "sonaweld-join does not take --album-loudness here: the album rows are left out"
+fi
+rm -f "$work/check.wav" "$work/check.cue"
+
 measure() { # label command...
     local label=$1; shift
     rm -f "$work"/out.*
@@ -75,6 +86,10 @@ for ((r = 1; r <= runs; r++)); do
     measure sonaweld "$join" -q -y -o "$work/out.wav" "${all[@]}"
     measure ffmpeg ffmpeg -v error -y "${ffmpeg_inputs[@]}" -filter_complex "$filter" -map "[out]" \
         -c:a pcm_s16le "$work/out.wav"
+    if [ -n "$album" ]; then
+        measure album-sonaweld "$join" -q -y --album-loudness -16 -o "$work/out.wav" "${all[@]}"
+        measure album-loudnorm bash "$root/bench/loudnorm-two-pass.sh" -16 "$work/out.wav" "${all[@]}"
+    fi
     measure sonaweld-mp3 "$join" -q -y -o "$work/out.wav" "${mp3s[@]}"
     measure sox sox "${mp3s[@]}" -r 44100 -c 2 -b 16 "$work/out.wav"
     measure long-sonaweld "$join" -q -y -o "$work/out.wav" "$long/long1.mp3"
@@ -100,6 +115,7 @@ median() { # label field
 echo
 printf '%-14s %10s %14s\n' tool "median s" "peak MB"
 labels=(sonaweld ffmpeg sonaweld-mp3 sox long-sonaweld long-sonaweld-j1 long-ffmpeg list-sonaweld list-ffmpeg)
+if [ -n "$album" ]; then labels+=(album-sonaweld album-loudnorm); fi
 for ext in "${encoded[@]}"; do labels+=(".$ext-sonaweld" ".$ext-ffmpeg"); done
 for l in "${labels[@]}"; do
     printf '%-14s %10.2f %14.1f\n' "$l" "$(median "$l" 2)" "$(echo "$(median "$l" 3) / 1024" | bc -l)"
@@ -116,6 +132,11 @@ printf 'one worker / default, same MP3: %.2f  (the speed-up of cutting it into p
 printf 'two long + three short / concat: %.3f\n' "$(ratio list-sonaweld list-ffmpeg)"
 printf 'peak memory, long file / list:  %.1f / %.1f MB\n' "$(echo "$(median long-sonaweld 3) / 1024" | bc -l)" \
     "$(echo "$(median list-sonaweld 3) / 1024" | bc -l)"
+if [ -n "$album" ]; then
+    printf 'album loudness / loudnorm x2:   %.3f  (both to -16 LUFS, one gain for the corpus)\n' \
+        "$(ratio album-sonaweld album-loudnorm)"
+    printf 'album loudness / plain join:    %.2f  (the cost of the analysis pass)\n' "$(ratio album-sonaweld sonaweld)"
+fi
 for ext in "${encoded[@]}"; do
     case $ext in flac) target=0.6 ;; *) target=0.8 ;; esac
     printf '%-4s out / ffmpeg (all files): %.3f  (target <= %s); peak %.1f MB (target <= 150)\n' "$ext" \
