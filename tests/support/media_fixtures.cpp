@@ -218,6 +218,20 @@ std::vector<std::int16_t> decodedPcm(const QString &path, int rate, int channels
     return samples;
 }
 
+std::int64_t firstDifferingFrame(const WavContents &w, const std::vector<std::int16_t> &samples, std::int64_t from)
+{
+    const auto frames = static_cast<std::int64_t>(samples.size()) / std::max(w.channels, 1);
+    for (std::int64_t f = 0; f < frames; ++f) {
+        if (from + f >= w.frames())
+            return from + f;
+        for (int c = 0; c < w.channels; ++c) {
+            if (w.sample(from + f, c) != samples[static_cast<std::size_t>(f * w.channels + c)])
+                return from + f;
+        }
+    }
+    return -1;
+}
+
 QByteArray fileBytes(const QString &path)
 {
     QFile file(path);

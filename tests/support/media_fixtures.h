@@ -108,5 +108,9 @@ QByteArray fileBytes(const QString &path);
 // The file as FFmpeg's own tool decodes it: interleaved 16-bit samples at
 // `rate` with `channels`.
 std::vector<std::int16_t> decodedPcm(const QString &path, int rate, int channels);
+// Where the 16-bit WAV's frames from `from` on first differ from the
+// interleaved `samples`, or -1 when all of them are there and alike.
+std::int64_t firstDifferingFrame(const WavContents &w, const std::vector<std::int16_t> &samples,
+                                 std::int64_t from = 0);
 
 } // namespace sonaweld::test
