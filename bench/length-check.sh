@@ -41,6 +41,9 @@ cut60 aiff.aiff
 cut60 au.au
 tone lame.mp3 44100 2 -b:a 192k
 tone nolame.mp3 44100 2 -b:a 192k -write_xing 0
+# Tagged MP3s put end to end, as `cat` leaves them: the second's ID3v2 tag
+# and Info frame, and the third's tag, sit in the middle of the stream.
+cat lame.mp3 lame.mp3 nolame.mp3 >catted.mp3
 tone aac.m4a 44100 2 -c:a aac
 tone adts.aac 44100 2 -c:a aac
 tone opus.opus 48000 2 -c:a libopus
@@ -52,7 +55,7 @@ ffmpeg -v error -y -f lavfi -i "sine=frequency=440:sample_rate=44100" -af atrim=
 
 printf '%-14s %12s %12s %10s\n' file measured decoded difference
 for f in ac3.mkv dts.mkv mp3.mkv flac.mkv pcm.mkv wma.wma wmv.wmv chained.ogg cut-flac.flac \
-    cut-aiff.aiff cut-au.au lame.mp3 nolame.mp3 aac.m4a adts.aac opus.opus vorbis.ogg vorbis.mkv \
+    cut-aiff.aiff cut-au.au lame.mp3 nolame.mp3 catted.mp3 aac.m4a adts.aac opus.opus vorbis.ogg vorbis.mkv \
     ac3.ac3 wav.wav odd.wav; do
     rate=$(ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate -of csv=p=0 "$f")
     units=$("$join" --probe "$f" | cut -f1)

@@ -93,7 +93,8 @@ bool MpegHeader::parse(const std::uint8_t *p, std::size_t size)
     static const int kbitsMpeg1[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
     static const int kbitsMpeg2[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
     static const int ratesMpeg1[] = {44100, 48000, 32000};
-    const int rate = ratesMpeg1[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
+    rate = ratesMpeg1[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
+    samples = version == 3 ? 1152 : 576;
     const int kbits = (version == 3 ? kbitsMpeg1 : kbitsMpeg2)[bitrateIndex];
     length = (version == 3 ? 144000 : 72000) * kbits / rate + padding;
     return true;

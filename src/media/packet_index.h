@@ -43,7 +43,9 @@ struct MpegHeader
     int version = -1;
     int rateIndex = -1;
     bool mono = false;
-    int length = 0; // bytes, header included
+    int length = 0;  // bytes, header included
+    int rate = 0;    // samples a second
+    int samples = 0; // per channel: 1152 for MPEG-1, 576 for MPEG-2 and 2.5
 
     // False for anything but a layer III header with a known length.
     bool parse(const std::uint8_t *p, std::size_t size);

@@ -1,6 +1,7 @@
 #include "media/probe.h"
 
 #include "media/audio_input.h"
+#include "media/packet_index.h"
 #include "media/packet_scan.h"
 
 #include <algorithm>
@@ -140,13 +141,20 @@ struct PacketSum
     bool everyPacketTimed = true;
 };
 
+// The samples a packet plays before any trim, as its container times it.
+std::int64_t timedSamples(const AVPacket &p, const AVStream *stream)
+{
+    return p.duration > 0 ? samplesOf(p.duration, stream) : 0;
+}
+
 // Trims as FFmpeg's decoders do. A packet's skip count replaces any still
 // pending from an earlier one, and the skip runs on into later packets; a
 // packet's padding comes off its end only when that much is left of it
 // after the skip, else the whole packet plays. A file of one or two frames
 // (an MP3 whose LAME tag trims more than is left) would otherwise measure
-// as nothing while its decoder yields hundreds of samples.
-void addPacket(PacketSum &sum, const AVPacket &p, const AVStream *stream)
+// as nothing while its decoder yields hundreds of samples. `samples` is
+// what the packet plays untrimmed.
+void addPacket(PacketSum &sum, const AVPacket &p, const AVStream *stream, std::int64_t samples)
 {
     if (!sum.anyPacket)
         sum.pendingSkip = opusPreSkip(stream->codecpar);
@@ -164,7 +172,7 @@ void addPacket(PacketSum &sum, const AVPacket &p, const AVStream *stream)
     } else if (!sum.anyPacket) {
         sum.leadTrim += opusPreSkip(stream->codecpar);
     }
-    std::int64_t left = p.duration > 0 ? samplesOf(p.duration, stream) : 0;
+    std::int64_t left = samples;
     const std::int64_t skipped = std::min(sum.pendingSkip, left);
     sum.pendingSkip -= skipped;
     left -= skipped;
@@ -172,6 +180,82 @@ void addPacket(PacketSum &sum, const AVPacket &p, const AVStream *stream)
         left -= padding;
     sum.played += left;
     sum.anyPacket = true;
+}
+
+// An MP3 packet that is not one whole layer III frame at the stream's rate
+// plays what its decoder makes of it, whatever its duration says. The
+// parser joins a tag or junk in the middle of a stream (tagged files put
+// end to end) to the frame after it, and the decoder, finding no header
+// where the packet starts, drops that frame with it, as it drops a packet
+// that starts with an ID3v1 tag on purpose. What a packet yields rests on
+// its own bytes (a frame whose bit reservoir is missing still plays whole),
+// so each such packet is decoded by itself: they are few, and the others
+// need no decoding at all.
+class PacketYields
+{
+public:
+    PacketYields(const AudioInput &in, const std::string &path)
+        : in_(in)
+        , path_(path)
+        , mp3_(in.stream->codecpar->codec_id == AV_CODEC_ID_MP3)
+    {
+    }
+
+    // The samples `p` plays at the stream's rate before any trim; -1 when
+    // only decoding the whole file can tell.
+    std::int64_t of(const AVPacket &p)
+    {
+        return !mp3_ || wholeMp3Frame(p) ? timedSamples(p, in_.stream) : decodedAlone(p);
+    }
+
+private:
+    bool wholeMp3Frame(const AVPacket &p) const;
+    std::int64_t decodedAlone(const AVPacket &p);
+
+    const AudioInput &in_;
+    const std::string &path_;
+    const bool mp3_;
+    AVCodecContextUPtr decoder_;
+    AVFrameUPtr frame_;
+};
+
+bool PacketYields::wholeMp3Frame(const AVPacket &p) const
+{
+    MpegHeader header;
+    return header.parse(p.data, static_cast<std::size_t>(p.size)) && header.length == p.size
+           && header.rate == in_.stream->codecpar->sample_rate && header.samples == timedSamples(p, in_.stream);
+}
+
+// Untrimmed: the sum applies the packet's trims as the decoder would. A
+// packet that yields at another rate cannot be counted at the stream's.
+std::int64_t PacketYields::decodedAlone(const AVPacket &p)
+{
+    if (!decoder_ && openDecoder(in_, path_, decoder_, 1, AV_CODEC_FLAG2_SKIP_MANUAL).failed())
+        return -1;
+    if (!frame_ && !(frame_ = AVFrameUPtr(av_frame_alloc())))
+        return -1;
+    // Nothing of the packet decoded before may carry over into this one.
+    avcodec_flush_buffers(decoder_.get());
+    std::int64_t samples = 0;
+    bool sameRate = true;
+    const auto drain = [&] {
+        int rc = 0;
+        while ((rc = avcodec_receive_frame(decoder_.get(), frame_.get())) >= 0) {
+            sameRate = sameRate && frame_->sample_rate == in_.stream->codecpar->sample_rate;
+            samples += frame_->nb_samples;
+            av_frame_unref(frame_.get());
+        }
+        return !isFatalDecodeFailure(rc);
+    };
+    // A packet the decoder refuses is dropped and plays nothing; only a
+    // lack of memory leaves the count unknown.
+    const int sent = avcodec_send_packet(decoder_.get(), &p);
+    if (isFatalDecodeFailure(sent) || !drain())
+        return -1;
+    const int ended = avcodec_send_packet(decoder_.get(), nullptr);
+    if (isFatalDecodeFailure(ended) || !drain() || !sameRate)
+        return -1;
+    return samples;
 }
 
 // Counts every decoded sample. A damaged packet is dropped as the export's
@@ -259,6 +343,8 @@ Result packetLength(AudioInput &in, const std::string &path, const std::atomic<b
                     ReferenceTime &duration)
 {
     PacketSum sum;
+    PacketYields yields(in, path);
+    bool untold = false;
     const AVCodecParameters *par = in.stream->codecpar;
     AVPacketUPtr first(av_packet_alloc());
     if (!first)
@@ -266,11 +352,16 @@ Result packetLength(AudioInput &in, const std::string &path, const std::atomic<b
     const auto add = [&](const AVPacket &p) {
         if (!sum.anyPacket && av_packet_ref(first.get(), &p) < 0)
             sum.everyPacketTimed = false;
-        addPacket(sum, p, in.stream);
-        return true;
+        const std::int64_t samples = yields.of(p);
+        untold = samples < 0;
+        if (!untold)
+            addPacket(sum, p, in.stream, samples);
+        return !untold;
     };
     if (Result r = scanPackets(in, path, measuring(path, cancel), add); r.failed())
         return r;
+    if (untold)
+        return decodeFromStart(path, cancel, duration);
     if (!sum.anyPacket)
         return fail(Code::kNoAudio, Operation::None, path, " holds no audio");
     if (!sum.everyPacketTimed || !firstPacketFillsItsDuration(in, path, *first))
@@ -289,7 +380,7 @@ Result oggLength(AudioInput &in, const std::string &path, const std::atomic<bool
     const int rate = par->sample_rate;
     PacketSum sum;
     const auto add = [&](const AVPacket &p) {
-        addPacket(sum, p, in.stream);
+        addPacket(sum, p, in.stream, timedSamples(p, in.stream));
         return true;
     };
     if (Result r = scanPackets(in, path, measuring(path, cancel), add); r.failed())

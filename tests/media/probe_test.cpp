@@ -263,3 +263,45 @@ TEST(Probe, AnMp3OfAFewFramesMeasuresWhatItsDecoderPlays)
         {"20 samples at 44100 Hz", samples("d.mp3", 44100, 20), 44100, 0},
     });
 }
+
+// Tagged MP3s put end to end: the parser joins each tag in the middle to
+// the frame after it, and the decoder drops both (and the Info frame that
+// may follow); whatever that takes, the length is what decodes. A cover of
+// noise and UTF-16 text hold false frame headers; a Lyrics3 tag after the
+// last frame is a packet of its own that decodes to nothing.
+TEST(Probe, Mp3sJoinedEndToEndMeasureWhatDecodes)
+{
+    MediaFixtures media;
+    const QString noise = media.make("noise.png", {"-f", "lavfi", "-i", "nullsrc=s=160x160,geq=random(1)*255:128:128",
+                                                   "-frames:v", "1"});
+    const QStringList cbr{"-b:a", "128k"};
+    const QStringList cover{"-i", noise, "-map", "0", "-map", "1", "-c:v", "copy", "-id3v2_version", "3",
+                            "-metadata", "artist=Ärger", "-q:a", "3"};
+    const struct
+    {
+        const char *name;
+        Mp3Parts parts;
+    } sources[] = {
+        {"CBR at 44.1 kHz with Info frames", {{30.0, 31.3}, 44100, 2, cbr}},
+        {"VBR at 44.1 kHz with Xing frames", {{30.0, 31.3}, 44100, 2, {"-q:a", "4"}}},
+        {"CBR at 44.1 kHz without Info frames", {{30.0, 31.3}, 44100, 2, cbr + QStringList{"-write_xing", "0"}}},
+        {"VBR at 24 kHz with Xing frames", {{30.0, 31.3}, 24000, 2, {"-q:a", "5"}}},
+        {"CBR at 24 kHz without Info frames", {{30.0, 31.3}, 24000, 1, {"-b:a", "32k", "-write_xing", "0"}}},
+        {"MPEG-2.5 at 11.025 kHz", {{30.0, 31.3}, 11025, 1, {"-b:a", "16k"}}},
+        {"ID3v1 tags alone", {{30.0, 31.3}, 44100, 2, cbr, false, true}},
+        {"APEv2 tags alone at 16 kHz", {{30.0, 31.3}, 16000, 1, {"-b:a", "24k"}, false, false, true}},
+        {"a cover and UTF-16 text", {{30.0, 31.3}, 44100, 2, cover}},
+    };
+    std::vector<Case> cases;
+    for (const auto &s : sources) {
+        const QString file = media.mp3sEndToEnd(QString::number(cases.size()) + ".mp3", s.parts);
+        cases.push_back({s.name, file, s.parts.rate, 0});
+    }
+    const QByteArray lyrics = "LYRICSBEGINLYR00008La la la000027LYRICS200";
+    cases.push_back({"in WAV", media.make("in.wav", {"-i", cases[0].file, "-c:a", "copy"}), 44100, 0});
+    cases.push_back({"in MP4", media.make("in.mp4", {"-i", cases[1].file, "-c:a", "copy"}), 44100, 0});
+    cases.push_back({"in AVI", media.make("in.avi", {"-i", cases[4].file, "-c:a", "copy"}), 24000, 0});
+    cases.push_back({"a Lyrics3 tag after the last frame",
+                     concatenate(media, {cases[2].file, media.textFile("lyrics", lyrics)}, "lyrics.mp3"), 44100, 0});
+    expectMeasuredAsDecoded(cases);
+}

@@ -282,17 +282,9 @@ TEST_F(BadInputs, AnMp3GarbledInTheMiddleIsAddedAndJoined)
 
     const WavContents w = joined({garbled});
     ASSERT_TRUE(w.valid);
-    // Every frame that decodes is there; a frame the decoder drops keeps
-    // its place as silence, so the file is never longer than its frames.
-    const std::int64_t decoded = MediaFixtures::decodedSamples(garbled);
-    QProcess ffprobe;
-    ffprobe.start("ffprobe", {"-v", "error", "-select_streams", "a:0", "-count_packets", "-show_entries",
-                              "stream=nb_read_packets", "-of", "csv=p=0", garbled});
-    ASSERT_TRUE(ffprobe.waitForFinished(60000));
-    const std::int64_t frames = ffprobe.readAllStandardOutput().trimmed().toLongLong();
-    ASSERT_GT(frames, 100);
-    EXPECT_GE(w.frames(), decoded - 1152);
-    EXPECT_LE(w.frames(), frames * 1152);
+    // Every frame that decodes is there, and nothing else: the packets the
+    // damage left without a header of their own play nothing.
+    EXPECT_EQ(w.frames(), MediaFixtures::decodedSamples(garbled));
     EXPECT_GT(peakOf(w, w.frames() - 20000, w.frames() - 10000), 2000); // sound after the damage
 }
 

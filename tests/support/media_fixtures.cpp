@@ -218,6 +218,20 @@ std::vector<std::int16_t> decodedPcm(const QString &path, int rate, int channels
     return samples;
 }
 
+std::int64_t firstDifferingFrame(const WavContents &w, const std::vector<std::int16_t> &samples, std::int64_t from)
+{
+    const auto frames = static_cast<std::int64_t>(samples.size()) / std::max(w.channels, 1);
+    for (std::int64_t f = 0; f < frames; ++f) {
+        if (from + f >= w.frames())
+            return from + f;
+        for (int c = 0; c < w.channels; ++c) {
+            if (w.sample(from + f, c) != samples[static_cast<std::size_t>(f * w.channels + c)])
+                return from + f;
+        }
+    }
+    return -1;
+}
+
 QByteArray fileBytes(const QString &path)
 {
     QFile file(path);
@@ -271,6 +285,34 @@ int layer3FrameBytes(const std::uint8_t *h)
     if (version == 3)
         return 144000 * kMpeg1Kbps[h[2] >> 4] / rate + padding;
     return 72000 * kMpeg2Kbps[h[2] >> 4] / rate + padding;
+}
+
+// Where the ID3v2 tag at the start of `bytes` ends; 0 when there is none.
+int id3v2End(const QByteArray &bytes)
+{
+    if (!bytes.startsWith("ID3") || bytes.size() < 10)
+        return 0;
+    const auto *b = reinterpret_cast<const std::uint8_t *>(bytes.constData());
+    return 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
+}
+
+// An APEv2 tag of one title, with its header and its footer.
+QByteArray apeTag(const QByteArray &title)
+{
+    QByteArray items;
+    putLe(items, static_cast<std::uint64_t>(title.size()), 4);
+    putLe(items, 0, 4);
+    items += QByteArray("Title", 6) + title;
+    const auto frame = [&](std::uint32_t flags) {
+        QByteArray f("APETAGEX");
+        putLe(f, 2000, 4);
+        putLe(f, static_cast<std::uint64_t>(items.size() + 32), 4);
+        putLe(f, 1, 4);
+        putLe(f, flags, 4);
+        return f + QByteArray(8, '\0');
+    };
+    // Bit 31: the tag has a header; bit 29: this is the header.
+    return frame(0xA0000000u) + items + frame(0x80000000u);
 }
 
 } // namespace
@@ -367,8 +409,8 @@ QString MediaFixtures::mp3Frames(const QString &from, const QString &name, int k
 {
     QByteArray bytes = fileBytes(from);
     const auto *b = reinterpret_cast<const std::uint8_t *>(bytes.constData());
-    EXPECT_TRUE(bytes.startsWith("ID3"));
-    const int tagEnd = 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
+    const int tagEnd = id3v2End(bytes);
+    EXPECT_GT(tagEnd, 0);
     const int infoBytes = layer3FrameBytes(b + tagEnd);
     const qsizetype info = bytes.indexOf("Info", tagEnd);
     EXPECT_GT(infoBytes, 0);
@@ -394,5 +436,28 @@ QString MediaFixtures::mp3Frames(const QString &from, const QString &name, int k
     return out;
 }
 
+QString MediaFixtures::mp3sEndToEnd(const QString &name, const Mp3Parts &parts) const
+{
+    QByteArray all;
+    for (std::size_t i = 0; i < parts.seconds.size(); ++i) {
+        const QString title = QStringLiteral("Part %1").arg(i + 1);
+        const QString sine = QStringLiteral("sine=frequency=%1:duration=%2:sample_rate=%3")
+                                 .arg(300 + 110 * i)
+                                 .arg(parts.seconds[i], 0, 'f', 6)
+                                 .arg(parts.rate);
+        QStringList args = QStringList{"-f", "lavfi", "-i", sine} + parts.encoder
+                           + QStringList{"-ac", QString::number(parts.channels), "-metadata", "title=" + title};
+        if (parts.id3v1)
+            args << "-write_id3v1" << "1";
+        QByteArray bytes = fileBytes(make(QStringLiteral("%1.part%2.mp3").arg(name).arg(i + 1), args));
+        if (!parts.id3v2)
+            bytes.remove(0, id3v2End(bytes));
+        if (parts.ape)
+            bytes += apeTag(title.toUtf8());
+        all += bytes;
+    }
+    writeFile(path(name), all);
+    return path(name);
+}
 
 } // namespace sonaweld::test

@@ -10,6 +10,21 @@
 
 namespace sonaweld::test {
 
+// MP3s put end to end byte for byte, as `cat` and old joiners do, so that
+// the tags of every part but the outer ones sit in the middle of the stream.
+struct Mp3Parts
+{
+    std::vector<double> seconds; // one part each, a tone of its own
+    int rate = 44100;
+    int channels = 2;
+    // ffmpeg arguments after the tone: a bit rate or quality, -write_xing 0
+    // to leave out the Info frames, further inputs such as a cover.
+    QStringList encoder;
+    bool id3v2 = true; // an ID3v2 title tag at each part's start
+    bool id3v1 = false; // an ID3v1 tag at each part's end
+    bool ape = false; // an APEv2 tag at each part's end
+};
+
 // Media made at test time with the ffmpeg tool's own encoders.
 class MediaFixtures
 {
@@ -40,6 +55,8 @@ public:
     // `keep` audio frames, the Info frame's frame and byte counts mended, as
     // a tool that cuts MP3s by frames without re-encoding writes it.
     QString mp3Frames(const QString &from, const QString &name, int keep) const;
+    // The parts encoded and put end to end as `name`.
+    QString mp3sEndToEnd(const QString &name, const Mp3Parts &parts) const;
 
     // Appends a LIST INFO chunk of `tags` (chunk id, value bytes as they are)
     // to a RIFF WAVE file and mends the RIFF size.
@@ -91,5 +108,9 @@ QByteArray fileBytes(const QString &path);
 // The file as FFmpeg's own tool decodes it: interleaved 16-bit samples at
 // `rate` with `channels`.
 std::vector<std::int16_t> decodedPcm(const QString &path, int rate, int channels);
+// Where the 16-bit WAV's frames from `from` on first differ from the
+// interleaved `samples`, or -1 when all of them are there and alike.
+std::int64_t firstDifferingFrame(const WavContents &w, const std::vector<std::int16_t> &samples,
+                                 std::int64_t from = 0);
 
 } // namespace sonaweld::test

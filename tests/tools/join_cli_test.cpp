@@ -1,5 +1,6 @@
 #include "support/join_tool.h"
 #include "support/media_fixtures.h"
+#include "tools/cue_reader.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -310,4 +311,42 @@ TEST(JoinCli, AnMp3OfTwoShortFramesKeepsItsPlaceInTheJoin)
     for (std::int64_t f = decoded; f < w.frames(); ++f)
         constant += w.sample(f, 0) == 1000 ? 1 : 0;
     EXPECT_EQ(constant, 2205);
+}
+
+// Tagged MP3s put end to end, each minutes long: the join plays exactly
+// what FFmpeg decodes of each, the file after it starts right there, as its
+// cue sheet says, and two workers write the bytes of one.
+TEST(JoinCli, Mp3sJoinedEndToEndPlayWhatDecodesWithOneWorkerOrTwo)
+{
+    MediaFixtures media;
+    const Mp3Parts sources[] = {
+        {{40.0, 35.0}, 44100, 2, {"-b:a", "128k"}},
+        {{40.0, 35.0}, 44100, 2, {"-q:a", "4", "-write_xing", "0"}},
+        {{40.0, 35.0}, 22050, 1, {"-q:a", "5"}},
+    };
+    for (const Mp3Parts &parts : sources) {
+        SCOPED_TRACE(parts.encoder.join(' ').toStdString());
+        const QString mp3 = media.mp3sEndToEnd("joined.mp3", parts);
+        const QString after = media.constantWav("after.wav", 1000, parts.rate, parts.channels, 1000);
+        const std::vector<std::int16_t> decoded = decodedPcm(mp3, parts.rate, parts.channels);
+        const auto frames = static_cast<std::int64_t>(decoded.size()) / parts.channels;
+        QByteArray bytes[2];
+        for (const int workers : {1, 2}) {
+            const QString out = media.path(QStringLiteral("out%1.wav").arg(workers));
+            const ToolRun r = joinTool({"-q", "-y", "--cue", "-j", QString::number(workers), "-r",
+                                        QString::number(parts.rate), "-c", QString::number(parts.channels), "-o", out,
+                                        mp3, after});
+            ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+            bytes[workers - 1] = fileBytes(out);
+        }
+        EXPECT_TRUE(bytes[0] == bytes[1]);
+        const WavContents w = readWav(media.path("out1.wav"));
+        ASSERT_TRUE(w.valid) << w.error.toStdString();
+        EXPECT_EQ(w.frames(), frames + 1000);
+        EXPECT_EQ(firstDifferingFrame(w, decoded), -1);
+        EXPECT_EQ(firstDifferingFrame(w, std::vector<std::int16_t>(1000 * parts.channels, 1000), frames), -1);
+        const CueSheetRead sheet = readCueSheet(media.path("out1.cue"));
+        ASSERT_EQ(sheet.tracks.size(), 2u);
+        EXPECT_EQ(sheet.tracks[1].sample, frames);
+    }
 }
