@@ -14,11 +14,10 @@ namespace {
 
 constexpr int kChunkFrames = 4096;
 // Quiet frames after the clip's sound are held back from the meter until
-// later sound shows they are inside the clip. A longer quiet stretch is
-// given to the meter after all: its blocks lie far under the relative gate
-// of anything worth levelling and only lower that gate a little (a quiet
-// ending of 11.5 s moved a minute of noise by 0.013 LU), while holding it
-// all could take hundreds of megabytes for a long quiet ending.
+// later sound shows they are inside the clip. A longer quiet stretch is not
+// held: the meter stops there, and the clip is measured again over exactly
+// what it keeps, which costs a second decoding only for such clips, where
+// holding it all could take hundreds of megabytes for a long quiet ending.
 constexpr std::int64_t kHeldSeconds = 10;
 
 // One clip's frames in order: where its sound starts and ends, and the
@@ -36,6 +35,9 @@ public:
 
     Result add(const std::uint8_t *pcm, int frames);
     Result finish(std::int64_t frames, ClipAnalysis &out);
+    // Whether the meter missed frames the clip keeps: it must measure the
+    // kept frames again.
+    bool remeasure() const { return overflowed_; }
 
 private:
     bool silent(const std::uint8_t *frame) const;
@@ -43,7 +45,7 @@ private:
     Result loudRun(const std::uint8_t *pcm, int frames, std::int64_t at);
     Result feed(const std::uint8_t *pcm, std::int64_t frames)
     {
-        return meter_ ? meter_->add(pcm, frames) : ok();
+        return meter_ && !overflowed_ ? meter_->add(pcm, frames) : ok();
     }
     Result releaseHeld();
 
@@ -56,6 +58,7 @@ private:
     std::int64_t firstLoud_ = -1;
     std::int64_t loudEnd_ = 0;
     std::vector<std::uint8_t> held_;
+    bool overflowed_ = false;
     // A clip silent throughout keeps its first frame.
     std::vector<std::uint8_t> firstFrame_;
 };
@@ -101,10 +104,14 @@ Result ClipScan::add(const std::uint8_t *pcm, int frames)
 Result ClipScan::quietRun(const std::uint8_t *pcm, int frames)
 {
     // Leading silence is never measured.
-    if (firstLoud_ < 0 || !meter_)
+    if (firstLoud_ < 0 || !meter_ || overflowed_)
         return ok();
     held_.insert(held_.end(), pcm, pcm + static_cast<std::ptrdiff_t>(frames) * format_.blockAlign);
-    return held_.size() >= heldLimit_ ? releaseHeld() : ok();
+    if (held_.size() >= heldLimit_) {
+        overflowed_ = true;
+        std::vector<std::uint8_t>().swap(held_);
+    }
+    return ok();
 }
 
 Result ClipScan::loudRun(const std::uint8_t *pcm, int frames, std::int64_t at)
@@ -138,7 +145,7 @@ Result ClipScan::finish(std::int64_t frames, ClipAnalysis &out)
         if (Result r = feed(firstFrame_.data(), 1); r.failed())
             return r;
     }
-    if (meter_) {
+    if (meter_ && !overflowed_) {
         out.loudness = meter_->loudness();
         out.truePeak = meter_->truePeak();
     }
@@ -187,6 +194,32 @@ Result readClip(Analysis &a, ClipReader &reader, ClipScan &scan)
     }
 }
 
+// Measures the frames the clip keeps, and nothing else, with a fresh meter.
+Result measureKept(Analysis &a, const ClipSpec &clip, LoudnessMeter &meter, ClipAnalysis &out)
+{
+    const WaveFormatEx &format = a.plan.format;
+    ClipReader reader(clip.path, format, sampleAt(clip.mediaStart, a.plan.rate()) + out.lead, out.kept, a.cancel);
+    if (Result r = meter.open(format); r.failed())
+        return r;
+    if (Result r = reader.open(); r.failed())
+        return r;
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kChunkFrames) * format.blockAlign);
+    for (;;) {
+        if (a.failed)
+            return ok();
+        int produced = 0;
+        if (Result r = reader.read(buffer.data(), kChunkFrames, produced); r.failed())
+            return r;
+        if (produced == 0)
+            break;
+        if (Result r = meter.add(buffer.data(), produced); r.failed())
+            return r;
+    }
+    out.loudness = meter.loudness();
+    out.truePeak = meter.truePeak();
+    return ok();
+}
+
 Result analyseClip(Analysis &a, std::size_t i)
 {
     const ClipSpec &clip = a.plan.clips[i];
@@ -209,7 +242,27 @@ Result analyseClip(Analysis &a, std::size_t i)
     ClipScan scan(a.plan.format, a.request, meter);
     if (Result r = readClip(a, reader, scan); r.failed() || a.failed)
         return r;
-    return scan.finish(frames, out);
+    if (Result r = scan.finish(frames, out); r.failed() || !scan.remeasure())
+        return r;
+    return measureKept(a, clip, *meter, out);
+}
+
+// Only the pooled loudness needs a clip's meter after its own figures are
+// read; a long list would otherwise hold a meter's buffers per clip.
+void release(Analysis &a, std::size_t i)
+{
+    if (!a.request.pooled && i < a.meters.size())
+        a.meters[i] = LoudnessMeter();
+}
+
+// Every failure names its clip, including the meter's and an exception's.
+Result named(Result r, const ClipSpec &clip)
+{
+    if (r.failed() && r.code != Code::kAbort && r.file.empty()) {
+        r.operation = Operation::Read;
+        r.file = clip.path;
+    }
+    return r;
 }
 
 void work(Analysis &a)
@@ -218,10 +271,11 @@ void work(Analysis &a)
         Result &r = a.results[i];
         try {
             r = analyseClip(a, i);
+            release(a, i);
         } catch (const std::exception &e) {
-            r = fail(isOutOfMemory(e) ? Code::kOutOfMemory : Code::kFail,
-                     "The analysis failed: " + exceptionText(e));
+            r = fail(isOutOfMemory(e) ? Code::kOutOfMemory : Code::kFail, "analysing failed: " + exceptionText(e));
         }
+        r = named(std::move(r), a.plan.clips[i]);
         if (r.failed())
             a.failed = true;
     }
@@ -271,7 +325,7 @@ Result analyseClips(const JoinPlan &plan, const AnalysisRequest &request, const 
         if (r.failed())
             return r;
     }
-    if (request.measureLoudness)
+    if (request.measureLoudness && request.pooled)
         result.pooledLoudness = LoudnessMeter::pooledLoudness(a.meters);
     return ok();
 }

@@ -17,6 +17,9 @@ struct AnalysisRequest
     double silenceDb = -60.0; // a frame is silent when no channel's peak is above this, in dBFS
     bool measureLoudness = false;
     int workers = 0; // 0: one per core
+    // Whether the loudness of all clips together is wanted too; without it,
+    // each clip's meter is let go as soon as its figures are read.
+    bool pooled = true;
 };
 
 // One clip, as the join will write it (decoded and converted to the output
@@ -39,8 +42,8 @@ struct ClipAnalysis
 struct AnalysisResult
 {
     std::vector<ClipAnalysis> clips; // one per clip of the plan
-    // The integrated loudness of all kept frames of all clips together (the
-    // pooled measurement, not a mean of the clips' values).
+    // With `pooled`: the integrated loudness of all kept frames of all clips
+    // together (the pooled measurement, not a mean of the clips' values).
     double pooledLoudness = 0;
 };
 

@@ -36,7 +36,22 @@ private:
     std::optional<std::string> value_;
 };
 
+// The clips that get a chapter.
+bool sounds(const ClipSpec &clip)
+{
+    return clip.stop > clip.start;
+}
+
 } // namespace
+
+void placeChapters(JoinPlan &plan)
+{
+    std::size_t chapter = 0;
+    for (std::size_t i = 0; i < plan.clips.size() && chapter < plan.chapters.size(); ++i) {
+        if (sounds(plan.clips[i]))
+            plan.chapters[chapter++].firstSample = plan.firstSample(i);
+    }
+}
 
 void describeJoin(JoinPlan &plan)
 {
@@ -46,7 +61,7 @@ void describeJoin(JoinPlan &plan)
     CommonValue artist;
     for (std::size_t i = 0; i < plan.clips.size(); ++i) {
         const ClipSpec &clip = plan.clips[i];
-        if (clip.stop <= clip.start)
+        if (!sounds(clip))
             continue;
         // Pictures are copied only while one is wanted: the WAV file holds
         // none, and the first found is the one kept.

@@ -12,4 +12,9 @@ namespace sonaweld::media {
 // itself reports a file it cannot read.
 void describeJoin(JoinPlan &plan);
 
+// Moves the chapters describeJoin made to their clips' places after the
+// plan's clips were re-placed (by gaps, crossfades or trims, which keep
+// every clip that plays something playing).
+void placeChapters(JoinPlan &plan);
+
 } // namespace sonaweld::media

@@ -53,8 +53,8 @@ std::vector<ShortenedFade> shapeJoin(JoinPlan &plan, const Joints &joints)
         ClipSpec &clip = plan.clips[i];
         if (i < joints.shapes.size())
             clip.gain = joints.shapes[i].gain;
-        // An empty clip keeps no place of its own: it sits where the next
-        // sound starts, as it does back to back.
+        // An empty clip keeps no place of its own: it sits where the sound
+        // before it ends, and neither adds a gap nor splits a crossfade.
         if (kept[i].frames <= 0) {
             place(clip, end, {kept[i].skip, 0}, rate);
             continue;

@@ -11,7 +11,7 @@ Result meterFailure(int err)
 {
     if (err == EBUR128_ERROR_NOMEM)
         return fail(Code::kOutOfMemory);
-    return fail(Code::kUnexpected, "The loudness meter refused its input (libebur128 error " +
+    return fail(Code::kUnexpected, "the loudness meter refused its input (libebur128 error " +
                                        std::to_string(err) + ")");
 }
 

@@ -20,7 +20,7 @@ class PieceWorker
 {
 public:
     // Indexes `clip`'s source for pieces starting at `starts` (output
-    // frames from the clip's start), as buildPacketIndex does.
+    // frames from the source's start), as buildPacketIndex does.
     virtual Result indexSource(int clip, const std::vector<std::int64_t> &starts, PacketIndex &index) = 0;
     // Makes and opens a reader of `clip` for `frames` output frames from
     // output frame `skipFrames`, or entered at `piece` when it has an index.

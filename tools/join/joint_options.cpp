@@ -13,9 +13,12 @@
 namespace sonaweld {
 namespace {
 
-// A finite decimal number in [lo, hi] that is the whole text, or nothing.
+// A decimal number in [lo, hi] that is the whole text, or nothing; no
+// spaces, hexadecimal or exponents, which strtod would take.
 std::optional<double> numberIn(const char *text, double lo, double hi)
 {
+    if (*text == '\0' || std::strspn(text, "+-.0123456789") != std::strlen(text))
+        return std::nullopt;
     char *end = nullptr;
     const double value = std::strtod(text, &end);
     if (end == text || *end != '\0' || !std::isfinite(value) || value < lo || value > hi)
@@ -61,14 +64,22 @@ media::Result analyse(const JointOptions &options, const media::JoinPlan &plan, 
     request.findSilence = options.trimDb.has_value();
     request.silenceDb = options.trimDb.value_or(-60.0);
     request.measureLoudness = options.loudness.has_value();
+    request.pooled = options.album;
     request.workers = workers;
     const double total = static_cast<double>(std::max<std::int64_t>(plan.totalFrames(), 1));
+    // Redrawn only when the whole percentage moves: the workers report
+    // every few thousand frames, and a terminal is slow.
     std::mutex reporting;
+    int shown = -1;
     const auto progress = [&](std::int64_t frames) {
         if (!reports.progress)
             return;
+        const double share = std::min(1.0, static_cast<double>(frames) / total);
         std::lock_guard lock(reporting);
-        reports.progress(std::min(1.0, static_cast<double>(frames) / total));
+        if (static_cast<int>(share * 100) == shown)
+            return;
+        shown = static_cast<int>(share * 100);
+        reports.progress(share);
     };
     // Nothing is written yet: Ctrl+C ends the program as it is.
     static const std::atomic<bool> never{false};

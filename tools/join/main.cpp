@@ -80,7 +80,7 @@ const char kUsage[] =
     "              below DB dBFS (default -60)\n"
     "  --loudness LUFS  bring each file to that integrated loudness (EBU R128)\n"
     "  --album-loudness LUFS  one gain for the whole join, from the loudness of all\n"
-    "              files together; either way the true peak stays at or below -1 dBTP\n"
+    "              files together; either way no file's true peak goes above -1 dBTP\n"
     "  --probe     print each file's length in 100-ns units, a tab and its path\n"
     "  --version   print the program's name and version\n"
     "\n"
@@ -429,13 +429,16 @@ int join(const Options &o)
         return kExitUsage;
 
     media::JoinPlan plan = media::planJoin(*items, o.output.toStdString(), waveFormatOf(o.rows));
-    if (const std::optional<int> failed = shapeJoin(o, plan))
-        return *failed;
     media::describeJoin(plan);
+    // A cover that cannot be used is refused before the clips are analysed,
+    // which may take a while.
     if (const std::string refusal = applyTagOptions(o.tags, plan); !refusal.empty()) {
         say(refusal);
         return kExitUsage;
     }
+    if (const std::optional<int> failed = shapeJoin(o, plan))
+        return *failed;
+    media::placeChapters(plan);
     std::string sheet;
     if (o.cue) {
         if (const media::Result r = composeCueSheet(plan, sheet); r.failed()) {
