@@ -82,21 +82,42 @@ bool MpegHeader::parse(const std::uint8_t *p, std::size_t size)
     if (size < 4 || p[0] != 0xFF || (p[1] & 0xE0) != 0xE0)
         return false;
     version = (p[1] >> 3) & 3; // 0: 2.5, 2: 2, 3: 1
-    const int layer = (p[1] >> 1) & 3;
+    layer = 4 - ((p[1] >> 1) & 3);
     const int bitrateIndex = p[2] >> 4;
     rateIndex = (p[2] >> 2) & 3;
     const int padding = (p[2] >> 1) & 1;
     mono = (p[3] >> 6) == 3;
-    // Layer III only; free format has no length to check against.
-    if (version == 1 || layer != 1 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
+    // Free format has no length to check against.
+    if (version == 1 || layer == 4 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
         return false;
-    static const int kbitsMpeg1[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-    static const int kbitsMpeg2[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+    static const int kbitsMpeg1[3][15] = {
+        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
+    };
+    static const int kbitsMpeg2Layer1[15] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256};
+    static const int kbitsMpeg2[15] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
     static const int ratesMpeg1[] = {44100, 48000, 32000};
-    rate = ratesMpeg1[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
-    samples = version == 3 ? 1152 : 576;
-    const int kbits = (version == 3 ? kbitsMpeg1 : kbitsMpeg2)[bitrateIndex];
-    length = (version == 3 ? 144000 : 72000) * kbits / rate + padding;
+    const bool mpeg1 = version == 3;
+    rate = ratesMpeg1[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+    const int kbits = mpeg1 ? kbitsMpeg1[layer - 1][bitrateIndex]
+                      : layer == 1 ? kbitsMpeg2Layer1[bitrateIndex]
+                                   : kbitsMpeg2[bitrateIndex];
+    if (layer == 1) {
+        samples = 384;
+        length = (12000 * kbits / rate + padding) * 4;
+    } else {
+        // Layer III outside MPEG-1 codes one granule a frame, not two.
+        samples = layer == 3 && !mpeg1 ? 576 : 1152;
+        length = (samples / 8) * 1000 * kbits / rate + padding;
+    }
+    return true;
+}
+
+bool isWholeMpegFrame(const std::uint8_t *p, std::size_t size, MpegHeader &header)
+{
+    if (!header.parse(p, size) || static_cast<std::size_t>(header.length) != size)
+        return false;
     return true;
 }
 
@@ -202,7 +223,7 @@ bool IndexBuilder::wholeMp3Frame(const AVPacket &p)
     if (!mp3_)
         return true;
     MpegHeader header;
-    const bool whole = header.parse(p.data, static_cast<std::size_t>(p.size)) && header.length == p.size
+    const bool whole = isWholeMpegFrame(p.data, static_cast<std::size_t>(p.size), header)
                        && (count_ == 0 || header.sameKindAs(firstHeader_));
     if (count_ == 0)
         firstHeader_ = header;

@@ -264,12 +264,12 @@ TEST(Probe, AnMp3OfAFewFramesMeasuresWhatItsDecoderPlays)
     });
 }
 
-// Tagged MP3s put end to end: the parser joins each tag in the middle to
-// the frame after it, and the decoder drops both (and the Info frame that
-// may follow); whatever that takes, the length is what decodes. A cover of
-// noise and UTF-16 text hold false frame headers; a Lyrics3 tag after the
-// last frame is a packet of its own that decodes to nothing.
-TEST(Probe, Mp3sJoinedEndToEndMeasureWhatDecodes)
+// Tagged MP3s (and MP2s) put end to end: the parser joins each tag in the
+// middle to the frame after it, and the decoder drops both (and the Info
+// frame that may follow); whatever that takes, the length is what decodes.
+// A cover of noise and UTF-16 text hold false frame headers; a Lyrics3 tag
+// after the last frame is a packet of its own that decodes to nothing.
+TEST(Probe, MpegAudioJoinedEndToEndMeasuresWhatDecodes)
 {
     MediaFixtures media;
     const QString noise = media.make("noise.png", {"-f", "lavfi", "-i", "nullsrc=s=160x160,geq=random(1)*255:128:128",
@@ -281,6 +281,7 @@ TEST(Probe, Mp3sJoinedEndToEndMeasureWhatDecodes)
     {
         const char *name;
         Mp3Parts parts;
+        const char *extension = "mp3";
     } sources[] = {
         {"CBR at 44.1 kHz with Info frames", {{30.0, 31.3}, 44100, 2, cbr}},
         {"VBR at 44.1 kHz with Xing frames", {{30.0, 31.3}, 44100, 2, {"-q:a", "4"}}},
@@ -291,10 +292,12 @@ TEST(Probe, Mp3sJoinedEndToEndMeasureWhatDecodes)
         {"ID3v1 tags alone", {{30.0, 31.3}, 44100, 2, cbr, false, true}},
         {"APEv2 tags alone at 16 kHz", {{30.0, 31.3}, 16000, 1, {"-b:a", "24k"}, false, false, true}},
         {"a cover and UTF-16 text", {{30.0, 31.3}, 44100, 2, cover}},
+        {"MP2 at 44.1 kHz", {{30.0, 31.3}, 44100, 2, {"-c:a", "mp2", "-b:a", "192k"}}, "mp2"},
+        {"MP2 at 24 kHz", {{30.0, 31.3}, 24000, 1, {"-c:a", "mp2", "-b:a", "64k"}}, "mp2"},
     };
     std::vector<Case> cases;
     for (const auto &s : sources) {
-        const QString file = media.mp3sEndToEnd(QString::number(cases.size()) + ".mp3", s.parts);
+        const QString file = media.mp3sEndToEnd(QStringLiteral("%1.%2").arg(cases.size()).arg(s.extension), s.parts);
         cases.push_back({s.name, file, s.parts.rate, 0});
     }
     const QByteArray lyrics = "LYRICSBEGINLYR00008La la la000027LYRICS200";

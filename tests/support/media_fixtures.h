@@ -55,7 +55,8 @@ public:
     // `keep` audio frames, the Info frame's frame and byte counts mended, as
     // a tool that cuts MP3s by frames without re-encoding writes it.
     QString mp3Frames(const QString &from, const QString &name, int keep) const;
-    // The parts encoded and put end to end as `name`.
+    // The parts encoded and put end to end as `name`, in the format its
+    // extension picks (an ID3v2 tag added where the muxer writes none).
     QString mp3sEndToEnd(const QString &name, const Mp3Parts &parts) const;
 
     // Appends a LIST INFO chunk of `tags` (chunk id, value bytes as they are)
