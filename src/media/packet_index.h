@@ -44,6 +44,7 @@ struct MpegHeader
     int layer = 0; // 1, 2 or 3
     int rateIndex = -1;
     bool mono = false;
+    bool crc = false; // two bytes of CRC follow the header
     int length = 0;  // bytes, header included
     int rate = 0;    // samples a second
     int samples = 0; // per channel: 384 (I), 1152 (II; III in MPEG-1), 576 (III in MPEG-2 and 2.5)

@@ -188,7 +188,8 @@ void addPacket(PacketSum &sum, const AVPacket &p, const AVStream *stream, std::i
 // middle of a stream (tagged files put end to end) to the frame after it,
 // and the decoder, finding no header where the packet starts, drops that
 // frame with it, as it drops a packet that starts with an ID3v1 tag on
-// purpose. What a packet yields rests on its own bytes (a frame whose bit
+// purpose; it drops a layer III frame whose side information is damaged
+// too. What a packet yields rests on its own bytes (a frame whose bit
 // reservoir is missing still plays whole), so each such packet is decoded
 // by itself: they are few, and the others need no decoding at all.
 class PacketYields

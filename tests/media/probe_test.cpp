@@ -308,3 +308,34 @@ TEST(Probe, MpegAudioJoinedEndToEndMeasuresWhatDecodes)
                      concatenate(media, {cases[2].file, media.textFile("lyrics", lyrics)}, "lyrics.mp3"), 44100, 0});
     expectMeasuredAsDecoded(cases);
 }
+
+// A frame whose header is intact but which the decoder refuses plays
+// nothing; no encoder writes one, so it may not pass for a plain frame.
+TEST(Probe, DamagedMp3FramesMeasureWhatDecodes)
+{
+    MediaFixtures media;
+    const QString stereo = media.tone("stereo.mp3", kSeconds, 44100, 2, {"-b:a", "128k"});
+    const QString mono = media.tone("mono.mp3", kSeconds, 24000, 1, {"-b:a", "32k"});
+    const auto noCrc = [](const QByteArray &bytes, qsizetype header) {
+        EXPECT_TRUE(bytes[header + 1] & 1) << "a CRC moves the side information";
+    };
+    // MPEG-1 stereo: main_data_begin, private bits and scfsi take 20 bits,
+    // part2_3_length 12, so big_values begins with the side information's
+    // fifth byte.
+    const auto bigValues = [&](QByteArray &bytes, qsizetype header) {
+        noCrc(bytes, header);
+        bytes[header + 4 + 4] = static_cast<char>(0xFF);
+    };
+    // MPEG-2 mono: 9 + 12 + 9 + 8 + 9 bits, then the window switching flag
+    // as the sixth byte's last bit, and the block type after it.
+    const auto normalBlockSwitched = [&](QByteArray &bytes, qsizetype header) {
+        noCrc(bytes, header);
+        bytes[header + 4 + 5] = static_cast<char>(bytes[header + 4 + 5] | 1);
+        bytes[header + 4 + 6] = static_cast<char>(bytes[header + 4 + 6] & 0x3F);
+    };
+    expectMeasuredAsDecoded({
+        {"big_values past 288", media.mp3FrameEdited(stereo, "big.mp3", 1200, bigValues), 44100, 0},
+        {"a switched window of the normal type, MPEG-2",
+         media.mp3FrameEdited(mono, "switched.mp3", 1200, normalBlockSwitched), 24000, 0},
+    });
+}

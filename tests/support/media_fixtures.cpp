@@ -479,4 +479,23 @@ QString MediaFixtures::mp3sEndToEnd(const QString &name, const Mp3Parts &parts) 
     return path(name);
 }
 
+QString MediaFixtures::mp3FrameEdited(const QString &from, const QString &name, int frame,
+                                      const std::function<void(QByteArray &, qsizetype)> &edit) const
+{
+    QByteArray bytes = fileBytes(from);
+    const auto *b = reinterpret_cast<const std::uint8_t *>(bytes.constData());
+    int at = id3v2End(bytes);
+    for (int i = 0; i < frame; ++i) {
+        const int length = at + 4 <= bytes.size() ? layer3FrameBytes(b + at) : 0;
+        EXPECT_GT(length, 0) << "frame " << i;
+        if (length <= 0)
+            return {};
+        at += length;
+    }
+    EXPECT_LT(at + 64, bytes.size()) << "the file has fewer frames";
+    edit(bytes, at);
+    writeFile(path(name), bytes);
+    return path(name);
+}
+
 } // namespace sonaweld::test
