@@ -316,7 +316,7 @@ TEST(JoinCli, AnMp3OfTwoShortFramesKeepsItsPlaceInTheJoin)
 // Tagged MP3s put end to end, each minutes long, and an MP3 with a frame
 // its decoder refuses though the header is intact: the join plays exactly
 // what FFmpeg decodes of each, the file after it starts right there, as
-// its cue sheet says, and two workers write the bytes of one.
+// its cue sheet says to the CD frame, and two workers write the bytes of one.
 TEST(JoinCli, Mp3sJoinedEndToEndPlayWhatDecodesWithOneWorkerOrTwo)
 {
     MediaFixtures media;
@@ -358,5 +358,10 @@ TEST(JoinCli, Mp3sJoinedEndToEndPlayWhatDecodesWithOneWorkerOrTwo)
         const CueSheetRead sheet = readCueSheet(media.path("out1.cue"));
         ASSERT_EQ(sheet.tracks.size(), 2u);
         EXPECT_EQ(sheet.tracks[1].sample, frames);
+        // The nearest of 75 CD frames a second, a tie going to the later.
+        const std::int64_t cdFrames = (frames * 75 * 2 + source.rate) / (2 * source.rate);
+        EXPECT_EQ(sheet.tracks[1].index, QString::asprintf("%02lld:%02lld:%02lld", static_cast<long long>(cdFrames / 4500),
+                                                           static_cast<long long>(cdFrames / 75 % 60),
+                                                           static_cast<long long>(cdFrames % 75)));
     }
 }
