@@ -82,22 +82,110 @@ bool MpegHeader::parse(const std::uint8_t *p, std::size_t size)
     if (size < 4 || p[0] != 0xFF || (p[1] & 0xE0) != 0xE0)
         return false;
     version = (p[1] >> 3) & 3; // 0: 2.5, 2: 2, 3: 1
-    const int layer = (p[1] >> 1) & 3;
+    layer = 4 - ((p[1] >> 1) & 3);
+    crc = (p[1] & 1) == 0;
     const int bitrateIndex = p[2] >> 4;
     rateIndex = (p[2] >> 2) & 3;
     const int padding = (p[2] >> 1) & 1;
     mono = (p[3] >> 6) == 3;
-    // Layer III only; free format has no length to check against.
-    if (version == 1 || layer != 1 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
+    // Free format has no length to check against.
+    if (version == 1 || layer == 4 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
         return false;
-    static const int kbitsMpeg1[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-    static const int kbitsMpeg2[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+    static const int kbitsMpeg1[3][15] = {
+        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
+    };
+    static const int kbitsMpeg2Layer1[15] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256};
+    static const int kbitsMpeg2[15] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
     static const int ratesMpeg1[] = {44100, 48000, 32000};
-    rate = ratesMpeg1[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
-    samples = version == 3 ? 1152 : 576;
-    const int kbits = (version == 3 ? kbitsMpeg1 : kbitsMpeg2)[bitrateIndex];
-    length = (version == 3 ? 144000 : 72000) * kbits / rate + padding;
+    const bool mpeg1 = version == 3;
+    rate = ratesMpeg1[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+    const int kbits = mpeg1 ? kbitsMpeg1[layer - 1][bitrateIndex]
+                      : layer == 1 ? kbitsMpeg2Layer1[bitrateIndex]
+                                   : kbitsMpeg2[bitrateIndex];
+    if (layer == 1) {
+        samples = 384;
+        length = (12000 * kbits / rate + padding) * 4;
+    } else {
+        // Layer III outside MPEG-1 codes one granule a frame, not two.
+        samples = layer == 3 && !mpeg1 ? 576 : 1152;
+        length = (samples / 8) * 1000 * kbits / rate + padding;
+    }
     return true;
+}
+
+namespace {
+
+// Reads a frame's side information most significant bit first; reading past
+// the end counts as damage.
+class BitReader
+{
+public:
+    BitReader(const std::uint8_t *p, std::size_t size)
+        : p_(p)
+        , bits_(size * 8)
+    {
+    }
+    unsigned read(int n)
+    {
+        unsigned v = 0;
+        for (; n > 0; --n, ++at_)
+            v = v << 1 | (at_ < bits_ ? (p_[at_ / 8] >> (7 - at_ % 8)) & 1u : 0u);
+        return v;
+    }
+    bool overran() const { return at_ > bits_; }
+
+private:
+    const std::uint8_t *p_;
+    std::size_t bits_;
+    std::size_t at_ = 0;
+};
+
+// FFmpeg's layer III decoder refuses a frame whose header is intact when a
+// granule claims more than 576 values or switches windows to the normal
+// window, and the frame then plays nothing. Encoders never write either,
+// so a frame that does is damage, and only decoding tells what the damage
+// leaves of the stream around it.
+bool layer3SideInfoDecodes(const MpegHeader &h, const std::uint8_t *p, std::size_t size)
+{
+    const std::size_t skip = h.crc ? 6 : 4;
+    if (size < skip)
+        return false;
+    BitReader bits(p + skip, size - skip);
+    const bool mpeg1 = h.version == 3;
+    const int channels = h.mono ? 1 : 2;
+    // main_data_begin and the private bits, then MPEG-1's scfsi.
+    bits.read(mpeg1 ? 9 + (h.mono ? 5 : 3) + 4 * channels : 8 + channels);
+    for (int granule = 0; granule < (mpeg1 ? 2 : 1); ++granule) {
+        for (int channel = 0; channel < channels; ++channel) {
+            bits.read(12); // part2_3_length
+            if (bits.read(9) > 288)
+                return false;
+            bits.read(8 + (mpeg1 ? 4 : 9)); // global gain, scale factor compression
+            // A switched window's block type, mixing flag, two tables and
+            // three gains, or the normal window's three tables and two
+            // region counts: 22 bits either way.
+            if (bits.read(1)) {
+                if (bits.read(2) == 0)
+                    return false;
+                bits.read(20);
+            } else {
+                bits.read(22);
+            }
+            bits.read(mpeg1 ? 3 : 2); // preflag (MPEG-1 only), scale, count1 table
+        }
+    }
+    return !bits.overran();
+}
+
+} // namespace
+
+bool isWholeMpegFrame(const std::uint8_t *p, std::size_t size, MpegHeader &header)
+{
+    if (!header.parse(p, size) || static_cast<std::size_t>(header.length) != size)
+        return false;
+    return header.layer != 3 || layer3SideInfoDecodes(header, p, size);
 }
 
 std::int64_t pieceInputStart(std::int64_t outputFrom, std::int64_t inRate, std::int64_t outRate)
@@ -195,14 +283,14 @@ bool IndexBuilder::add(const AVPacket &p)
 }
 
 // An MP3 packet the decoder would refuse (junk or a tag in the middle
-// joined to a frame) or a frame of another kind yields other than its
-// length, which only decoding would tell.
+// joined to a frame, damaged side information) or a frame of another kind
+// yields other than its length, which only decoding would tell.
 bool IndexBuilder::wholeMp3Frame(const AVPacket &p)
 {
     if (!mp3_)
         return true;
     MpegHeader header;
-    const bool whole = header.parse(p.data, static_cast<std::size_t>(p.size)) && header.length == p.size
+    const bool whole = isWholeMpegFrame(p.data, static_cast<std::size_t>(p.size), header)
                        && (count_ == 0 || header.sameKindAs(firstHeader_));
     if (count_ == 0)
         firstHeader_ = header;

@@ -36,24 +36,31 @@ struct PacketIndex
     const std::vector<std::uint8_t> *trimAt(std::int64_t position) const;
 };
 
-// The part of an MPEG audio layer III frame header that fixes what the
-// frame holds.
+// The part of an MPEG audio frame header (layer I, II or III) that fixes
+// what the frame holds.
 struct MpegHeader
 {
     int version = -1;
+    int layer = 0; // 1, 2 or 3
     int rateIndex = -1;
     bool mono = false;
+    bool crc = false; // two bytes of CRC follow the header
     int length = 0;  // bytes, header included
     int rate = 0;    // samples a second
-    int samples = 0; // per channel: 1152 for MPEG-1, 576 for MPEG-2 and 2.5
+    int samples = 0; // per channel: 384 (I), 1152 (II; III in MPEG-1), 576 (III in MPEG-2 and 2.5)
 
-    // False for anything but a layer III header with a known length.
+    // False for anything but a header with a known length.
     bool parse(const std::uint8_t *p, std::size_t size);
     bool sameKindAs(const MpegHeader &o) const
     {
-        return version == o.version && rateIndex == o.rateIndex && mono == o.mono;
+        return version == o.version && layer == o.layer && rateIndex == o.rateIndex && mono == o.mono;
     }
 };
+
+// Whether `p` is exactly one MPEG audio frame that FFmpeg's decoder plays
+// whole, so that its length in samples is known without decoding it;
+// `header` is filled in whenever one parses.
+bool isWholeMpegFrame(const std::uint8_t *p, std::size_t size, MpegHeader &header);
 
 // Packets decoded before the wanted ones so that the decoder's state is
 // exactly what it would be after decoding from the start (MP3's bit

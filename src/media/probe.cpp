@@ -182,22 +182,23 @@ void addPacket(PacketSum &sum, const AVPacket &p, const AVStream *stream, std::i
     sum.anyPacket = true;
 }
 
-// An MP3 packet that is not one whole layer III frame at the stream's rate
-// plays what its decoder makes of it, whatever its duration says. The
-// parser joins a tag or junk in the middle of a stream (tagged files put
-// end to end) to the frame after it, and the decoder, finding no header
-// where the packet starts, drops that frame with it, as it drops a packet
-// that starts with an ID3v1 tag on purpose. What a packet yields rests on
-// its own bytes (a frame whose bit reservoir is missing still plays whole),
-// so each such packet is decoded by itself: they are few, and the others
-// need no decoding at all.
+// An MPEG audio packet (MP1, MP2 or MP3) that is not one whole frame at the
+// stream's rate, as the decoder would take it, plays what its decoder makes
+// of it, whatever its duration says. The parser joins a tag or junk in the
+// middle of a stream (tagged files put end to end) to the frame after it,
+// and the decoder, finding no header where the packet starts, drops that
+// frame with it, as it drops a packet that starts with an ID3v1 tag on
+// purpose; it drops a layer III frame whose side information is damaged
+// too. What a packet yields rests on its own bytes (a frame whose bit
+// reservoir is missing still plays whole), so each such packet is decoded
+// by itself: they are few, and the others need no decoding at all.
 class PacketYields
 {
 public:
     PacketYields(const AudioInput &in, const std::string &path)
         : in_(in)
         , path_(path)
-        , mp3_(in.stream->codecpar->codec_id == AV_CODEC_ID_MP3)
+        , mpegAudio_(isMpegAudio(in.stream->codecpar->codec_id))
     {
     }
 
@@ -205,24 +206,28 @@ public:
     // only decoding the whole file can tell.
     std::int64_t of(const AVPacket &p)
     {
-        return !mp3_ || wholeMp3Frame(p) ? timedSamples(p, in_.stream) : decodedAlone(p);
+        return !mpegAudio_ || wholeFrame(p) ? timedSamples(p, in_.stream) : decodedAlone(p);
     }
 
 private:
-    bool wholeMp3Frame(const AVPacket &p) const;
+    static bool isMpegAudio(AVCodecID codec)
+    {
+        return codec == AV_CODEC_ID_MP1 || codec == AV_CODEC_ID_MP2 || codec == AV_CODEC_ID_MP3;
+    }
+    bool wholeFrame(const AVPacket &p) const;
     std::int64_t decodedAlone(const AVPacket &p);
 
     const AudioInput &in_;
     const std::string &path_;
-    const bool mp3_;
+    const bool mpegAudio_;
     AVCodecContextUPtr decoder_;
     AVFrameUPtr frame_;
 };
 
-bool PacketYields::wholeMp3Frame(const AVPacket &p) const
+bool PacketYields::wholeFrame(const AVPacket &p) const
 {
     MpegHeader header;
-    return header.parse(p.data, static_cast<std::size_t>(p.size)) && header.length == p.size
+    return isWholeMpegFrame(p.data, static_cast<std::size_t>(p.size), header)
            && header.rate == in_.stream->codecpar->sample_rate && header.samples == timedSamples(p, in_.stream);
 }
 

@@ -192,3 +192,29 @@ TEST(Pieces, AnMp3WithJunkInTheMiddleIsDecodedInOrder)
         EXPECT_EQ(firstDifferingFrame(w, decoded), -1);
     }
 }
+
+// A frame whose header is intact but whose side information the decoder
+// refuses (big_values past 288) plays nothing, though its header gives it
+// a frame's length: the index cannot place the samples after it, so the
+// file is decoded in order, by one worker, and plays what FFmpeg decodes.
+TEST(Pieces, AnMp3WithAFrameItsDecoderRefusesIsDecodedInOrder)
+{
+    MediaFixtures media;
+    const QString clean = media.tone("clean.mp3", 9.0, 44100, 2, {"-b:a", "128k"});
+    // MPEG-1 stereo without CRC: big_values begins with the side
+    // information's fifth byte.
+    const QString refused = media.mp3FrameEdited(clean, "refused.mp3", 150, [](QByteArray &bytes, qsizetype header) {
+        ASSERT_TRUE(bytes[header + 1] & 1);
+        bytes[header + 8] = static_cast<char>(0xFF);
+    });
+    const WaveFormatEx format = pcmFormat(44100, 2, 16);
+    const Joined one = joinAlone(refused, format, 1, media.path("one.wav"));
+    const Joined four = joinAlone(refused, format, 4, media.path("four.wav"), false);
+    ASSERT_GT(one.bytes.size(), 44);
+    EXPECT_TRUE(one.bytes == four.bytes) << firstDifference(media.path("one.wav"), media.path("four.wav")).toStdString();
+    EXPECT_EQ(four.pieces.apart, 0);
+    const std::vector<std::int16_t> decoded = decodedPcm(refused, 44100, 2);
+    const WavContents w = readWav(media.path("one.wav"));
+    EXPECT_EQ(w.frames(), static_cast<std::int64_t>(decoded.size()) / 2);
+    EXPECT_EQ(firstDifferingFrame(w, decoded), -1);
+}

@@ -136,7 +136,7 @@ TEST(Probe, ChainedAndCutOffFilesMeasureWhatIsThere)
         {"AIFF cut at 60 %", cut("a.aiff"), 44100, 0},
         {"AU cut at 60 %", cut("a.au"), 44100, 0},
         {"WAV cut at 60 %", cut("a.wav"), 44100, 0},
-        {"MP3 cut at 60 %", cut("a.mp3"), 44100, 1152},
+        {"MP3 cut at 60 %", cut("a.mp3"), 44100, 0},
     };
     expectMeasuredAsDecoded(cases);
     // Not one link or the header's claim: the whole chain, only what is there.
@@ -264,12 +264,12 @@ TEST(Probe, AnMp3OfAFewFramesMeasuresWhatItsDecoderPlays)
     });
 }
 
-// Tagged MP3s put end to end: the parser joins each tag in the middle to
-// the frame after it, and the decoder drops both (and the Info frame that
-// may follow); whatever that takes, the length is what decodes. A cover of
-// noise and UTF-16 text hold false frame headers; a Lyrics3 tag after the
-// last frame is a packet of its own that decodes to nothing.
-TEST(Probe, Mp3sJoinedEndToEndMeasureWhatDecodes)
+// Tagged MP3s (and MP2s) put end to end: the parser joins each tag in the
+// middle to the frame after it, and the decoder drops both (and the Info
+// frame that may follow); whatever that takes, the length is what decodes.
+// A cover of noise and UTF-16 text hold false frame headers; a Lyrics3 tag
+// after the last frame is a packet of its own that decodes to nothing.
+TEST(Probe, MpegAudioJoinedEndToEndMeasuresWhatDecodes)
 {
     MediaFixtures media;
     const QString noise = media.make("noise.png", {"-f", "lavfi", "-i", "nullsrc=s=160x160,geq=random(1)*255:128:128",
@@ -281,6 +281,7 @@ TEST(Probe, Mp3sJoinedEndToEndMeasureWhatDecodes)
     {
         const char *name;
         Mp3Parts parts;
+        const char *extension = "mp3";
     } sources[] = {
         {"CBR at 44.1 kHz with Info frames", {{30.0, 31.3}, 44100, 2, cbr}},
         {"VBR at 44.1 kHz with Xing frames", {{30.0, 31.3}, 44100, 2, {"-q:a", "4"}}},
@@ -291,17 +292,53 @@ TEST(Probe, Mp3sJoinedEndToEndMeasureWhatDecodes)
         {"ID3v1 tags alone", {{30.0, 31.3}, 44100, 2, cbr, false, true}},
         {"APEv2 tags alone at 16 kHz", {{30.0, 31.3}, 16000, 1, {"-b:a", "24k"}, false, false, true}},
         {"a cover and UTF-16 text", {{30.0, 31.3}, 44100, 2, cover}},
+        {"MP2 at 44.1 kHz", {{30.0, 31.3}, 44100, 2, {"-c:a", "mp2", "-b:a", "192k"}}, "mp2"},
+        {"MP2 at 24 kHz", {{30.0, 31.3}, 24000, 1, {"-c:a", "mp2", "-b:a", "64k"}}, "mp2"},
     };
     std::vector<Case> cases;
     for (const auto &s : sources) {
-        const QString file = media.mp3sEndToEnd(QString::number(cases.size()) + ".mp3", s.parts);
+        const QString file = media.mp3sEndToEnd(QStringLiteral("%1.%2").arg(cases.size()).arg(s.extension), s.parts);
         cases.push_back({s.name, file, s.parts.rate, 0});
     }
     const QByteArray lyrics = "LYRICSBEGINLYR00008La la la000027LYRICS200";
     cases.push_back({"in WAV", media.make("in.wav", {"-i", cases[0].file, "-c:a", "copy"}), 44100, 0});
     cases.push_back({"in MP4", media.make("in.mp4", {"-i", cases[1].file, "-c:a", "copy"}), 44100, 0});
-    cases.push_back({"in AVI", media.make("in.avi", {"-i", cases[4].file, "-c:a", "copy"}), 24000, 0});
+    cases.push_back({"at 24 kHz in MP4", media.make("in24.mp4", {"-i", cases[3].file, "-c:a", "copy"}), 24000, 0});
     cases.push_back({"a Lyrics3 tag after the last frame",
                      concatenate(media, {cases[2].file, media.textFile("lyrics", lyrics)}, "lyrics.mp3"), 44100, 0});
     expectMeasuredAsDecoded(cases);
+}
+
+// A frame whose header is intact but which the decoder refuses plays
+// nothing, and junk before a header is joined to its frame, which still
+// plays; no encoder writes either, so neither may pass for a plain frame.
+TEST(Probe, DamagedMp3FramesMeasureWhatDecodes)
+{
+    MediaFixtures media;
+    const QString stereo = media.tone("stereo.mp3", kSeconds, 44100, 2, {"-b:a", "128k"});
+    const QString mono = media.tone("mono.mp3", kSeconds, 24000, 1, {"-b:a", "32k"});
+    const auto noCrc = [](const QByteArray &bytes, qsizetype header) {
+        EXPECT_TRUE(bytes[header + 1] & 1) << "a CRC moves the side information";
+    };
+    // MPEG-1 stereo: main_data_begin, private bits and scfsi take 20 bits,
+    // part2_3_length 12, so big_values begins with the side information's
+    // fifth byte.
+    const auto bigValues = [&](QByteArray &bytes, qsizetype header) {
+        noCrc(bytes, header);
+        bytes[header + 4 + 4] = static_cast<char>(0xFF);
+    };
+    // MPEG-2 mono: 9 + 12 + 9 + 8 + 9 bits, then the window switching flag
+    // as the sixth byte's last bit, and the block type after it.
+    const auto normalBlockSwitched = [&](QByteArray &bytes, qsizetype header) {
+        noCrc(bytes, header);
+        bytes[header + 4 + 5] = static_cast<char>(bytes[header + 4 + 5] | 1);
+        bytes[header + 4 + 6] = static_cast<char>(bytes[header + 4 + 6] & 0x3F);
+    };
+    const auto zeros = [](QByteArray &bytes, qsizetype header) { bytes.insert(header, QByteArray(100, '\0')); };
+    expectMeasuredAsDecoded({
+        {"big_values past 288", media.mp3FrameEdited(stereo, "big.mp3", 1200, bigValues), 44100, 0},
+        {"a switched window of the normal type, MPEG-2",
+         media.mp3FrameEdited(mono, "switched.mp3", 1200, normalBlockSwitched), 24000, 0},
+        {"100 zero bytes before a frame", media.mp3FrameEdited(stereo, "zeros.mp3", 1200, zeros), 44100, 0},
+    });
 }

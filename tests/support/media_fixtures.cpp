@@ -1,6 +1,7 @@
 #include "support/media_fixtures.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <algorithm>
@@ -296,6 +297,21 @@ int id3v2End(const QByteArray &bytes)
     return 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
 }
 
+// An ID3v2.3 tag of one title, as a tagger writes it before a stream whose
+// muxer writes none (FFmpeg's MP2 muxer).
+QByteArray id3v2Tag(const QByteArray &title)
+{
+    const auto be = [](std::uint32_t v, int bitsPerByte) {
+        QByteArray b;
+        for (int i = 3; i >= 0; --i)
+            b.append(static_cast<char>((v >> (bitsPerByte * i)) & ((1u << bitsPerByte) - 1)));
+        return b;
+    };
+    const QByteArray frame = "TIT2" + be(static_cast<std::uint32_t>(title.size() + 1), 8) + QByteArray(3, '\0') + title;
+    // The tag's size is written seven bits a byte.
+    return QByteArray("ID3\x03\x00\x00", 6) + be(static_cast<std::uint32_t>(frame.size()), 7) + frame;
+}
+
 // An APEv2 tag of one title, with its header and its footer.
 QByteArray apeTag(const QByteArray &title)
 {
@@ -449,14 +465,36 @@ QString MediaFixtures::mp3sEndToEnd(const QString &name, const Mp3Parts &parts) 
                            + QStringList{"-ac", QString::number(parts.channels), "-metadata", "title=" + title};
         if (parts.id3v1)
             args << "-write_id3v1" << "1";
-        QByteArray bytes = fileBytes(make(QStringLiteral("%1.part%2.mp3").arg(name).arg(i + 1), args));
+        const QString part = QStringLiteral("%1.part%2.%3").arg(name).arg(i + 1).arg(QFileInfo(name).suffix());
+        QByteArray bytes = fileBytes(make(part, args));
         if (!parts.id3v2)
             bytes.remove(0, id3v2End(bytes));
+        else if (id3v2End(bytes) == 0)
+            bytes.prepend(id3v2Tag(title.toUtf8()));
         if (parts.ape)
             bytes += apeTag(title.toUtf8());
         all += bytes;
     }
     writeFile(path(name), all);
+    return path(name);
+}
+
+QString MediaFixtures::mp3FrameEdited(const QString &from, const QString &name, int frame,
+                                      const std::function<void(QByteArray &, qsizetype)> &edit) const
+{
+    QByteArray bytes = fileBytes(from);
+    const auto *b = reinterpret_cast<const std::uint8_t *>(bytes.constData());
+    int at = id3v2End(bytes);
+    for (int i = 0; i < frame; ++i) {
+        const int length = at + 4 <= bytes.size() ? layer3FrameBytes(b + at) : 0;
+        EXPECT_GT(length, 0) << "frame " << i;
+        if (length <= 0)
+            return {};
+        at += length;
+    }
+    EXPECT_LT(at + 64, bytes.size()) << "the file has fewer frames";
+    edit(bytes, at);
+    writeFile(path(name), bytes);
     return path(name);
 }
 

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -55,7 +56,13 @@ public:
     // `keep` audio frames, the Info frame's frame and byte counts mended, as
     // a tool that cuts MP3s by frames without re-encoding writes it.
     QString mp3Frames(const QString &from, const QString &name, int keep) const;
-    // The parts encoded and put end to end as `name`.
+    // A copy of the MP3 `from` as `name`, `edit` given its bytes and where
+    // the header of its audio frame `frame` starts (counting from 0 after
+    // any ID3v2 tag, an Info frame included).
+    QString mp3FrameEdited(const QString &from, const QString &name, int frame,
+                           const std::function<void(QByteArray &bytes, qsizetype header)> &edit) const;
+    // The parts encoded and put end to end as `name`, in the format its
+    // extension picks (an ID3v2 tag added where the muxer writes none).
     QString mp3sEndToEnd(const QString &name, const Mp3Parts &parts) const;
 
     // Appends a LIST INFO chunk of `tags` (chunk id, value bytes as they are)

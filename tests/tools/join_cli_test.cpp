@@ -313,29 +313,39 @@ TEST(JoinCli, AnMp3OfTwoShortFramesKeepsItsPlaceInTheJoin)
     EXPECT_EQ(constant, 2205);
 }
 
-// Tagged MP3s put end to end, each minutes long: the join plays exactly
-// what FFmpeg decodes of each, the file after it starts right there, as its
-// cue sheet says, and two workers write the bytes of one.
+// Tagged MP3s put end to end, each minutes long, and an MP3 with a frame
+// its decoder refuses though the header is intact: the join plays exactly
+// what FFmpeg decodes of each, the file after it starts right there, as
+// its cue sheet says to the CD frame, and two workers write the bytes of one.
 TEST(JoinCli, Mp3sJoinedEndToEndPlayWhatDecodesWithOneWorkerOrTwo)
 {
     MediaFixtures media;
-    const Mp3Parts sources[] = {
-        {{40.0, 35.0}, 44100, 2, {"-b:a", "128k"}},
-        {{40.0, 35.0}, 44100, 2, {"-q:a", "4", "-write_xing", "0"}},
-        {{40.0, 35.0}, 22050, 1, {"-q:a", "5"}},
+    const struct
+    {
+        QString file;
+        int rate;
+        int channels;
+    } sources[] = {
+        {media.mp3sEndToEnd("cbr.mp3", {{40.0, 35.0}, 44100, 2, {"-b:a", "128k"}}), 44100, 2},
+        {media.mp3sEndToEnd("vbr.mp3", {{40.0, 35.0}, 44100, 2, {"-q:a", "4", "-write_xing", "0"}}), 44100, 2},
+        {media.mp3sEndToEnd("mono.mp3", {{40.0, 35.0}, 22050, 1, {"-q:a", "5"}}), 22050, 1},
+        // MPEG-1 stereo without CRC: big_values begins with the side
+        // information's fifth byte, and past 288 the decoder drops the frame.
+        {media.mp3FrameEdited(media.tone("plain.mp3", 75.0, 44100, 2, {"-b:a", "128k"}), "refused.mp3", 1200,
+                              [](QByteArray &bytes, qsizetype header) { bytes[header + 8] = static_cast<char>(0xFF); }),
+         44100, 2},
     };
-    for (const Mp3Parts &parts : sources) {
-        SCOPED_TRACE(parts.encoder.join(' ').toStdString());
-        const QString mp3 = media.mp3sEndToEnd("joined.mp3", parts);
-        const QString after = media.constantWav("after.wav", 1000, parts.rate, parts.channels, 1000);
-        const std::vector<std::int16_t> decoded = decodedPcm(mp3, parts.rate, parts.channels);
-        const auto frames = static_cast<std::int64_t>(decoded.size()) / parts.channels;
+    for (const auto &source : sources) {
+        SCOPED_TRACE(source.file.toStdString());
+        const QString after = media.constantWav("after.wav", 1000, source.rate, source.channels, 1000);
+        const std::vector<std::int16_t> decoded = decodedPcm(source.file, source.rate, source.channels);
+        const auto frames = static_cast<std::int64_t>(decoded.size()) / source.channels;
         QByteArray bytes[2];
         for (const int workers : {1, 2}) {
             const QString out = media.path(QStringLiteral("out%1.wav").arg(workers));
             const ToolRun r = joinTool({"-q", "-y", "--cue", "-j", QString::number(workers), "-r",
-                                        QString::number(parts.rate), "-c", QString::number(parts.channels), "-o", out,
-                                        mp3, after});
+                                        QString::number(source.rate), "-c", QString::number(source.channels), "-o",
+                                        out, source.file, after});
             ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
             bytes[workers - 1] = fileBytes(out);
         }
@@ -344,9 +354,14 @@ TEST(JoinCli, Mp3sJoinedEndToEndPlayWhatDecodesWithOneWorkerOrTwo)
         ASSERT_TRUE(w.valid) << w.error.toStdString();
         EXPECT_EQ(w.frames(), frames + 1000);
         EXPECT_EQ(firstDifferingFrame(w, decoded), -1);
-        EXPECT_EQ(firstDifferingFrame(w, std::vector<std::int16_t>(1000 * parts.channels, 1000), frames), -1);
+        EXPECT_EQ(firstDifferingFrame(w, std::vector<std::int16_t>(1000 * source.channels, 1000), frames), -1);
         const CueSheetRead sheet = readCueSheet(media.path("out1.cue"));
         ASSERT_EQ(sheet.tracks.size(), 2u);
         EXPECT_EQ(sheet.tracks[1].sample, frames);
+        // The nearest of 75 CD frames a second, a tie going to the later.
+        const std::int64_t cdFrames = (frames * 75 * 2 + source.rate) / (2 * source.rate);
+        EXPECT_EQ(sheet.tracks[1].index, QString::asprintf("%02lld:%02lld:%02lld", static_cast<long long>(cdFrames / 4500),
+                                                           static_cast<long long>(cdFrames / 75 % 60),
+                                                           static_cast<long long>(cdFrames % 75)));
     }
 }
