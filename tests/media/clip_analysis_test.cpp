@@ -1,10 +1,8 @@
 // Each clip's silence and loudness, measured on the PCM the join writes,
 // against FFmpeg's own silenceremove and ebur128 filters on the same PCM.
 #include "media/clip_analysis.h"
+#include "support/ffmpeg_reference.h"
 #include "support/media_fixtures.h"
-
-#include <QProcess>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
@@ -77,74 +75,27 @@ QString makeClip(const MediaFixtures &media, const QString &name, const ClipShap
     return media.make(name, {"-filter_complex", graph, "-ar", rate, "-c:a", codec});
 }
 
-QByteArray runFfmpeg(const QStringList &args)
-{
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", QStringList{"-nostats", "-v", "error", "-y"} + args);
-    const bool finished = ffmpeg.waitForFinished(120000);
-    EXPECT_TRUE(finished && ffmpeg.exitCode() == 0) << ffmpeg.readAllStandardError().toStdString();
-    return ffmpeg.readAllStandardOutput();
-}
-
-// What FFmpeg's silenceremove keeps of `wav`: frames trimmed at the start,
-// and the file of what is left once the end is trimmed too. Its peak
-// detector over the shortest window adds up |x| over one frame's channels,
-// so for a stereo file the threshold is doubled to mean "above the level in
-// a channel" wherever the channels are alike, as they are around the
-// fixtures' edges.
+// silenceremove's trim of `wav` at `db`, and ebur128's reading of what it
+// keeps.
 struct Trimmed
 {
-    std::int64_t lead = 0;
-    std::int64_t kept = 0;
-    QString keptPath;
+    SilenceTrim trim;
+    PcmSpan kept;
 };
 
-Trimmed silenceRemove(const MediaFixtures &media, const QString &wav, const QString &name, double db)
+Trimmed silenceRemove(const QString &wav, double db)
 {
-    const WavContents whole = readWav(wav);
-    const QString threshold = QString::number(whole.channels * std::pow(10.0, db / 20), 'g', 10);
-    const QString trim =
-        "silenceremove=start_periods=1:start_threshold=" + threshold + ":detection=peak:window=0";
-    const QString codec = whole.bits == 8 ? "pcm_u8" : "pcm_s16le";
-    const QString started = media.make(name + "-start.wav", {"-i", wav, "-af", trim, "-c:a", codec});
-    Trimmed t;
-    t.keptPath = media.make(name + "-kept.wav", {"-i", started, "-af", "areverse," + trim + ",areverse",
-                                                 "-c:a", codec});
-    t.lead = whole.frames() - readWav(started).frames();
-    t.kept = readWav(t.keptPath).frames();
-    return t;
+    const WavContents w = readWav(wav);
+    const SilenceTrim t = silenceReference(wav, db, {w.rate, w.channels, w.bits});
+    return {t, {wav, t.lead, t.lead + t.kept}};
 }
 
-// FFmpeg's ebur128 filter over `paths` one after another: integrated
-// loudness and true peak from its last frame's metadata, which carries
-// three decimals where its summary has one.
-struct Reference
+LoudnessReading ebur128(const std::vector<PcmSpan> &spans)
 {
-    double lufs = 0;
-    double truePeak = 0;
-};
-
-Reference ebur128(const QStringList &paths)
-{
-    QStringList args;
-    QString graph;
-    for (int i = 0; i < paths.size(); ++i) {
-        args += {"-i", paths[i]};
-        graph += QStringLiteral("[%1:a]").arg(i);
-    }
-    graph += QStringLiteral("concat=n=%1:v=0:a=1,ebur128=metadata=1:peak=true,"
-                            "ametadata=mode=print:file=-")
-                 .arg(paths.size());
-    args += {"-filter_complex", graph, "-f", "null", "-"};
-    const QString out = QString::fromUtf8(runFfmpeg(args));
-    const auto last = [&](const QString &key) {
-        const auto matches = QRegularExpression("lavfi\\.r128\\." + key + "=(\\S+)").globalMatch(out);
-        QString value = "nan";
-        for (auto it = matches; it.hasNext();)
-            value = it.next().captured(1);
-        return value == "-inf" ? -HUGE_VAL : value.toDouble();
-    };
-    return {last("I"), last("true_peak")};
+    const WavContents w = readWav(spans.front().path);
+    const LoudnessReading r = loudnessReference(spans, {w.rate, w.channels, w.bits});
+    EXPECT_TRUE(r.valid);
+    return r;
 }
 
 JoinPlan planOf(const QStringList &paths, const WaveFormatEx &format)
@@ -212,19 +163,19 @@ TEST(ClipAnalysis, SilenceAndLoudnessOfEachFormatMatchFFmpeg)
         SCOPED_TRACE(c.name);
         const ClipShape &s = c.shape;
         const QString wav = makeClip(media, QString(c.name) + ".wav", s);
-        const Trimmed ref = silenceRemove(media, wav, c.name, s.silenceDb);
-        const Reference level = ebur128({ref.keptPath});
+        const Trimmed ref = silenceRemove(wav, s.silenceDb);
+        const LoudnessReading level = ebur128({ref.kept});
         const JoinPlan plan = planOf({wav}, pcmFormat(s.rate, s.channels, s.bits));
         const AnalysisResult ours = analyse(plan, {true, s.silenceDb, true, 1});
         ASSERT_EQ(ours.clips.size(), 1u);
         const ClipAnalysis &clip = ours.clips[0];
-        const double millisecond = s.rate / 1000.0;
-        expectNear("lead (frames)", c.name, clip.lead, ref.lead, millisecond);
-        expectNear("kept (frames)", c.name, clip.kept, ref.kept, millisecond);
-        expectNear("loudness (LUFS)", c.name, clip.loudness, level.lufs, 0.02);
-        expectNear("true peak (dBTP)", c.name, toDb(clip.truePeak), toDb(level.truePeak), 0.1);
-        // One clip alone is its own pool.
-        EXPECT_DOUBLE_EQ(ours.pooledLoudness, clip.loudness);
+        // Both decide on the very samples of the file: to the frame.
+        expectNear("lead (frames)", c.name, clip.lead, ref.trim.lead, 0);
+        expectNear("kept (frames)", c.name, clip.kept, ref.trim.kept, 0);
+        expectNear("loudness (LUFS)", c.name, clip.loudness, level.integrated, 0.02);
+        expectNear("true peak (dBTP)", c.name, toDb(clip.truePeak), level.truePeakDb, 0.1);
+        // One clip alone is its own pool, over its kept frames only.
+        expectNear("pooled loudness (LUFS)", c.name, ours.pooledLoudness, level.integrated, 0.02);
     }
 }
 
@@ -235,19 +186,19 @@ TEST(ClipAnalysis, PooledLoudnessIsThatOfTheKeptFramesJoined)
     MediaFixtures media;
     const double levels[] = {4, -4, -14};
     QStringList wavs;
-    QStringList kept;
-    std::vector<Reference> refs;
+    std::vector<PcmSpan> kept;
+    std::vector<LoudnessReading> refs;
     for (int i = 0; i < 3; ++i) {
         const ClipShape shape{44100, 2, 16, -60, 4410 * (i + 1), 60 * 44100,
                               4410 * (3 - i), levels[i], 0, 0, 11 * i};
         wavs += makeClip(media, QStringLiteral("pool%1.wav").arg(i), shape);
-        kept += silenceRemove(media, wavs.back(), QStringLiteral("pool%1").arg(i), -60).keptPath;
+        kept.push_back(silenceRemove(wavs.back(), -60).kept);
         refs.push_back(ebur128({kept.back()}));
     }
     // A clip that is nothing but quiet noise keeps one frame and adds no
     // loudness to the pool.
     wavs.insert(1, makeClip(media, "quiet.wav", {44100, 2, 16, -60, 0, 44100, 4 * 44100, -300}));
-    EXPECT_EQ(silenceRemove(media, wavs[1], "quiet", -60).kept, 0) << "FFmpeg finds sound in the quiet clip";
+    EXPECT_EQ(silenceRemove(wavs[1], -60).trim.kept, 0) << "FFmpeg finds sound in the quiet clip";
 
     const JoinPlan plan = planOf(wavs, pcmFormat(44100, 2, 16));
     std::int64_t progressed = 0;
@@ -265,12 +216,12 @@ TEST(ClipAnalysis, PooledLoudnessIsThatOfTheKeptFramesJoined)
     double meanOfClips = 0;
     for (int i = 0; i < 3; ++i) {
         const std::size_t at = sounding[i];
-        expectNear("loudness (LUFS)", wavs[at].toStdString(), ours.clips[at].loudness, refs[i].lufs, 0.02);
-        meanOfClips += refs[i].lufs / 3;
+        expectNear("loudness (LUFS)", wavs[at].toStdString(), ours.clips[at].loudness, refs[i].integrated, 0.02);
+        meanOfClips += refs[i].integrated / 3;
     }
-    const Reference joined = ebur128(kept);
-    EXPECT_GT(std::abs(joined.lufs - meanOfClips), 1.0) << "the fixtures do not tell a pool from a mean";
-    expectNear("pooled loudness (LUFS)", "pool", ours.pooledLoudness, joined.lufs, 0.05);
+    const LoudnessReading joined = ebur128(kept);
+    EXPECT_GT(std::abs(joined.integrated - meanOfClips), 1.0) << "the fixtures do not tell a pool from a mean";
+    expectNear("pooled loudness (LUFS)", "pool", ours.pooledLoudness, joined.integrated, 0.05);
 
     // One worker finds exactly what four do.
     const AnalysisResult serial = analyse(plan, {true, -60, true, 1});
@@ -293,8 +244,8 @@ TEST(ClipAnalysis, GainsReachTheTargetUnderTheTruePeakCeiling)
                                "aevalsrc='0.9*sin(2*PI*1000*t)*lt(mod(t,3),0.03)':s=44100:d=60[k];"
                                "[n][k]amix=inputs=2:normalize=0,pan=stereo|c0=c0|c1=c0";
     const QString peaky = media.make("peaky.wav", {"-filter_complex", peakyGraph, "-c:a", "pcm_s16le"});
-    const Reference plainRef = ebur128({plain});
-    const Reference peakyRef = ebur128({peaky});
+    const LoudnessReading plainRef = ebur128({{plain}});
+    const LoudnessReading peakyRef = ebur128({{peaky}});
     const JoinPlan plan = planOf({plain, peaky}, pcmFormat(44100, 2, 16));
     const AnalysisResult ours = analyse(plan, {false, -60, true, 2});
     ASSERT_EQ(ours.clips.size(), 2u);
@@ -304,17 +255,17 @@ TEST(ClipAnalysis, GainsReachTheTargetUnderTheTruePeakCeiling)
     const std::vector<GainChoice> each = loudnessGains(ours, target, false);
     ASSERT_EQ(each.size(), 2u);
     EXPECT_FALSE(each[0].heldBack);
-    expectNear("plain gain (dB)", "plain", toDb(each[0].gain), target - plainRef.lufs, 0.02);
+    expectNear("plain gain (dB)", "plain", toDb(each[0].gain), target - plainRef.integrated, 0.02);
     ASSERT_TRUE(each[1].heldBack);
-    ASSERT_GT(target - peakyRef.lufs + toDb(peakyRef.truePeak), 0) << "the peaky clip would not be held";
-    expectNear("held peak (dBTP)", "peaky", toDb(each[1].gain * peakyRef.truePeak), -1, 0.05);
+    ASSERT_GT(target - peakyRef.integrated + peakyRef.truePeakDb, 0) << "the peaky clip would not be held";
+    expectNear("held peak (dBTP)", "peaky", toDb(each[1].gain) + peakyRef.truePeakDb, -1, 0.05);
 
     const std::vector<GainChoice> album = loudnessGains(ours, target, true);
     ASSERT_EQ(album.size(), 2u);
     EXPECT_FALSE(album[0].heldBack);
     EXPECT_TRUE(album[1].heldBack);
     EXPECT_EQ(album[0].gain, album[1].gain);
-    expectNear("album peak (dBTP)", "album", toDb(album[1].gain * peakyRef.truePeak), -1, 0.05);
+    expectNear("album peak (dBTP)", "album", toDb(album[1].gain) + peakyRef.truePeakDb, -1, 0.05);
 }
 
 // Without a search for silence, the whole span is kept and measured, and
@@ -331,7 +282,7 @@ TEST(ClipAnalysis, WithoutSilenceTheWholeSpanIsKept)
     ASSERT_EQ(ours.clips.size(), 2u);
     EXPECT_EQ(ours.clips[0].lead, 0);
     EXPECT_EQ(ours.clips[0].kept, 20 * 22050 + 2 * 4410);
-    expectNear("loudness (LUFS)", "whole", ours.clips[0].loudness, ebur128({wav}).lufs, 0.02);
+    expectNear("loudness (LUFS)", "whole", ours.clips[0].loudness, ebur128({{wav}}).integrated, 0.02);
     EXPECT_EQ(ours.clips[1].kept, 0);
     EXPECT_EQ(ours.clips[1].loudness, -HUGE_VAL);
     EXPECT_EQ(ours.clips[1].truePeak, 0);
@@ -348,10 +299,21 @@ TEST(ClipAnalysis, AnUnreadableClipOrACancelFailsTheAnalysis)
     EXPECT_TRUE(failure.failed());
     EXPECT_EQ(failure.file, plan.clips[2].path);
 
+    // Cancelled at the first progress report: the workers stop at their
+    // next read instead of finishing the clips they hold.
     plan.clips[2].path = plan.clips[0].path;
-    std::atomic<bool> cancel{true};
+    std::atomic<bool> cancel{false};
+    std::atomic<std::int64_t> most{0};
     AnalysisResult result;
-    EXPECT_EQ(analyseClips(plan, {true, -60, true, 2}, cancel, {}, result).code, Code::kAbort);
+    const auto cancelNow = [&](std::int64_t done) {
+        cancel = true;
+        std::int64_t seen = most;
+        while (done > seen && !most.compare_exchange_weak(seen, done)) {
+        }
+    };
+    EXPECT_EQ(analyseClips(plan, {true, -60, true, 2}, cancel, cancelNow, result).code, Code::kAbort);
+    EXPECT_GT(most, 0);
+    EXPECT_LT(most, plan.totalFrames() / 2);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // worker decoding each clip from its start gives.
 #include "media/export_job.h"
 #include "compose/failure_text.h"
+#include "media/joints.h"
 #include "media/probe.h"
 #include "support/job_harness.h"
 #include "support/media_fixtures.h"
@@ -42,6 +43,27 @@ Joined joinAlone(const QString &source, const WaveFormatEx &format, int workers,
     }
     EXPECT_FALSE(end.result.failed()) << failureText(end.result);
     QFile file(out);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return {file.readAll(), job.pieceCounts()};
+}
+
+// `plan` joined by `workers`, every piece after a clip's first decoded
+// apart.
+Joined joinPlan(const JoinPlan &plan, int workers)
+{
+    ExportOptions options;
+    options.workers = workers;
+    options.pieceSeconds = 2;
+    options.followOnPieces = false;
+    ExportJob job(plan, options);
+    const JobEnd end = runJob(job);
+    EXPECT_FALSE(end.start.failed()) << failureText(end.start);
+    if (!end.ended) {
+        ADD_FAILURE() << "the join did not end";
+        return {};
+    }
+    EXPECT_FALSE(end.result.failed()) << failureText(end.result);
+    QFile file(QString::fromStdString(plan.outputPath));
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
     return {file.readAll(), job.pieceCounts()};
 }
@@ -217,4 +239,86 @@ TEST(Pieces, AnMp3WithAFrameItsDecoderRefusesIsDecodedInOrder)
     const WavContents w = readWav(media.path("one.wav"));
     EXPECT_EQ(w.frames(), static_cast<std::int64_t>(decoded.size()) / 2);
     EXPECT_EQ(firstDifferingFrame(w, decoded), -1);
+}
+
+// Shaped joins in pieces: trims that start between whole seconds, gains,
+// and crossfades longer than a piece, so that the clip mixed in runs
+// across the pieces of the one it fades into. Four workers write the bytes
+// of one. The output is as long as the plan, and the lossless clip at the
+// output rate, away from its fades, is FFmpeg's decoding of its kept frames.
+TEST(Pieces, ShapedJoinsInPiecesWriteTheBytesOfOne)
+{
+    MediaFixtures media;
+    const auto tones = [&](const QString &name, int rate, double seconds, int low, const QStringList &encoder) {
+        const QString tone = QStringLiteral("sine=frequency=%1:sample_rate=%2:duration=%3");
+        return media.make(name, QStringList{"-f", "lavfi", "-i", tone.arg(low).arg(rate).arg(seconds), "-f", "lavfi",
+                                            "-i", tone.arg(low * 3 / 2).arg(rate).arg(seconds), "-filter_complex",
+                                            "[0:a][1:a]amerge=inputs=2,volume=6dB[a]", "-map", "[a]"} +
+                                encoder);
+    };
+    const QStringList sources = {
+        tones("clip.mp3", 44100, 24, 330, {"-c:a", "libmp3lame", "-b:a", "192k"}),
+        tones("lossless.flac", 44100, 25, 440, {}),
+        tones("clip.m4a", 44100, 22, 550, {"-c:a", "aac", "-b:a", "128k"}),
+        tones("hires.flac", 48000, 26, 660, {}),
+    };
+    constexpr std::size_t kLossless = 1;
+    std::vector<PlanItem> items;
+    for (const QString &source : sources) {
+        ReferenceTime length = 0;
+        EXPECT_FALSE(probeDuration(source.toStdString(), length).failed());
+        items.push_back({source.toStdString(), length});
+    }
+    const struct
+    {
+        const char *name;
+        WaveFormatEx format;
+        double gapSeconds;
+        double crossfadeSeconds;
+        struct
+        {
+            double lead, kept, gain; // seconds, a few frames more; kept < 0: to the end
+        } shapes[4];
+    } cases[] = {
+        {"crossfades", pcmFormat(44100, 2, 16), 0, 5.3,
+         {{0.37, -1, 0.8}, {1.23, 19.71, 1.0}, {0.91, 17.1, 1.4}, {2.07, -1, 0.5}}},
+        {"gaps", pcmFormat(44100, 2, 16), 0.77, 0,
+         {{2.55, 19.02, 1.25}, {3.31, -1, 1.0}, {0, 18.4, 0.7}, {0.13, 21.9, 1.1}}},
+        {"8-bit crossfades", pcmFormat(22050, 1, 8), 0, 3.7,
+         {{0.37, -1, 1.0}, {1.23, 19.71, 0.6}, {0.91, 17.1, 1.0}, {0, -1, 1.3}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const int rate = static_cast<int>(c.format.samplesPerSec);
+        const auto framesOf = [rate](double seconds) { return seconds < 0 ? -1 : std::llround(seconds * rate) + 3; };
+        Joints joints{std::llround(c.gapSeconds * rate), std::llround(c.crossfadeSeconds * rate), {}};
+        for (const auto &shape : c.shapes)
+            joints.shapes.push_back({framesOf(shape.lead), framesOf(shape.kept), shape.gain});
+        JoinPlan plan = planJoin(items, media.path("one.wav").toStdString(), c.format);
+        ASSERT_TRUE(shapeJoin(plan, joints).empty());
+        const Joined one = joinPlan(plan, 1);
+        plan.outputPath = media.path("four.wav").toStdString();
+        const Joined four = joinPlan(plan, 4);
+        ASSERT_GT(one.bytes.size(), 44);
+        EXPECT_TRUE(one.bytes == four.bytes)
+            << firstDifference(media.path("one.wav"), media.path("four.wav")).toStdString();
+        EXPECT_EQ(one.pieces.apart, 0);
+        EXPECT_GT(four.pieces.apart, 0);
+        EXPECT_EQ(four.pieces.fromStart, 0);
+
+        const WavContents w = readWav(media.path("one.wav"));
+        ASSERT_TRUE(w.valid);
+        EXPECT_EQ(w.frames(), plan.totalFrames());
+        if (c.format.bitsPerSample != 16 || rate != 44100)
+            continue;
+        const ClipSpec &clip = plan.clips[kLossless];
+        const std::int64_t begin = plan.firstSample(kLossless) + clip.fadeInFrames;
+        const std::int64_t end = sampleAt(clip.stop, rate) - clip.fadeOutFrames;
+        const std::int64_t from = joints.shapes[kLossless].lead + clip.fadeInFrames;
+        const std::vector<std::int16_t> decoded = decodedPcm(sources[kLossless], rate, 2);
+        ASSERT_GT(end - begin, 4 * rate);
+        ASSERT_LE(static_cast<std::size_t>(2 * (from + end - begin)), decoded.size());
+        const std::vector<std::int16_t> kept(decoded.begin() + 2 * from, decoded.begin() + 2 * (from + end - begin));
+        EXPECT_EQ(firstDifferingFrame(w, kept, begin), -1);
+    }
 }

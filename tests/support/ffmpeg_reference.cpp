@@ -34,19 +34,35 @@ FfmpegRun runFfmpeg(const QStringList &args)
 // starts with it.
 QString toFormat(PcmFormat format)
 {
-    return QStringLiteral("aresample=%1,aformat=sample_fmts=s16:channel_layouts=%2")
+    return QStringLiteral("aresample=%1,aformat=sample_fmts=%2:channel_layouts=%3")
         .arg(format.rate)
+        .arg(format.bits == 8 ? "u8" : "s16")
         .arg(format.channels == 1 ? "mono" : "stereo");
 }
 
 QStringList rawOutput(PcmFormat format)
 {
-    return {"-f", "s16le", "-ac", QString::number(format.channels), "-ar", QString::number(format.rate), "-"};
+    return {"-f", format.bits == 8 ? "u8" : "s16le", "-ac", QString::number(format.channels),
+            "-ar", QString::number(format.rate), "-"};
 }
 
-std::int64_t framesOf(const FfmpegRun &run, PcmFormat format)
+std::int64_t framesOf(const FfmpegRun &run, int frameBytes)
 {
-    return run.ok ? run.out.size() / (2 * format.channels) : -1;
+    return run.ok ? run.out.size() / frameBytes : -1;
+}
+
+// Each frame as one sample: its channels' largest magnitude. FFmpeg 5.1's
+// peak detector with the shortest window adds |x| over the last `channels`
+// interleaved samples, so on the channels themselves a stereo frame whose
+// two channels are each just under the threshold counts as sound, and
+// doubling the threshold would make one channel above it count as silence.
+// Fed this, it compares every channel with the threshold as it is.
+QString channelPeak(int channels)
+{
+    QString peak = QStringLiteral("abs(val(0))");
+    for (int c = 1; c < channels; ++c)
+        peak = QStringLiteral("max(%1\\,abs(val(%2)))").arg(peak).arg(c);
+    return QStringLiteral("aeval=exprs='%1':channel_layout=mono").arg(peak);
 }
 
 // silenceremove that keeps its first frame if that one sounds: the filter
@@ -87,6 +103,11 @@ std::vector<std::int16_t> crossfadeReference(const QStringList &clips, const std
     std::vector<std::int16_t> samples;
     if (!run.ok)
         return samples;
+    if (format.bits == 8) {
+        for (const char byte : run.out)
+            samples.push_back(static_cast<std::uint8_t>(byte));
+        return samples;
+    }
     samples.resize(static_cast<std::size_t>(run.out.size()) / 2);
     std::memcpy(samples.data(), run.out.constData(), samples.size() * 2);
     return samples;
@@ -94,29 +115,46 @@ std::vector<std::int16_t> crossfadeReference(const QStringList &clips, const std
 
 SilenceTrim silenceReference(const QString &path, double db, PcmFormat format)
 {
+    // Only the number of frames matters: one 16-bit channel of peaks each.
+    const QString peaks = toFormat(format) + "," + channelPeak(format.channels);
     const QString lead = leadingSilenceRemoved(db);
-    const FfmpegRun whole = runFfmpeg(QStringList{"-i", path, "-vn", "-af", toFormat(format)} + rawOutput(format));
-    const FfmpegRun afterLead = runFfmpeg(QStringList{"-i", path, "-vn", "-af", toFormat(format) + "," + lead} + rawOutput(format));
-    const FfmpegRun kept = runFfmpeg(QStringList{"-i", path, "-vn", "-af",
-                                                  toFormat(format) + "," + lead + ",areverse," + lead + ",areverse"} +
-                                     rawOutput(format));
+    const QStringList out{"-f", "s16le", "-"};
+    const FfmpegRun whole = runFfmpeg(QStringList{"-i", path, "-vn", "-af", peaks} + out);
+    const FfmpegRun afterLead = runFfmpeg(QStringList{"-i", path, "-vn", "-af", peaks + "," + lead} + out);
+    const FfmpegRun kept = runFfmpeg(
+        QStringList{"-i", path, "-vn", "-af", peaks + "," + lead + ",areverse," + lead + ",areverse"} + out);
     if (!whole.ok || !afterLead.ok || !kept.ok)
         return {};
-    return {framesOf(whole, format) - framesOf(afterLead, format), framesOf(kept, format)};
+    return {framesOf(whole, 2) - framesOf(afterLead, 2), framesOf(kept, 2)};
 }
 
 LoudnessReading loudnessReference(const QString &path, std::int64_t from, std::int64_t to, PcmFormat format)
 {
-    QString chain = toFormat(format);
-    if (from > 0 || to >= 0) {
-        chain += QStringLiteral(",atrim=start_sample=%1").arg(from);
-        if (to >= 0)
-            chain += QStringLiteral(":end_sample=%1").arg(to);
+    return loudnessReference(std::vector<PcmSpan>{{path, from, to}}, format);
+}
+
+LoudnessReading loudnessReference(const std::vector<PcmSpan> &spans, PcmFormat format)
+{
+    QStringList args;
+    QString graph;
+    for (std::size_t i = 0; i < spans.size(); ++i) {
+        const PcmSpan &s = spans[i];
+        args << "-i" << s.path;
+        graph += QStringLiteral("[%1:a:0]%2").arg(i).arg(toFormat(format));
+        if (s.from > 0 || s.to >= 0) {
+            graph += QStringLiteral(",atrim=start_sample=%1").arg(s.from);
+            if (s.to >= 0)
+                graph += QStringLiteral(":end_sample=%1").arg(s.to);
+        }
+        graph += QStringLiteral("[s%1];").arg(i);
     }
+    for (std::size_t i = 0; i < spans.size(); ++i)
+        graph += QStringLiteral("[s%1]").arg(i);
     // The summary rounds to 0.1; the metadata of the last frame holds the
     // same values to 0.001 (true peaks linear).
-    chain += ",ebur128=metadata=1:peak=true,ametadata=mode=print:file=-";
-    const FfmpegRun run = runFfmpeg({"-i", path, "-vn", "-af", chain, "-f", "null", "-"});
+    graph += QStringLiteral("concat=n=%1:v=0:a=1,ebur128=metadata=1:peak=true,ametadata=mode=print:file=-")
+                 .arg(spans.size());
+    const FfmpegRun run = runFfmpeg(args + QStringList{"-filter_complex", graph, "-f", "null", "-"});
     LoudnessReading reading;
     if (!run.ok)
         return reading;
@@ -128,8 +166,8 @@ LoudnessReading loudnessReference(const QString &path, std::int64_t from, std::i
         lastI = it.next().captured(1);
     for (auto it = peak.globalMatch(text); it.hasNext();)
         lastPeak = it.next().captured(1);
-    bool iOk = false, peakOk = false;
-    reading.integrated = lastI.toDouble(&iOk);
+    bool iOk = lastI.endsWith("inf"), peakOk = false;
+    reading.integrated = iOk ? -HUGE_VAL : lastI.toDouble(&iOk);
     const double linear = lastPeak.toDouble(&peakOk);
     reading.truePeakDb = linear > 0 ? 20 * std::log10(linear) : -HUGE_VAL;
     reading.valid = iOk && peakOk;
