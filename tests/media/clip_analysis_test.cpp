@@ -144,16 +144,23 @@ struct FormatCase
 {
     const char *name;
     ClipShape shape;
+    // libebur128 reads true peaks with a short 4x interpolator, FFmpeg
+    // after resampling to 192 kHz: on loud broadband noise they part by up
+    // to 0.77 dB (measured), on the other clips by under 0.1.
+    double truePeakTolerance = 0.1;
 };
 
 // Each output format; the second clip's quiet middle and end are longer
-// than the frames the meter holds back.
+// than the frames the meter holds back. So is the last one's end, which
+// under a high threshold is loud enough to pass the gates if it were
+// measured: only a measurement of the kept frames alone agrees.
 const FormatCase kFormats[] = {
     {"stereo16", {44100, 2, 16, -60, 110250, 60 * 44100, 3 * 44100}},
     {"stereo16-long-quiet", {44100, 2, 16, -60, 30870, 62 * 44100, 23 * 22050, 0, 20, 32, 3}},
     {"mono16", {22050, 1, 16, -50, 14700, 61 * 22050, 16170, -6, 0, 0, 5}},
     {"mono8", {8000, 1, 8, -40, 1234, 60 * 8000, 5966, 0, 0, 0, 7}},
     {"stereo8", {11025, 2, 8, -40, 5512, 60 * 11025, 12128, 3, 30, 35, 9}},
+    {"stereo16-loud-quiet-end", {44100, 2, 16, -20, 22050, 60 * 44100, 15 * 44100, -12, 0, 0, 13}, 0.8},
 };
 
 TEST(ClipAnalysis, SilenceAndLoudnessOfEachFormatMatchFFmpeg)
@@ -173,7 +180,7 @@ TEST(ClipAnalysis, SilenceAndLoudnessOfEachFormatMatchFFmpeg)
         expectNear("lead (frames)", c.name, clip.lead, ref.trim.lead, 0);
         expectNear("kept (frames)", c.name, clip.kept, ref.trim.kept, 0);
         expectNear("loudness (LUFS)", c.name, clip.loudness, level.integrated, 0.02);
-        expectNear("true peak (dBTP)", c.name, toDb(clip.truePeak), level.truePeakDb, 0.1);
+        expectNear("true peak (dBTP)", c.name, toDb(clip.truePeak), level.truePeakDb, c.truePeakTolerance);
         // One clip alone is its own pool, over its kept frames only.
         expectNear("pooled loudness (LUFS)", c.name, ours.pooledLoudness, level.integrated, 0.02);
     }
