@@ -173,12 +173,14 @@ struct Analysis
     std::atomic<bool> failed{false};
 };
 
-Result readClip(Analysis &a, ClipReader &reader, ClipScan &scan)
+// Hands every chunk `reader` gives to `take` until the span is read. A
+// clip left unfinished because another failed does not matter: the
+// analysis reports the failure that stopped it.
+template <typename Take>
+Result readChunks(Analysis &a, ClipReader &reader, Take &&take)
 {
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kChunkFrames) * a.plan.format.blockAlign);
     for (;;) {
-        // A clip left unfinished here does not matter: the analysis reports
-        // the failure that stopped it.
         if (a.failed)
             return ok();
         int produced = 0;
@@ -186,12 +188,21 @@ Result readClip(Analysis &a, ClipReader &reader, ClipScan &scan)
             return r;
         if (produced == 0)
             return ok();
-        if (Result r = scan.add(buffer.data(), produced); r.failed())
+        if (Result r = take(buffer.data(), produced); r.failed())
             return r;
-        const std::int64_t total = a.framesDone += produced;
+    }
+}
+
+Result readClip(Analysis &a, ClipReader &reader, ClipScan &scan)
+{
+    return readChunks(a, reader, [&](const std::uint8_t *pcm, int frames) {
+        if (Result r = scan.add(pcm, frames); r.failed())
+            return r;
+        const std::int64_t total = a.framesDone += frames;
         if (a.progress)
             a.progress(total);
-    }
+        return ok();
+    });
 }
 
 // Measures the frames the clip keeps, and nothing else, with a fresh meter.
@@ -203,18 +214,9 @@ Result measureKept(Analysis &a, const ClipSpec &clip, LoudnessMeter &meter, Clip
         return r;
     if (Result r = reader.open(); r.failed())
         return r;
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kChunkFrames) * format.blockAlign);
-    for (;;) {
-        if (a.failed)
-            return ok();
-        int produced = 0;
-        if (Result r = reader.read(buffer.data(), kChunkFrames, produced); r.failed())
-            return r;
-        if (produced == 0)
-            break;
-        if (Result r = meter.add(buffer.data(), produced); r.failed())
-            return r;
-    }
+    if (Result r = readChunks(a, reader, [&](const std::uint8_t *pcm, int frames) { return meter.add(pcm, frames); });
+        r.failed() || a.failed)
+        return r;
     out.loudness = meter.loudness();
     out.truePeak = meter.truePeak();
     return ok();

@@ -23,38 +23,9 @@ struct Joined
     ExportJob::PieceCounts pieces;
 };
 
-Joined joinAlone(const QString &source, const WaveFormatEx &format, int workers, const QString &out,
-                 bool followOn = true, FaultHook faults = {})
+// `plan` joined with `options`: the file's bytes and how its pieces went.
+Joined joinWith(const JoinPlan &plan, const ExportOptions &options)
 {
-    ReferenceTime length = 0;
-    EXPECT_FALSE(probeDuration(source.toStdString(), length).failed());
-    ExportOptions options;
-    options.workers = workers;
-    options.pieceSeconds = 2;
-    options.followOnPieces = followOn;
-    if (faults)
-        options.faults = std::make_shared<const FaultHook>(std::move(faults));
-    ExportJob job({{{source.toStdString(), 0, length, 0}}, out.toStdString(), format}, options);
-    const JobEnd end = runJob(job);
-    EXPECT_FALSE(end.start.failed()) << failureText(end.start);
-    if (!end.ended) {
-        ADD_FAILURE() << "the join did not end";
-        return {};
-    }
-    EXPECT_FALSE(end.result.failed()) << failureText(end.result);
-    QFile file(out);
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-    return {file.readAll(), job.pieceCounts()};
-}
-
-// `plan` joined by `workers`, every piece after a clip's first decoded
-// apart.
-Joined joinPlan(const JoinPlan &plan, int workers)
-{
-    ExportOptions options;
-    options.workers = workers;
-    options.pieceSeconds = 2;
-    options.followOnPieces = false;
     ExportJob job(plan, options);
     const JobEnd end = runJob(job);
     EXPECT_FALSE(end.start.failed()) << failureText(end.start);
@@ -66,6 +37,31 @@ Joined joinPlan(const JoinPlan &plan, int workers)
     QFile file(QString::fromStdString(plan.outputPath));
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
     return {file.readAll(), job.pieceCounts()};
+}
+
+Joined joinAlone(const QString &source, const WaveFormatEx &format, int workers, const QString &out,
+                 bool followOn = true, FaultHook faults = {})
+{
+    ReferenceTime length = 0;
+    EXPECT_FALSE(probeDuration(source.toStdString(), length).failed());
+    ExportOptions options;
+    options.workers = workers;
+    options.pieceSeconds = 2;
+    options.followOnPieces = followOn;
+    if (faults)
+        options.faults = std::make_shared<const FaultHook>(std::move(faults));
+    return joinWith({{{source.toStdString(), 0, length, 0}}, out.toStdString(), format}, options);
+}
+
+// `plan` joined by `workers`, every piece after a clip's first decoded
+// apart.
+Joined joinPlan(const JoinPlan &plan, int workers)
+{
+    ExportOptions options;
+    options.workers = workers;
+    options.pieceSeconds = 2;
+    options.followOnPieces = false;
+    return joinWith(plan, options);
 }
 
 // The largest difference between two WAV files' samples, and where the
